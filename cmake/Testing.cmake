@@ -1,0 +1,39 @@
+# Test registration helpers: every test gets the sanitizer options, GUI tests the offscreen platform.
+#
+#   dazoroz_add_gtest(<name> SOURCES <files...> LIBS <targets...>)
+#   dazoroz_add_qtest(<name> SOURCES <files...> LIBS <targets...> [GUI])
+#
+# Each test runs in its own scratch working directory under the build tree, so that files
+# such as names.txt never land in the source tree.
+find_package(GTest REQUIRED)
+
+function(_dazoroz_register name)
+    cmake_parse_arguments(T "GUI" "" "" ${ARGN})
+    set(workdir "${CMAKE_CURRENT_BINARY_DIR}/${name}.work")
+    file(MAKE_DIRECTORY "${workdir}")
+    add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY "${workdir}")
+    set(env ${DAZOROZ_SANITIZER_ENV} "QT_QPA_PLATFORM=offscreen" "QT_FATAL_CRITICALS=0")
+    if(NOT T_GUI)
+        list(REMOVE_ITEM env "QT_QPA_PLATFORM=offscreen")
+    endif()
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+endfunction()
+
+function(dazoroz_add_gtest name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
+                                          dazoroz_warnings)
+    _dazoroz_register(${name})
+endfunction()
+
+function(dazoroz_add_qtest name)
+    cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} Qt6::Test dazoroz_warnings)
+    if(T_GUI)
+        _dazoroz_register(${name} GUI)
+    else()
+        _dazoroz_register(${name})
+    endif()
+endfunction()

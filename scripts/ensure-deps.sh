@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever Debian packages the build needs and are missing.
+# Quiet and quick when everything is there. Usage: scripts/ensure-deps.sh [extra packages...]
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev libgl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    fonts-wine fonts-liberation fontconfig
+    "$@"
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+if ! $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/tmp/dazoroz-apt.log 2>&1; then
+    $sudo apt-get update -qq >>/tmp/dazoroz-apt.log 2>&1
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >>/tmp/dazoroz-apt.log 2>&1 ||
+        { cat /tmp/dazoroz-apt.log; exit 1; }
+fi

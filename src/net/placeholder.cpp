@@ -1,0 +1,1 @@
+namespace dazoroz::net {} // namespace dazoroz::net

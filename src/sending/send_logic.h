@@ -1,0 +1,93 @@
+#pragma once
+
+#include "store/settings.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+namespace dazoroz::sending {
+
+// Where the SNPP dialogue stands.
+enum SendState : int {
+    ssIdle = 1,
+    ssConnecting = 2,
+    ssConnected = 3,
+    ssPageSent = 4,
+    ssMessSent = 5,
+    ssSendSent = 6,
+    ssQuitSent = 7,
+};
+
+// The connection to the paging server, as the send logic uses it (the TCP client port in the
+// program). Every write may throw the port's error; the send logic never catches it.
+class Connection {
+public:
+    virtual ~Connection() = default;
+    virtual bool connected() const = 0;
+    virtual void setRemoteHost(const std::string& host) = 0;
+    virtual void setRemotePort(std::uint16_t port) = 0;
+    virtual void setConnected(bool connected) = 0;
+    virtual void dataOut(const std::string& bytes) = 0;
+};
+
+// The main window as the send logic sees it: its inputs and its status outputs.
+class SendWindow {
+public:
+    virtual ~SendWindow() = default;
+    virtual void setStatusWord(const std::string& word) = 0;    // messageStatusLabel
+    virtual void clearLog() = 0;                                // sendingMemo
+    virtual void appendLog(const std::string& line) = 0;        // sendingMemo
+    virtual void setStatusBarText(const std::string& text) = 0; // StatusBar1 simple text
+    virtual void setBanner(const std::string& text) = 0;        // messageLabel caption
+    virtual std::string pagerNumber() const = 0;                // idEditField, current value
+    virtual std::string messageText() const = 0;                // messageMemo, whole text
+    virtual int nameCount() const = 0;                          // namesListbox, list order
+    virtual std::string nameText(int row) const = 0;
+    virtual bool nameChecked(int row) const = 0;
+};
+
+// Text of the server banner carried by a greeting, or empty when the greeting carries none.
+std::string bannerFromGreeting(const std::string& greeting);
+
+// One send at a time: the Send and Cancel buttons, the port's events, the time-out watchdog,
+// and the SNPP dialogue (PAGE, MESS, SEND per recipient, then QUIT) driven by reply codes.
+// The main window owns one instance and forwards its handlers to it.
+class SendLogic {
+public:
+    SendLogic(Connection& port, SendWindow& window, const store::Settings& settings);
+
+    // First show of the window: idle, and an empty recipient queue.
+    void reset();
+
+    void sendButtonClick();
+    void cancelSendButtonClick();
+    void FailIt();
+    void clientSocketConnected(int statusCode, const std::string& description);
+    void clientSocketDataIn(const std::string& text, bool eol);
+    void clientSocketDisconnected(int statusCode, const std::string& description);
+    void clientSocketError(int errorCode, const std::string& description);
+    // The watchdog step of the 333 ms timer tick (the banner scroll is the window's).
+    void watchdogTick();
+
+    SendState sendState() const noexcept { return sendState_; }
+    bool multiRecipient() const noexcept { return multiRecipient_; }
+    const std::deque<std::string>& recipientQueue() const noexcept { return recipientQueue_; }
+    const std::string& messageToSend() const noexcept { return messageToSend_; }
+    std::int32_t timeoutCountdown() const noexcept { return timeoutCountdown_; }
+    std::int32_t timerTicks() const noexcept { return timerTicks_; }
+
+private:
+    Connection& port_;
+    SendWindow& window_;
+    const store::Settings& settings_;
+
+    SendState sendState_ = ssIdle;
+    bool multiRecipient_ = false;
+    std::deque<std::string> recipientQueue_;
+    std::string messageToSend_;
+    std::int32_t timeoutCountdown_ = 0;
+    std::int32_t timerTicks_ = 0;
+};
+
+} // namespace dazoroz::sending

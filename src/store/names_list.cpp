@@ -1,0 +1,90 @@
+#include "names_list.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace dazoroz::store {
+
+NamesList::Entry NamesList::makeEntry(std::string text) {
+    const QString folded =
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toCaseFolded();
+    Entry e;
+    e.key.assign(reinterpret_cast<const char16_t*>(folded.utf16()),
+                 static_cast<std::size_t>(folded.size()));
+    e.text = std::move(text);
+    return e;
+}
+
+bool NamesList::less(const Entry& a, const Entry& b) {
+    if (const int c = a.key.compare(b.key); c != 0)
+        return c < 0;
+    return a.text < b.text;
+}
+
+const NamesList::Entry& NamesList::at(int row) const {
+    if (row < 0 || row >= size())
+        throw std::out_of_range("names list row out of range");
+    return entries_[static_cast<std::size_t>(row)];
+}
+
+void NamesList::setChecked(int row, bool checked) {
+    at(row);
+    Entry& e = entries_[static_cast<std::size_t>(row)];
+    if (e.checked != checked)
+        checkedCount_ += checked ? 1 : -1;
+    e.checked = checked;
+}
+
+int NamesList::insertionRow(std::string_view text) const {
+    const Entry probe = makeEntry(std::string(text));
+    const auto it = std::upper_bound(entries_.begin(), entries_.end(), probe, less);
+    return static_cast<int>(it - entries_.begin());
+}
+
+int NamesList::add(std::string text) {
+    Entry e = makeEntry(std::move(text));
+    const auto it = std::upper_bound(entries_.begin(), entries_.end(), e, less);
+    const auto row = it - entries_.begin();
+    entries_.insert(it, std::move(e));
+    return static_cast<int>(row);
+}
+
+void NamesList::addMany(std::vector<std::string> texts) {
+    const auto oldSize = entries_.size();
+    entries_.reserve(oldSize + texts.size());
+    for (auto& t : texts)
+        entries_.push_back(makeEntry(std::move(t)));
+    const auto mid = entries_.begin() + static_cast<std::ptrdiff_t>(oldSize);
+    std::stable_sort(mid, entries_.end(), less);
+    std::inplace_merge(entries_.begin(), mid, entries_.end(), less);
+}
+
+void NamesList::removeAt(int row) {
+    at(row);
+    const auto it = entries_.begin() + row;
+    if (it->checked)
+        --checkedCount_;
+    entries_.erase(it);
+}
+
+void NamesList::clear() noexcept {
+    entries_.clear();
+    checkedCount_ = 0;
+}
+
+std::string retrieveID(std::string_view entry) {
+    std::string id;
+    const auto comma = entry.find(',');
+    if (comma == std::string_view::npos)
+        return id;
+    for (std::size_t i = comma + 2; i < entry.size() && id.size() < 10; ++i) {
+        const char c = entry[i];
+        if (c >= '0' && c <= '9')
+            id.push_back(c);
+    }
+    return id;
+}
+
+} // namespace dazoroz::store
