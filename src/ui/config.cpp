@@ -1,0 +1,179 @@
+#include "config.h"
+
+#include "error_report.h"
+#include "form_parts.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QShowEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <climits>
+#include <stdexcept>
+#include <string>
+
+namespace dazoroz::ui {
+
+namespace {
+
+constexpr int kServerTypingLimit = 35;
+constexpr int kPortDigits = 3;
+constexpr int kTimeoutDigits = 2;
+constexpr int kMessageTypingLimit = 100;
+
+// Rows of the server history list, 13 pixels high.
+class HistoryRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
+    }
+};
+
+QString fromStd(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string toStd(const QString& s) {
+    return s.toUtf8().toStdString();
+}
+
+QLineEdit* numericEdit(QWidget* parent, const char* name, const QRect& geometry, int digits) {
+    auto* edit = placed(new QLineEdit(parent), name, geometry);
+    edit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+    setTypingLimit(edit, digits);
+    return edit;
+}
+
+} // namespace
+
+std::int32_t fieldToInt(const QString& text) {
+    const std::string s = toStd(text);
+    const auto fail = [&s] {
+        return std::runtime_error("'" + s + "' is not a valid integer value");
+    };
+    std::size_t pos = 0;
+    const bool negative = !s.empty() && s[0] == '-';
+    if (!s.empty() && (s[0] == '-' || s[0] == '+'))
+        ++pos;
+    if (pos == s.size())
+        throw fail();
+    std::int64_t value = 0;
+    for (; pos < s.size(); ++pos) {
+        if (s[pos] < '0' || s[pos] > '9')
+            throw fail();
+        value = value * 10 + (s[pos] - '0');
+        if (value > std::int64_t{INT32_MAX} + 1)
+            throw fail();
+    }
+    if (negative)
+        value = -value;
+    if (value > INT32_MAX)
+        throw fail();
+    return static_cast<std::int32_t>(value);
+}
+
+TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      settings_(settings) {
+    setObjectName(QStringLiteral("configForm"));
+    setWindowTitle(QStringLiteral("Dazoroz Configuration"));
+    setFixedSize(296, 320);
+
+    addBevel(this, "Bevel1", QRect(12, 12, 273, 85));
+    addLabel(this, "serverIPlabel", QStringLiteral("Server IP Address:"), QRect(24, 24, 88, 13));
+    serverIPComboBox_ = placed(new QComboBox(this), "serverIPComboBox", QRect(120, 20, 157, 21));
+    serverIPComboBox_->setEditable(true);
+    serverIPComboBox_->setInsertPolicy(QComboBox::NoInsert); // the history is never written
+    serverIPComboBox_->setCompleter(nullptr);                // what is typed is what is stored
+    serverIPComboBox_->setDuplicatesEnabled(true);
+    serverIPComboBox_->setItemDelegate(new HistoryRowDelegate(serverIPComboBox_));
+    setTypingLimit(serverIPComboBox_->lineEdit(), kServerTypingLimit);
+    // A picked history entry is shown whole, however long.
+    connect(serverIPComboBox_, &QComboBox::textActivated, this,
+            [this](const QString& text) { setFullText(serverIPComboBox_->lineEdit(), text); });
+
+    addLabel(this, "portLabel", QStringLiteral("Port:"), QRect(24, 48, 22, 13));
+    serverPortEdit_ = numericEdit(this, "serverPortEdit", QRect(120, 44, 29, 21), kPortDigits);
+    addLabel(this, "defaultLabel", QStringLiteral("(default: 444)"), QRect(152, 48, 62, 13));
+    addLabel(this, "msgSendLabel", QStringLiteral("Msg. send timeout:"), QRect(24, 72, 89, 13));
+    timeoutEdit_ = numericEdit(this, "timeoutEdit", QRect(120, 68, 25, 21), kTimeoutDigits);
+    addLabel(this, "Label10", QStringLiteral("(seconds)"), QRect(148, 72, 46, 13));
+    addLabel(this, "Label5", QStringLiteral("Standard messages:"), QRect(12, 106, 96, 13));
+
+    static constexpr std::array<const char*, 8> kNumberLabels = {
+        "Label1", "Label2", "Label3", "Label4", "Label6", "Label7", "Label8", "Label9"};
+    static constexpr std::array<const char*, 8> kMessageEdits = {
+        "message1Edit", "message2Edit", "message3Edit", "message4Edit",
+        "message5Edit", "message6Edit", "message7Edit", "message8Edit"};
+    for (std::size_t i = 0; i < messageEdits_.size(); ++i) {
+        const int top = 124 + 20 * static_cast<int>(i);
+        addLabel(this, kNumberLabels[i], QString::number(i + 1), QRect(4, top + 4, 6, 13));
+        messageEdits_[i] = placed(new QLineEdit(this), kMessageEdits[i], QRect(16, top, 269, 21));
+        setTypingLimit(messageEdits_[i], kMessageTypingLimit);
+    }
+
+    okButton_ =
+        placed(new QPushButton(QStringLiteral("OK"), this), "OKButton", QRect(124, 292, 75, 25));
+    okButton_->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, okButton_));
+    okButton_->setDefault(true);
+    cancelButton_ = placed(new QPushButton(QStringLiteral("Cancel"), this), "cancelbutton",
+                           QRect(208, 292, 75, 25));
+    cancelButton_->setIcon(
+        style()->standardIcon(QStyle::SP_DialogCancelButton, nullptr, cancelButton_));
+    connect(okButton_, &QPushButton::clicked, this, &TconfigForm::OKButtonClick);
+    connect(cancelButton_, &QPushButton::clicked, this, &TconfigForm::cancelbuttonClick);
+
+    QWidget* order[] = {okButton_, cancelButton_, serverPortEdit_, timeoutEdit_, serverIPComboBox_};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    setTabOrder(serverIPComboBox_, messageEdits_[0]);
+    for (std::size_t i = 1; i < messageEdits_.size(); ++i)
+        setTabOrder(messageEdits_[i - 1], messageEdits_[i]);
+    okButton_->setFocus();
+}
+
+void TconfigForm::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        centreOnScreen(this);
+        FormShow();
+    }
+    QDialog::showEvent(event);
+}
+
+void TconfigForm::FormShow() {
+    serverIPComboBox_->clear();
+    for (const std::string& entry : settings_.serverHistory)
+        if (!entry.empty())
+            serverIPComboBox_->addItem(fromStd(entry));
+    setFullText(serverIPComboBox_->lineEdit(), fromStd(settings_.serverAddress));
+    setFullText(serverPortEdit_, QString::number(settings_.serverPort));
+    setFullText(timeoutEdit_, QString::number(settings_.sendTimeout));
+    for (std::size_t i = 0; i < messageEdits_.size(); ++i)
+        setFullText(messageEdits_[i], fromStd(settings_.standardMessages[i]));
+}
+
+void TconfigForm::OKButtonClick() {
+    guarded(this, [this] {
+        settings_.serverAddress = toStd(serverIPComboBox_->currentText());
+        settings_.serverPort = fieldToInt(serverPortEdit_->text());
+        settings_.sendTimeout = fieldToInt(timeoutEdit_->text());
+        for (std::size_t i = 0; i < messageEdits_.size(); ++i)
+            settings_.standardMessages[i] = toStd(messageEdits_[i]->text());
+        store::saveSettings(settings_);
+        accept();
+    });
+}
+
+void TconfigForm::cancelbuttonClick() {
+    reject();
+}
+
+} // namespace dazoroz::ui

@@ -1,0 +1,81 @@
+#include "form_parts.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QVariant>
+
+#include <algorithm>
+
+namespace dazoroz::ui {
+
+namespace {
+
+constexpr const char* kLimitProperty = "dazorozTypingLimit";
+
+int typingLimit(const QLineEdit* edit) {
+    bool ok = false;
+    const int limit = edit->property(kLimitProperty).toInt(&ok);
+    return ok ? limit : edit->maxLength();
+}
+
+int lengthOf(const QString& text) {
+    return static_cast<int>(text.size());
+}
+
+} // namespace
+
+void setTypingLimit(QLineEdit* edit, int limit) {
+    edit->setProperty(kLimitProperty, limit);
+    edit->setMaxLength(std::max(limit, lengthOf(edit->text())));
+    // QLineEdit's own limit would cut program text too, so it follows the text: never below the
+    // typing limit, never below what is shown.
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit, limit](const QString& text) {
+        edit->setMaxLength(std::max(limit, lengthOf(text)));
+    });
+    QObject::connect(edit, &QLineEdit::inputRejected, edit, [] { QApplication::beep(); });
+}
+
+void setFullText(QLineEdit* edit, const QString& text) {
+    edit->setMaxLength(std::max(typingLimit(edit), lengthOf(text)));
+    edit->setText(text);
+}
+
+void centreOnScreen(QWidget* window) {
+    QScreen* screen = window->screen();
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
+
+QLabel* addLabel(QWidget* parent, const char* objectName, const QString& text,
+                 const QRect& geometry) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setText(text);
+    return placed(label, objectName, geometry);
+}
+
+QLabel* addAutoSizeLabel(QWidget* parent, const char* objectName, const QString& text, int left,
+                         int top, int height) {
+    QLabel* label = addLabel(parent, objectName, text, QRect(left, top, 0, height));
+    label->resize(label->sizeHint().width(), height);
+    return label;
+}
+
+QFrame* addBevel(QWidget* parent, const char* objectName, const QRect& geometry) {
+    auto* frame = new QFrame(parent);
+    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    frame->lower();
+    return placed(frame, objectName, geometry);
+}
+
+} // namespace dazoroz::ui
