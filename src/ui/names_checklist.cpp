@@ -237,6 +237,10 @@ void NamesCheckList::keyPressEvent(QKeyEvent* event) {
         }
         return;
     }
+    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Select) {
+        event->accept(); // with Ctrl the base class would take the selection away
+        return;
+    }
     const int before = selectedRow();
     QListView::keyPressEvent(event);
     if (const int after = selectedRow(); after >= 0 && after != before)

@@ -1,0 +1,128 @@
+#include "ui/error_report.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+#include <stdexcept>
+
+using namespace dazoroz::ui;
+
+class TestErrorReport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void fullStopRule_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "Unable to write to dazoroz.ini"
+                                << "Unable to write to dazoroz.ini.";
+        QTest::newRow("digit") << "code 11001"
+                               << "code 11001.";
+        QTest::newRow("quote sorts before the stop") << "'x' is \"odd\""
+                                                     << "'x' is \"odd\"";
+        QTest::newRow("ends with a stop") << "11001: [11001] Host not found."
+                                          << "11001: [11001] Host not found.";
+        QTest::newRow("bracket") << "failed (see log)"
+                                 << "failed (see log)";
+        QTest::newRow("blank") << "trailing "
+                               << "trailing ";
+        QTest::newRow("slash sorts after the stop") << "path a/"
+                                                    << "path a/.";
+        QTest::newRow("colon") << "Error:"
+                               << "Error:.";
+        QTest::newRow("comma sorts before") << "a,"
+                                            << "a,";
+        QTest::newRow("non-ASCII letter") << "Zoë"
+                                          << "Zoë.";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void fullStopRule() {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        QCOMPARE(errorReportText(message), shown);
+    }
+
+    void guardedReportsWhatEscapesAndSkipsTheRest() {
+        ErrorReportCapture capture;
+        QWidget parent;
+        QStringList steps;
+        const bool ran = guarded(&parent, [&] {
+            steps << "first";
+            throw std::runtime_error("'abc' is not a valid integer value");
+            steps << "second";
+        });
+        QVERIFY(!ran);
+        QCOMPARE(steps, QStringList{"first"});
+        QCOMPARE(capture.texts(), QStringList{"'abc' is not a valid integer value."});
+        QCOMPARE(capture.parents(), QList<QWidget*>{&parent});
+
+        capture.clear();
+        QVERIFY(!guarded(nullptr, [] { throw 42; }));
+        QCOMPARE(capture.texts(), QStringList{"An unexpected error occurred."});
+
+        capture.clear();
+        QVERIFY(guarded(nullptr, [&] { steps << "third"; }));
+        QCOMPARE(capture.texts(), QStringList{});
+        QCOMPARE(steps, (QStringList{"first", "third"}));
+
+        // UTF-8 from what() arrives whole.
+        guarded(nullptr, [] { throw std::runtime_error("Zo\xc3\xab"); });
+        QCOMPARE(capture.texts(), QStringList{QStringLiteral("Zoë.")});
+    }
+
+    void captureRestoresThePreviousReporter() {
+        QStringList outer;
+        const ErrorReporter before =
+            setErrorReporter([&outer](QWidget*, const QString& text) { outer << text; });
+        {
+            ErrorReportCapture inner;
+            reportError(nullptr, "inner");
+            QCOMPARE(inner.texts(), QStringList{"inner."});
+        }
+        reportError(nullptr, "outer");
+        QCOMPARE(outer, QStringList{"outer."});
+        setErrorReporter(before);
+    }
+
+    void defaultReportIsAnErrorBoxTitledDazoroz() {
+        QWidget parent;
+        parent.show();
+        QString title, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        Qt::TextFormat format = Qt::AutoText;
+        QWidget* boxParent = nullptr;
+        int polls = 0;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            // Bounded: after 5 s any modal window is closed, found or not.
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                if (++polls > 500 && QApplication::activeModalWidget() != nullptr)
+                    QApplication::activeModalWidget()->close();
+                return;
+            }
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            format = box->textFormat();
+            boxParent = box->parentWidget();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        poll.start();
+        reportError(&parent, "<b>x</b> failed");
+        poll.stop();
+        QCOMPARE(title, QStringLiteral("Dazoroz"));
+        QCOMPARE(text, QStringLiteral("<b>x</b> failed."));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(boxParent, &parent);
+    }
+};
+
+QTEST_MAIN(TestErrorReport)
+#include "test_error_report.moc"

@@ -1,0 +1,348 @@
+#include "ui/names_checklist.h"
+#include "ui_test_support.h"
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTest>
+
+#include <memory>
+
+using dazoroz::ui::NamesCheckList;
+using dazoroz::ui::testing::realDoubleClick;
+
+namespace {
+
+// Everything the list tells the main window, in order, with the selection at that moment.
+class EventLog {
+public:
+    explicit EventLog(NamesCheckList& list) : list_(list) {
+        QObject::connect(&list, &NamesCheckList::stateChanged, &list,
+                         [this](int row, bool oldChecked, bool newChecked) {
+                             events.append(QStringLiteral("state %1 %2->%3")
+                                               .arg(row)
+                                               .arg(int{oldChecked})
+                                               .arg(int{newChecked}));
+                         });
+        QObject::connect(&list, &NamesCheckList::listClicked, &list, [this] {
+            events.append(QStringLiteral("click sel=%1").arg(list_.selectedRow()));
+        });
+        QObject::connect(&list, &NamesCheckList::listDoubleClicked, &list, [this] {
+            events.append(QStringLiteral("dblclick sel=%1").arg(list_.selectedRow()));
+        });
+    }
+    QStringList events;
+
+private:
+    NamesCheckList& list_;
+};
+
+// The check box as the style places it for a row, computed here independently of the list.
+QRect styleCheckRect(NamesCheckList& list, int row) {
+    const QModelIndex index = list.model()->index(row, 0);
+    QStyleOptionViewItem opt;
+    opt.initFrom(&list);
+    opt.widget = &list;
+    opt.rect = list.visualRect(index);
+    opt.font = list.font();
+    opt.fontMetrics = QFontMetrics(list.font());
+    opt.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    opt.checkState = index.data(Qt::CheckStateRole).value<Qt::CheckState>();
+    opt.text = index.data().toString();
+    opt.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    return list.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, &list);
+}
+
+QStringList rows(const NamesCheckList& list) {
+    QStringList out;
+    for (int r = 0; r < list.count(); ++r)
+        out.append(QString::fromStdString(list.text(r)) +
+                   (list.isChecked(r) ? QStringLiteral(" [x]") : QString()));
+    return out;
+}
+
+} // namespace
+
+class TestNamesCheckList : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<NamesCheckList> list;
+
+    // Ann, 1 / bob, 2 / Cy, 3 / dee, 4 on screen at the main window's size.
+    void makeList() {
+        list = std::make_unique<NamesCheckList>();
+        list->resize(185, 179);
+        for (const char* e : {"Cy, 3", "dee, 4", "bob, 2", "Ann, 1"})
+            list->addEntry(e);
+        list->show();
+        QVERIFY(QTest::qWaitForWindowExposed(list.get()));
+    }
+    QPoint boxCentre(int row) { return styleCheckRect(*list, row).center(); }
+    QPoint textPoint(int row) {
+        const QRect box = styleCheckRect(*list, row);
+        return {box.right() + 30, box.center().y()};
+    }
+
+private slots:
+    void init() { makeList(); }
+    void cleanup() { list.reset(); }
+
+    void rowsAreSortedSixteenPixelsHigh() {
+        QCOMPARE(rows(*list), (QStringList{"Ann, 1", "bob, 2", "Cy, 3", "dee, 4"}));
+        const QRect r1 = list->visualRect(list->model()->index(1, 0));
+        QCOMPARE(r1.height(), 16);
+        QCOMPARE(r1.top(), 16);
+        QCOMPARE(list->selectedRow(), -1);
+    }
+
+    void checkBoxIsWhereTheStyleDrawsIt() {
+        for (int row = 0; row < list->count(); ++row) {
+            const QRect box = styleCheckRect(*list, row);
+            QVERIFY(!box.isEmpty());
+            QCOMPARE(list->checkBoxRect(row), box);
+            QVERIFY(list->visualRect(list->model()->index(row, 0)).contains(box));
+        }
+    }
+
+    void clickOnRow_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<bool>("checkedBefore");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("checkedAfter");
+        QTest::newRow("box of unchecked")
+            << 1 << "centre" << false << QStringList{"state 1 0->1", "click sel=1"} << true;
+        QTest::newRow("box of checked")
+            << 2 << "centre" << true << QStringList{"state 2 1->0", "click sel=2"} << false;
+        QTest::newRow("box, top left pixel")
+            << 0 << "topLeft" << false << QStringList{"state 0 0->1", "click sel=0"} << true;
+        QTest::newRow("box, bottom right pixel")
+            << 3 << "bottomRight" << false << QStringList{"state 3 0->1", "click sel=3"} << true;
+        QTest::newRow("just right of the box")
+            << 1 << "rightOutside" << false << QStringList{"click sel=1"} << false;
+        QTest::newRow("just left of the box")
+            << 1 << "leftOutside" << true << QStringList{"click sel=1"} << true;
+        QTest::newRow("text of unchecked")
+            << 1 << "text" << false << QStringList{"click sel=1"} << false;
+        QTest::newRow("text of checked")
+            << 2 << "text" << true << QStringList{"click sel=2"} << true;
+    }
+    void clickOnRow() {
+        QFETCH(int, row);
+        QFETCH(QString, where);
+        QFETCH(bool, checkedBefore);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, checkedAfter);
+        list->setChecked(row, checkedBefore);
+        EventLog log(*list);
+        const QRect box = styleCheckRect(*list, row);
+        QPoint pos;
+        if (where == "centre")
+            pos = box.center();
+        else if (where == "topLeft")
+            pos = box.topLeft();
+        else if (where == "bottomRight")
+            pos = box.bottomRight();
+        else if (where == "rightOutside")
+            pos = QPoint(box.right() + 1, box.center().y());
+        else if (where == "leftOutside")
+            pos = QPoint(box.left() - 1, box.center().y());
+        else
+            pos = textPoint(row);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, pos);
+        QCOMPARE(log.events, expected);
+        QCOMPARE(list->isChecked(row), checkedAfter);
+        QCOMPARE(list->selectedRow(), row);
+        QVERIFY(list->hasFocus());
+    }
+
+    void clickBelowTheLastRowDoesNothing() {
+        list->setSelectedRow(1);
+        EventLog log(*list);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(30, 16 * 4 + 20));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(8, 16 * 4 + 5));
+        QCOMPARE(log.events, QStringList{});
+        QCOMPARE(list->selectedRow(), 1);
+    }
+
+    void rightClickDoesNothing() {
+        EventLog log(*list);
+        QTest::mouseClick(list->viewport(), Qt::RightButton, {}, boxCentre(1));
+        QCOMPARE(log.events, QStringList{});
+        QCOMPARE(list->selectedRow(), -1);
+        QCOMPARE(list->checkedCount(), 0);
+    }
+
+    void dragDoesNotMoveTheSelection() {
+        EventLog log(*list);
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, textPoint(0));
+        QTest::mouseMove(list->viewport(), textPoint(2));
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, textPoint(2));
+        QCOMPARE(log.events, QStringList{"click sel=0"});
+        QCOMPARE(list->selectedRow(), 0);
+    }
+
+    void realDoubleClick_data() {
+        QTest::addColumn<bool>("onBox");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("box: one toggle, then double-click")
+            << true << QStringList{"state 2 0->1", "click sel=2", "dblclick sel=2"};
+        QTest::newRow("text: click, then double-click")
+            << false << QStringList{"click sel=2", "dblclick sel=2"};
+    }
+    void realDoubleClick() {
+        QFETCH(bool, onBox);
+        QFETCH(QStringList, expected);
+        EventLog log(*list);
+        ::realDoubleClick(list->viewport(), onBox ? boxCentre(2) : textPoint(2));
+        QCOMPARE(log.events, expected);
+        QCOMPARE(list->isChecked(2), onBox);
+        QCOMPARE(list->checkedCount(), onBox ? 1 : 0);
+    }
+
+    void typedCharacter_data() {
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<bool>("checkedBefore");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("checkedAfter");
+        const int none = Qt::NoModifier;
+        QTest::newRow("blank on checked") << 1 << true << int{Qt::Key_Space} << " " << none
+                                          << QStringList{"state 1 1->0", "click sel=1"} << false;
+        QTest::newRow("blank on unchecked") << 1 << false << int{Qt::Key_Space} << " " << none
+                                            << QStringList{"state 1 0->1", "click sel=1"} << true;
+        QTest::newRow("letter toggles, no search")
+            << 0 << false << int{Qt::Key_D} << "d" << none
+            << QStringList{"state 0 0->1", "click sel=0"} << true;
+        QTest::newRow("digit") << 3 << true << int{Qt::Key_1} << "1" << none
+                               << QStringList{"state 3 1->0", "click sel=3"} << false;
+        QTest::newRow("no row selected")
+            << -1 << false << int{Qt::Key_Space} << " " << none << QStringList{} << false;
+        QTest::newRow("Ctrl+blank is no character")
+            << 1 << false << int{Qt::Key_Space} << " " << int{Qt::ControlModifier} << QStringList{}
+            << false;
+        QTest::newRow("Alt+letter is a mnemonic") << 1 << false << int{Qt::Key_A} << "a"
+                                                  << int{Qt::AltModifier} << QStringList{} << false;
+        QTest::newRow("Return is no character")
+            << 1 << false << int{Qt::Key_Return} << "\r" << none << QStringList{} << false;
+    }
+    void typedCharacter() {
+        QFETCH(int, selected);
+        QFETCH(bool, checkedBefore);
+        QFETCH(int, key);
+        QFETCH(QString, text);
+        QFETCH(int, modifiers);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, checkedAfter);
+        const int row = selected >= 0 ? selected : 1;
+        list->setChecked(row, checkedBefore);
+        list->setSelectedRow(selected);
+        list->setFocus();
+        EventLog log(*list);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), text);
+        QApplication::sendEvent(list.get(), &press);
+        QCOMPARE(log.events, expected);
+        QCOMPARE(list->isChecked(row), checkedAfter);
+        QCOMPARE(list->selectedRow(), selected);
+    }
+
+    void arrowKeysRaiseClick() {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, textPoint(0));
+        EventLog log(*list);
+        QTest::keyClick(list.get(), Qt::Key_Down);
+        QTest::keyClick(list.get(), Qt::Key_Down);
+        QTest::keyClick(list.get(), Qt::Key_Up);
+        QTest::keyClick(list.get(), Qt::Key_End);
+        QTest::keyClick(list.get(), Qt::Key_Down); // already at the end: nothing moves
+        QTest::keyClick(list.get(), Qt::Key_Home);
+        QTest::keyClick(list.get(), Qt::Key_Up); // already at the top
+        QCOMPARE(log.events, (QStringList{"click sel=1", "click sel=2", "click sel=1",
+                                          "click sel=3", "click sel=0"}));
+        QCOMPARE(list->checkedCount(), 0);
+    }
+
+    void programSettingRaisesStateChangeEveryTime() {
+        EventLog log(*list);
+        list->setChecked(0, true);
+        list->setChecked(0, true);
+        list->setChecked(0, false);
+        list->setChecked(3, false);
+        QCOMPARE(log.events,
+                 (QStringList{"state 0 0->1", "state 0 1->1", "state 0 1->0", "state 3 0->0"}));
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, list->setChecked(4, true));
+        QCOMPARE(log.events.size(), 4);
+    }
+
+    void marksAndSelectionStayWithTheirEntries() {
+        list->setChecked(1, true); // bob
+        list->setChecked(3, true); // dee
+        list->setSelectedRow(2);   // Cy
+        QCOMPARE(list->addEntry("Ax, 9"), 1);
+        QCOMPARE(list->addEntry("Zed, 7"), 5);
+        QCOMPARE(list->addEntry("BOB, 2"), 2); // equal but for case: ordered by the exact text
+        QCOMPARE(rows(*list), (QStringList{"Ann, 1", "Ax, 9", "BOB, 2", "bob, 2 [x]", "Cy, 3",
+                                           "dee, 4 [x]", "Zed, 7"}));
+        QCOMPARE(list->selectedRow(), 4);
+        QCOMPARE(QString::fromStdString(list->text(list->selectedRow())), "Cy, 3");
+
+        list->removeEntry(3); // the checked bob goes with its mark
+        QCOMPARE(rows(*list),
+                 (QStringList{"Ann, 1", "Ax, 9", "BOB, 2", "Cy, 3", "dee, 4 [x]", "Zed, 7"}));
+        QCOMPARE(list->checkedCount(), 1);
+        QCOMPARE(list->selectedRow(), 3);
+
+        list->removeEntry(3); // the selected entry: no row is selected after
+        QCOMPARE(list->selectedRow(), -1);
+        QCOMPARE(rows(*list), (QStringList{"Ann, 1", "Ax, 9", "BOB, 2", "dee, 4 [x]", "Zed, 7"}));
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, list->removeEntry(5));
+        QCOMPARE(list->count(), 5);
+
+        // A blank typed now toggles nothing: no row is selected.
+        EventLog log(*list);
+        QTest::keyClick(list.get(), Qt::Key_Space);
+        QCOMPARE(log.events, QStringList{});
+    }
+
+    void clearEntriesLeavesNothingSelected() {
+        list->setSelectedRow(2);
+        list->setChecked(2, true);
+        list->clearEntries();
+        QCOMPARE(list->count(), 0);
+        QCOMPARE(list->checkedCount(), 0);
+        QCOMPARE(list->selectedRow(), -1);
+        EventLog log(*list);
+        QTest::keyClick(list.get(), Qt::Key_Down);
+        QTest::keyClick(list.get(), Qt::Key_Space);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(8, 8));
+        QCOMPARE(log.events, QStringList{});
+    }
+
+    void noHorizontalScrollingVerticalWhenNeeded() {
+        QVERIFY(!list->verticalScrollBar()->isVisible());
+        list->addEntry(std::string(400, 'W') + ", 1");
+        for (int i = 0; i < 20; ++i)
+            list->addEntry("name " + std::to_string(i) + ", " + std::to_string(i));
+        QCoreApplication::processEvents();
+        QTRY_VERIFY(list->verticalScrollBar()->isVisible());
+        QVERIFY(!list->horizontalScrollBar()->isVisible());
+        QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
+        list->scrollToBottom();
+        QCOMPARE(list->horizontalScrollBar()->value(), 0);
+    }
+
+    void textIsShownAsPlainUtf8() {
+        list->clearEntries();
+        list->addEntry("<b>x</b>, 1");
+        list->addEntry("Zoë, 2");
+        QCOMPARE(list->model()->index(0, 0).data().toString(), QStringLiteral("<b>x</b>, 1"));
+        QCOMPARE(list->model()->index(1, 0).data().toString(), QStringLiteral("Zoë, 2"));
+    }
+};
+
+QTEST_MAIN(TestNamesCheckList)
+#include "test_names_checklist.moc"
