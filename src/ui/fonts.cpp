@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFontDatabase>
 
+#include <initializer_list>
+
 namespace dazoroz::ui {
 
 namespace {
@@ -22,44 +24,52 @@ bool loadFile(const char* name) {
     return QFile::exists(path) && QFontDatabase::addApplicationFont(path) >= 0;
 }
 
-QString chooseFamily() {
-    // A family the system already knows (through a fontconfig snippet, say) is used as it is.
-    if (familyKnown(kBitmapFamily) || loadFile("ms_sans_serif.ttf"))
-        return kBitmapFamily;
-    if (familyKnown(kTahomaFamily) || loadFile("tahoma.ttf"))
-        return kTahomaFamily;
-    if (familyKnown(kArialMetricFamily))
-        return kArialMetricFamily;
+QString firstKnown(std::initializer_list<QString> families) {
+    for (const QString& f : families)
+        if (familyKnown(f))
+            return f;
     return {};
 }
 
-const QString& chosenFamily() {
-    static const QString family = chooseFamily();
-    return family;
+struct Families {
+    QString text;     // the 11-pixel text of every window
+    QString scalable; // other sizes
+};
+
+Families chooseFamilies() {
+    // A family the system already knows (through a fontconfig snippet, say) is used as it is.
+    const bool bitmap = familyKnown(kBitmapFamily) || loadFile("ms_sans_serif.ttf");
+    const bool tahoma = familyKnown(kTahomaFamily) || loadFile("tahoma.ttf");
+    // Qt registers only the first strike of a bitmap font, the one for 11-pixel characters;
+    // larger text takes the scalable lookalike.
+    const QString scalable = tahoma ? kTahomaFamily : firstKnown({kArialMetricFamily});
+    return {bitmap ? kBitmapFamily : scalable, scalable};
+}
+
+const Families& chosenFamilies() {
+    static const Families families = chooseFamilies();
+    return families;
+}
+
+QFont fontOf(const QString& family, int pixelSize) {
+    QFont font;
+    font.setStyleHint(QFont::SansSerif);
+    font.setFamily(family.isEmpty() ? QStringLiteral("Sans Serif") : family);
+    font.setPixelSize(pixelSize);
+    return font;
 }
 
 } // namespace
 
 QString loadUiFonts() {
-    return chosenFamily();
+    return chosenFamilies().text;
 }
 
 QFont uiFont(int characterHeight) {
-    const QString& family = chosenFamily();
-    QFont font;
-    if (family.isEmpty()) {
-        font.setStyleHint(QFont::SansSerif);
-        font.setFamily(QStringLiteral("Sans Serif"));
-    } else {
-        font.setFamily(family);
-    }
-    if (family == kBitmapFamily) {
-        // The bitmap strikes are named by their cell height: 13 px holds 11 px characters.
-        font.setPixelSize(characterHeight <= 11 ? 13 : characterHeight <= 13 ? 16 : 20);
-    } else {
-        font.setPixelSize(characterHeight);
-    }
-    return font;
+    const Families& f = chosenFamilies();
+    if (characterHeight == 11 && f.text == kBitmapFamily)
+        return fontOf(f.text, 13); // the strike is named by its cell height
+    return fontOf(f.scalable, characterHeight);
 }
 
 void applyApplicationFont() {

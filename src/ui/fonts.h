@@ -6,10 +6,11 @@
 namespace dazoroz::ui {
 
 // The program's font is the classic 8-point sans serif of its windows (character height 11 px at
-// 96 dpi). Debian's fonts-wine package ships a bitmap lookalike ("MS Sans Serif", strikes for 8,
-// 10 and 12 points) with the very metrics the windows' layouts were made for; it is loaded from
-// the package's folder, so no fontconfig change is needed. Without it: its Tahoma lookalike,
-// then Liberation Sans (Arial metrics), then whatever sans serif the system has.
+// 96 dpi). Debian's fonts-wine package ships a bitmap lookalike ("MS Sans Serif") with the very
+// metrics the windows' layouts were made for, and a Tahoma lookalike; both are loaded from the
+// package's folder, so no fontconfig change is needed. Qt takes only the 8-point strike of the
+// bitmap font, so larger text (13-pixel headings) uses the Tahoma lookalike. Without the
+// package: Liberation Sans (Arial metrics), then whatever sans serif the system has.
 
 // Registers the font files found with the application (once; later calls do nothing).
 // Returns the family that uiFont() will use.

@@ -1,6 +1,178 @@
+#include "ui/about.h"
+#include "ui/instructions.h"
+#include "ui_test_support.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
 #include <QTest>
-class T : public QObject {
+
+#include <memory>
+
+using dazoroz::ui::TAboutform;
+using dazoroz::ui::TinstructionsForm;
+using dazoroz::ui::testing::execDriven;
+
+namespace {
+
+template <class W> W* child(QWidget* form, const char* name) {
+    auto* w = form->findChild<W*>(QString::fromLatin1(name));
+    if (w == nullptr)
+        qFatal("no child %s", name);
+    return w;
+}
+
+int countVisible(const char* objectName) {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String(objectName) && w->isVisible())
+            ++n;
+    return n;
+}
+
+} // namespace
+
+class TestAboutInstructions : public QObject {
     Q_OBJECT
+
+private slots:
+    void instructionsTextExactly() {
+        TinstructionsForm form;
+        const auto* memo = child<QPlainTextEdit>(&form, "Memo1");
+        const QStringList lines = memo->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 10);
+        QCOMPARE(lines[0], QStringLiteral("--> To Send to ONE Recipient:"));
+        QCOMPARE(lines[5], QString());
+        QCOMPARE(lines[7], QStringLiteral("In the Names list, check the recipients you wish to "
+                                          "send to by clicking the "));
+        QCOMPARE(lines[8], QStringLiteral("check box to the left of each recipient.  When using "
+                                          "this method, the Pager"));
+        QCOMPARE(lines[9], QStringLiteral("Number field will be disabled (not used)."));
+        QCOMPARE(memo->document()->blockCount(), 10);
+        QVERIFY(memo->isReadOnly());
+        QVERIFY(memo->textInteractionFlags() & Qt::TextSelectableByMouse);
+        QVERIFY(memo->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+        QCOMPARE(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    }
+
+    void instructionsLayout() {
+        TinstructionsForm form;
+        QCOMPARE(form.objectName(), QStringLiteral("instructionsForm"));
+        QCOMPARE(form.windowTitle(), QStringLiteral("Instructions"));
+        QCOMPARE(form.size(), QSize(402, 215));
+        QCOMPARE(form.minimumSize(), form.maximumSize());
+        QVERIFY(!(form.windowFlags() & Qt::WindowMinMaxButtonsHint));
+        QCOMPARE(child<QWidget>(&form, "Memo1")->geometry(), QRect(0, 0, 401, 185));
+        auto* ok = child<QPushButton>(&form, "okButton");
+        QCOMPARE(ok->geometry(), QRect(160, 188, 75, 25));
+        QVERIFY(ok->isDefault());
+        QVERIFY(!form.isModal());
+    }
+
+    void instructionsOpenedTwiceIsOneWindow() {
+        TinstructionsForm form;
+        QWidget other;
+        other.show();
+        form.showOrRaise();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.pos(), QPoint(238, 158));
+        form.move(300, 200); // the user moves it
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        form.showOrRaise();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QCOMPARE(countVisible("instructionsForm"), 1);
+        QCOMPARE(form.pos(), QPoint(300, 200));
+
+        // OK hides it; it comes back where it was, with the same text.
+        QTest::mouseClick(child<QPushButton>(&form, "okButton"), Qt::LeftButton);
+        QVERIFY(!form.isVisible());
+        form.showOrRaise();
+        QVERIFY(form.isVisible());
+        QCOMPARE(form.pos(), QPoint(300, 200));
+        // The close box hides it too.
+        form.close();
+        QVERIFY(!form.isVisible());
+    }
+
+    void escapeClosesNeitherWindow() {
+        TinstructionsForm instructions;
+        instructions.showOrRaise();
+        QVERIFY(QTest::qWaitForWindowActive(&instructions));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(instructions.isVisible());
+        QTest::keyClick(&instructions, Qt::Key_Escape);
+        QVERIFY(instructions.isVisible());
+
+        TAboutform about;
+        bool stillOpen = false;
+        const int result = execDriven(&about, [&] {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            QTest::keyClick(&about, Qt::Key_Escape);
+            QCoreApplication::processEvents();
+            stillOpen = about.isVisible();
+            about.done(7);
+        });
+        QVERIFY(stillOpen);
+        QCOMPARE(result, 7);
+    }
+
+    void enterInAboutPressesOK() {
+        TAboutform about;
+        QWidget* focused = nullptr;
+        const int result = execDriven(&about, [&] {
+            focused = QApplication::focusWidget();
+            QTest::keyClick(focused, Qt::Key_Return);
+        });
+        QCOMPARE(focused, child<QWidget>(&about, "okButton"));
+        QCOMPARE(result, int{QDialog::Accepted});
+        QVERIFY(!about.isVisible());
+        // Shown again: the same window, centred.
+        const int again = execDriven(&about, [&] {
+            const QRect screen = about.screen()->availableGeometry();
+            if (qAbs(about.frameGeometry().center().x() - screen.center().x()) <= 1)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+        });
+        QCOMPARE(again, int{QDialog::Accepted});
+    }
+
+    void aboutLayout() {
+        TAboutform about;
+        QCOMPARE(about.objectName(), QStringLiteral("Aboutform"));
+        QCOMPARE(about.windowTitle(), QStringLiteral("About"));
+        QCOMPARE(about.size(), QSize(252, 193));
+        QCOMPARE(about.minimumSize(), about.maximumSize());
+        auto* heading = child<QLabel>(&about, "Label1");
+        QCOMPARE(heading->text(), QStringLiteral("Windows Dazoroz"));
+        QCOMPARE(heading->pos(), QPoint(60, 8));
+        QCOMPARE(heading->height(), 16);
+        QCOMPARE(heading->palette().color(QPalette::WindowText), QColor(Qt::blue));
+        auto* company = child<QLabel>(&about, "aboutCompanyNameLabel");
+        QCOMPARE(company->text(), QStringLiteral("Zovizir Izodaziduzedo, Inc."));
+        QCOMPARE(company->geometry(), QRect(8, 40, 237, 16));
+        QVERIFY(company->alignment() & Qt::AlignHCenter);
+        QVERIFY(company->autoFillBackground());
+        QCOMPARE(company->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(company->palette().color(QPalette::WindowText), QColor(Qt::black));
+        for (const char* name : {"Label3", "Label5", "Label9"})
+            QCOMPARE(child<QLabel>(&about, name)->palette().color(QPalette::WindowText),
+                     QColor(Qt::blue));
+        for (const char* name : {"aboutPhoneLabel", "aboutEmailLabel", "aboutWebLabel"}) {
+            auto* label = child<QLabel>(&about, name);
+            QVERIFY(!label->text().isEmpty());
+            QCOMPARE(label->x(), 76);
+            QVERIFY(label->width() >= label->sizeHint().width());
+        }
+        QCOMPARE(child<QWidget>(&about, "Bevel1")->geometry(), QRect(8, 56, 237, 57));
+        auto* ok = child<QPushButton>(&about, "okButton");
+        QCOMPARE(ok->geometry(), QRect(88, 140, 75, 25));
+        QVERIFY(!ok->isDefault());
+    }
 };
-QTEST_MAIN(T)
+
+QTEST_MAIN(TestAboutInstructions)
 #include "test_about_instructions.moc"

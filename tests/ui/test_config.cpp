@@ -65,10 +65,7 @@ private:
         return child<QLineEdit>(QStringLiteral("message%1Edit").arg(n).toLatin1().constData());
     }
     void clickOK() { QTest::mouseClick(child<QPushButton>("OKButton"), Qt::LeftButton); }
-    void showForm() {
-        form->show();
-        QVERIFY(QTest::qWaitForWindowActive(form.get()));
-    }
+    void showForm() { QVERIFY(dazoroz::ui::testing::showActive(form.get())); }
 
 private slots:
     void init() {
