@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace dazoroz::store {
@@ -52,13 +53,31 @@ int NamesList::add(std::string text) {
 }
 
 void NamesList::addMany(std::vector<std::string> texts) {
-    const auto oldSize = entries_.size();
-    entries_.reserve(oldSize + texts.size());
+    if (texts.empty())
+        return;
+    // Sort the newcomers on their own and merge once: O(n log n), where inserting one by one
+    // would shift the list for every entry. Nothing changes in the list until every step that
+    // may throw is done.
+    std::vector<Entry> added;
+    added.reserve(texts.size());
     for (auto& t : texts)
-        entries_.push_back(makeEntry(std::move(t)));
-    const auto mid = entries_.begin() + static_cast<std::ptrdiff_t>(oldSize);
-    std::stable_sort(mid, entries_.end(), less);
-    std::inplace_merge(entries_.begin(), mid, entries_.end(), less);
+        added.push_back(makeEntry(std::move(t)));
+    std::stable_sort(added.begin(), added.end(), less);
+    entries_.reserve(entries_.size() + added.size());
+    const auto oldSize = static_cast<std::ptrdiff_t>(entries_.size());
+    entries_.insert(entries_.end(), std::make_move_iterator(added.begin()),
+                    std::make_move_iterator(added.end()));
+    std::inplace_merge(entries_.begin(), entries_.begin() + oldSize, entries_.end(), less);
+}
+
+std::vector<std::string> NamesList::checkedTexts() const {
+    std::vector<std::string> out;
+    out.reserve(static_cast<std::size_t>(checkedCount_));
+    for (const Entry& e : entries_) {
+        if (e.checked)
+            out.push_back(e.text);
+    }
+    return out;
 }
 
 void NamesList::removeAt(int row) {
