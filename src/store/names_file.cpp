@@ -5,18 +5,14 @@
 namespace dazoroz::store {
 
 std::vector<std::string> splitNamesFile(std::string_view bytes, bool whole) {
-    static constexpr char kLineEnds[] = {'\r', kEndOfFileMark};
-    const std::string_view lineEnds(kLineEnds, sizeof kLineEnds);
-
     std::vector<std::string> entries;
     std::size_t pos = 0;
     while (pos < bytes.size() && bytes[pos] != kEndOfFileMark) {
-        std::size_t end = bytes.find_first_of(lineEnds, pos);
-        if (end == std::string_view::npos) {
-            if (!whole)
-                break;
-            end = bytes.size();
-        }
+        std::size_t end = pos;
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != kEndOfFileMark)
+            ++end;
+        if (end == bytes.size() && !whole)
+            break;
         entries.emplace_back(bytes.substr(pos, end - pos));
         pos = end;
         if (pos < bytes.size() && bytes[pos] == '\r') {

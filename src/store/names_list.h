@@ -37,7 +37,7 @@ public:
 private:
     struct Entry {
         std::string text;
-        std::u16string key; // case-folded text, the primary sort key
+        std::string key; // case-folded text, the primary sort key
         bool checked = false;
     };
     static Entry makeEntry(std::string text);
