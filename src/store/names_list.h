@@ -10,8 +10,10 @@ namespace dazoroz::store {
 
 // The recipients' names list: the only copy in memory. Entries are byte strings exactly as
 // stored in names.txt ("Ann, 12-34"); each carries its check mark. The list stays in ascending
-// order of the whole entry text without regard to letter case; entries that compare equal that
-// way are ordered by their exact bytes, so the order is total and independent of insertion.
+// order of the whole entry text without regard to letter case (the case-folded text compared in
+// Unicode code point order; bytes that are not UTF-8 count as U+FFFD); entries that compare
+// equal that way are ordered by their exact bytes, so the order is total and independent of
+// insertion.
 class NamesList {
 public:
     int size() const noexcept { return static_cast<int>(entries_.size()); }

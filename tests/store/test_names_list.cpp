@@ -112,16 +112,6 @@ TEST(NamesListMarks, MoveWithTheirEntries) {
     EXPECT_FALSE(list.isChecked(2)); // a re-added entry starts unchecked
 }
 
-TEST(NamesListRows, OutOfRangeIsRefusedAndChangesNothing) {
-    NamesList list;
-    list.add("a");
-    EXPECT_THROW(list.text(1), std::out_of_range);
-    EXPECT_THROW(list.setChecked(-1, true), std::out_of_range);
-    EXPECT_THROW(list.removeAt(1), std::out_of_range);
-    EXPECT_EQ(list.size(), 1);
-    EXPECT_EQ(list.checkedCount(), 0);
-}
-
 TEST(NamesListRows, InsertionRowIsWhereAddPutsTheEntry) {
     NamesList list;
     list.addMany({"b", "B", "d", "", "a"});

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <random>
 #include <string>
 
@@ -96,27 +95,6 @@ TEST_F(SettingsFile, ReadsTheFileInWindirNotTheWorkingDirectory) {
     expectSame(s, want);
     fs::remove("dazoroz.ini");
 }
-
-struct PortCase {
-    const char* value;
-    std::optional<std::int32_t> number; // nullopt: the default
-};
-
-class SettingsPort : public SettingsFile, public ::testing::WithParamInterface<PortCase> {};
-
-TEST_P(SettingsPort, FollowsTheIntegerRule) {
-    writeFile(ini(), std::string("[General]\nserverPort=") + GetParam().value +
-                         "\ntimeout=" + GetParam().value + "\n");
-    const Settings s = loaded();
-    EXPECT_EQ(s.serverPort, GetParam().number.value_or(444));
-    EXPECT_EQ(s.sendTimeout, GetParam().number.value_or(60));
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, SettingsPort,
-                         ::testing::Values(PortCase{"0x1BC", 444}, PortCase{" 25", 25},
-                                           PortCase{"\" 25\"", 25}, PortCase{"-1", -1},
-                                           PortCase{"4x4", {}}, PortCase{"", {}},
-                                           PortCase{"99999999999", {}}, PortCase{"$1f", 31}));
 
 TEST_F(SettingsFile, SaveOnAMachineWithoutTheFileWritesElevenKeysInOrder) {
     Settings s = sample();
