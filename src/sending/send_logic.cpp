@@ -1,8 +1,257 @@
 #include "send_logic.h"
 
+#include "store/names_list.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <string_view>
+
 namespace dazoroz::sending {
+
+namespace {
+
+constexpr char kCR = '\r';
+constexpr char kLF = '\n';
+constexpr char kSTX = '\x02';
+const std::string kLineEnd{"\r\n"};
+
+const std::string kConnecting{"CONNECTING..."};
+const std::string kConnected{"CONNECTED..."};
+const std::string kSuccess{"SUCCESS"};
+const std::string kFail{"FAIL"};
+const std::string kCancel{"CANCEL"};
+
+const std::string kFailLine{"FAIL, Send process terminated"};
+const std::string kSentLine{"MESSAGE SENT OK"};
+
+// A watchdog step is taken on every third timer tick, so a countdown unit is about a second.
+constexpr std::int32_t kTicksPerStep = 3;
+
+// Banner: marked by STX as the 5th character, taken from the 6th up to the 45th at most.
+constexpr std::size_t kBannerMarkAt = 4;
+constexpr std::size_t kBannerFrom = 5;
+constexpr std::size_t kBannerEnd = 45;
+
+enum class ReplyClass { greeting, positive, closing, failure, ignored };
+
+ReplyClass classify(const std::string& text) {
+    const std::string_view code = std::string_view(text).substr(0, 3);
+    if (code == "220")
+        return ReplyClass::greeting;
+    if (code == "250")
+        return ReplyClass::positive;
+    if (code == "221")
+        return ReplyClass::closing;
+    if ((!code.empty() && code.front() == '5') || code == "421")
+        return ReplyClass::failure;
+    return ReplyClass::ignored;
+}
+
+std::string errorText(const std::string& description) {
+    return "Error: " + description;
+}
+
+} // namespace
+
+std::string bannerFromGreeting(const std::string& greeting) {
+    std::string banner;
+    if (greeting.size() <= 6 || greeting[kBannerMarkAt] != kSTX)
+        return banner;
+    // The last character of the delivery is never taken.
+    const std::size_t end = std::min(greeting.size() - 1, kBannerEnd);
+    for (std::size_t i = kBannerFrom; i < end && greeting[i] != kCR; ++i)
+        banner.push_back(greeting[i]);
+    return banner;
+}
+
+std::string oneLine(const std::string& text) {
+    std::string line;
+    line.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == kCR) {
+            if (i + 1 < text.size() && text[i + 1] == kLF)
+                ++i;
+            line.push_back(' ');
+        } else if (c == kLF) {
+            line.push_back(' ');
+        } else {
+            line.push_back(c);
+        }
+    }
+    return line;
+}
 
 SendLogic::SendLogic(Connection& port, SendWindow& window, const store::Settings& settings)
     : port_(port), window_(window), settings_(settings) {}
+
+void SendLogic::reset() {
+    sendState_ = ssIdle;
+    recipientQueue_.clear();
+}
+
+void SendLogic::sendButtonClick() {
+    if (sendState_ != ssIdle)
+        return;
+    window_.clearLog();
+
+    const int count = window_.nameCount();
+    int checked = 0;
+    for (int row = 0; row < count; ++row) {
+        if (window_.nameChecked(row))
+            ++checked;
+    }
+    multiRecipient_ = checked > 0;
+    if (multiRecipient_) {
+        recipientQueue_.clear();
+        for (int row = 0; row < count; ++row) {
+            if (window_.nameChecked(row))
+                recipientQueue_.push_back(window_.nameText(row));
+        }
+    }
+    window_.setStatusBarText({});
+
+    const bool ready = !port_.connected() && !settings_.serverAddress.empty() &&
+                       settings_.serverPort > 0 && !window_.messageText().empty() &&
+                       (multiRecipient_ || !window_.pagerNumber().empty());
+    if (ready) {
+        // A throw from the port ends the click here: the send stays in ssConnecting until the
+        // time-out or Cancel ends it, and the message is not captured.
+        sendState_ = ssConnecting;
+        window_.setStatusWord(kConnecting);
+        timeoutCountdown_ = settings_.sendTimeout;
+        port_.setRemoteHost(settings_.serverAddress);
+        port_.setRemotePort(static_cast<std::uint16_t>(settings_.serverPort));
+        port_.setConnected(true);
+    }
+    messageToSend_ = window_.messageText();
+}
+
+void SendLogic::cancelSendButtonClick() {
+    FailIt();
+    window_.setStatusWord(kCancel);
+}
+
+void SendLogic::FailIt() {
+    // The port may run clientSocketDisconnected from inside this close; the steps below leave
+    // the same end state either way.
+    port_.setConnected(false);
+    timeoutCountdown_ = 0;
+    sendState_ = ssIdle;
+    window_.setStatusWord(kFail);
+}
+
+void SendLogic::clientSocketConnected(int statusCode, const std::string& description) {
+    if (statusCode == 0) {
+        sendState_ = ssConnected;
+        window_.setStatusWord(kConnected);
+        return;
+    }
+    FailIt();
+    window_.setStatusBarText(errorText(description));
+}
+
+void SendLogic::clientSocketDataIn(const std::string& text, bool /*eol*/) {
+    switch (classify(text)) {
+    case ReplyClass::greeting:
+        onGreeting(text);
+        break;
+    case ReplyClass::positive:
+        onPositiveReply();
+        break;
+    case ReplyClass::closing:
+        port_.setConnected(false);
+        break;
+    case ReplyClass::failure:
+        onFailureReply(text);
+        break;
+    case ReplyClass::ignored:
+        break;
+    }
+}
+
+void SendLogic::clientSocketDisconnected(int statusCode, const std::string& description) {
+    sendState_ = ssIdle;
+    timeoutCountdown_ = 0;
+    if (statusCode != 0)
+        window_.setStatusBarText(errorText(description));
+}
+
+void SendLogic::clientSocketError(int /*errorCode*/, const std::string& description) {
+    FailIt();
+    window_.setStatusBarText(errorText(description));
+}
+
+void SendLogic::watchdogTick() {
+    ++timerTicks_;
+    if (timerTicks_ < kTicksPerStep)
+        return;
+    timerTicks_ = 0;
+    if (timeoutCountdown_ > 0) {
+        --timeoutCountdown_;
+        if (timeoutCountdown_ == 0)
+            FailIt();
+    }
+}
+
+void SendLogic::sendCommand(const std::string& command) {
+    port_.dataOut(command + kLineEnd);
+}
+
+void SendLogic::pageHead() {
+    const std::string& entry = recipientQueue_.front();
+    window_.appendLog("Sending to: " + entry + " ...");
+    sendCommand("PAGE " + store::retrieveID(entry));
+    // Only once the page is handed over: a failed hand-over keeps the head queued.
+    recipientQueue_.pop_front();
+}
+
+void SendLogic::onGreeting(const std::string& text) {
+    if (multiRecipient_) {
+        if (!recipientQueue_.empty())
+            pageHead();
+    } else {
+        sendCommand("PAGE " + oneLine(window_.pagerNumber()));
+    }
+    sendState_ = ssPageSent;
+    const std::string banner = bannerFromGreeting(text);
+    if (!banner.empty())
+        window_.setBanner(banner);
+}
+
+void SendLogic::onPositiveReply() {
+    switch (sendState_) {
+    case ssPageSent:
+        sendCommand("MESS " + oneLine(messageToSend_));
+        sendState_ = ssMessSent;
+        break;
+    case ssMessSent:
+        sendCommand("SEND");
+        sendState_ = ssSendSent;
+        break;
+    case ssSendSent:
+        if (multiRecipient_)
+            window_.appendLog(kSentLine);
+        if (multiRecipient_ && !recipientQueue_.empty()) {
+            pageHead();
+            sendState_ = ssPageSent;
+        } else {
+            window_.setStatusWord(kSuccess);
+            sendCommand("QUIT");
+            sendState_ = ssQuitSent;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void SendLogic::onFailureReply(const std::string& text) {
+    window_.appendLog(kFailLine);
+    window_.setStatusWord(kFail);
+    port_.setConnected(false);
+    // After the close, so that the reply stays visible over anything the close reports.
+    window_.setStatusBarText(text);
+}
 
 } // namespace dazoroz::sending

@@ -50,6 +50,11 @@ public:
 // Text of the server banner carried by a greeting, or empty when the greeting carries none.
 std::string bannerFromGreeting(const std::string& greeting);
 
+// A command argument made safe to put on one command line: every line break (CR LF, a lone CR,
+// a lone LF) becomes one blank, so user text cannot end the command early and smuggle further
+// commands to the server. Everything else is kept as it is.
+std::string oneLine(const std::string& text);
+
 // One send at a time: the Send and Cancel buttons, the port's events, the time-out watchdog,
 // and the SNPP dialogue (PAGE, MESS, SEND per recipient, then QUIT) driven by reply codes.
 // The main window owns one instance and forwards its handlers to it.
@@ -78,6 +83,12 @@ public:
     std::int32_t timerTicks() const noexcept { return timerTicks_; }
 
 private:
+    void sendCommand(const std::string& command);
+    void pageHead();
+    void onGreeting(const std::string& text);
+    void onPositiveReply();
+    void onFailureReply(const std::string& text);
+
     Connection& port_;
     SendWindow& window_;
     const store::Settings& settings_;

@@ -3,16 +3,27 @@
 #include <QString>
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace dazoroz::store {
 
 NamesList::Entry NamesList::makeEntry(std::string text) {
-    const QString folded =
-        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toCaseFolded();
     Entry e;
-    e.key.assign(reinterpret_cast<const char16_t*>(folded.utf16()),
-                 static_cast<std::size_t>(folded.size()));
+    // The key is the case-folded text in UTF-8, so that keys compare as plain bytes (in code
+    // point order). Plain ASCII, by far the most common, folds without a round trip via Qt.
+    if (std::all_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        e.key = text;
+        for (char& c : e.key) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+    } else {
+        e.key = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+                    .toCaseFolded()
+                    .toStdString();
+    }
     e.text = std::move(text);
     return e;
 }
@@ -52,13 +63,31 @@ int NamesList::add(std::string text) {
 }
 
 void NamesList::addMany(std::vector<std::string> texts) {
-    const auto oldSize = entries_.size();
-    entries_.reserve(oldSize + texts.size());
+    if (texts.empty())
+        return;
+    // Sort the newcomers on their own and merge once: O(n log n), where inserting one by one
+    // would shift the list for every entry. Nothing changes in the list until every step that
+    // may throw is done.
+    std::vector<Entry> added;
+    added.reserve(texts.size());
     for (auto& t : texts)
-        entries_.push_back(makeEntry(std::move(t)));
-    const auto mid = entries_.begin() + static_cast<std::ptrdiff_t>(oldSize);
-    std::stable_sort(mid, entries_.end(), less);
-    std::inplace_merge(entries_.begin(), mid, entries_.end(), less);
+        added.push_back(makeEntry(std::move(t)));
+    std::stable_sort(added.begin(), added.end(), less);
+    entries_.reserve(entries_.size() + added.size());
+    const auto oldSize = static_cast<std::ptrdiff_t>(entries_.size());
+    entries_.insert(entries_.end(), std::make_move_iterator(added.begin()),
+                    std::make_move_iterator(added.end()));
+    std::inplace_merge(entries_.begin(), entries_.begin() + oldSize, entries_.end(), less);
+}
+
+std::vector<std::string> NamesList::checkedTexts() const {
+    std::vector<std::string> out;
+    out.reserve(static_cast<std::size_t>(checkedCount_));
+    for (const Entry& e : entries_) {
+        if (e.checked)
+            out.push_back(e.text);
+    }
+    return out;
 }
 
 void NamesList::removeAt(int row) {

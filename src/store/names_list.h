@@ -10,8 +10,10 @@ namespace dazoroz::store {
 
 // The recipients' names list: the only copy in memory. Entries are byte strings exactly as
 // stored in names.txt ("Ann, 12-34"); each carries its check mark. The list stays in ascending
-// order of the whole entry text without regard to letter case; entries that compare equal that
-// way are ordered by their exact bytes, so the order is total and independent of insertion.
+// order of the whole entry text without regard to letter case (the case-folded text compared in
+// Unicode code point order; bytes that are not UTF-8 count as U+FFFD); entries that compare
+// equal that way are ordered by their exact bytes, so the order is total and independent of
+// insertion.
 class NamesList {
 public:
     int size() const noexcept { return static_cast<int>(entries_.size()); }
@@ -21,12 +23,15 @@ public:
     bool isChecked(int row) const { return at(row).checked; }
     void setChecked(int row, bool checked);
     int checkedCount() const noexcept { return checkedCount_; }
+    // The checked entries' texts in list order (the recipients of a send).
+    std::vector<std::string> checkedTexts() const;
 
     // Row at which add(text) would insert: after every entry that sorts before or equal to it.
     int insertionRow(std::string_view text) const;
     // Inserts an unchecked entry at its sorted place and returns its row.
     int add(std::string text);
-    // Adds many entries at once, sorting only once (for loading large files).
+    // Adds many unchecked entries at once, sorting only once (for loading large files); the
+    // result is the same as adding them one by one. On an exception the list is unchanged.
     void addMany(std::vector<std::string> texts);
     void removeAt(int row);
     void clear() noexcept;
@@ -34,7 +39,7 @@ public:
 private:
     struct Entry {
         std::string text;
-        std::u16string key; // case-folded text, the primary sort key
+        std::string key; // case-folded text, the primary sort key
         bool checked = false;
     };
     static Entry makeEntry(std::string text);
@@ -52,8 +57,8 @@ std::string retrieveID(std::string_view entry);
 // The names file ("names.txt" in the working directory unless told otherwise).
 inline const std::filesystem::path kNamesFileName{"names.txt"};
 
-// Replaces nothing: adds every line of the file to the list (which the caller has emptied).
-// A missing or unreadable file adds what could be read and reports nothing.
+// Adds every entry of the file to the list (which the caller has emptied). A missing or
+// unreadable file adds what could be read before the failure and reports nothing.
 void loadNames(NamesList& list, const std::filesystem::path& file = kNamesFileName);
 // Writes the whole list, each entry followed by CR LF. Never reports a failure; a failed
 // save leaves the previous file as it was. Returns whether the file was replaced.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/file_io.h"
+
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -11,10 +13,10 @@ namespace dazoroz::store {
 // The program's settings. Array index 0 holds the first entry: serverHistory[0] is
 // "serverIP1", standardMessages[0] is "message1".
 struct Settings {
-    std::string serverAddress;                 // "serverIP"
-    std::array<std::string, 3> serverHistory;  // "serverIP1".."serverIP3", never written
-    std::int32_t serverPort = 0;               // "serverPort"
-    std::int32_t sendTimeout = 0;              // "timeout", seconds; <= 0 means none
+    std::string serverAddress;                   // "serverIP"
+    std::array<std::string, 3> serverHistory;    // "serverIP1".."serverIP3", never written
+    std::int32_t serverPort = 0;                 // "serverPort"
+    std::int32_t sendTimeout = 0;                // "timeout", seconds; <= 0 means none
     std::array<std::string, 8> standardMessages; // "message1".."message8"
 };
 
@@ -41,5 +43,7 @@ void loadSettings(Settings& s = settings());
 // Writes serverIP, serverPort, timeout, message1..message8 in that order, each at once.
 // Throws SettingsWriteError on the first key that cannot be written.
 void saveSettings(const Settings& s = settings());
+// The same through the given system calls (tests make them fail).
+void saveSettings(const Settings& s, FileOps& ops);
 
 } // namespace dazoroz::store

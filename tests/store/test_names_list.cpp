@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -28,42 +29,129 @@ TEST_P(RetrieveId, TakesDigitsAfterTheSeparator) {
     EXPECT_EQ(retrieveID(GetParam().entry), GetParam().id);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, RetrieveId,
-    testing::Values(IdCase{"Ann, 12-34", "1234"}, IdCase{"Joe, 987", "987"}, IdCase{"Joe,", ""},
-                    IdCase{"Joe, ", ""}, IdCase{"Cy,123", "23"},
-                    IdCase{"Lee, 3rd floor, 45", "345"},
-                    IdCase{"Big, (123) 456-7890 12", "1234567890"},
-                    IdCase{"Long, 12345678901234", "1234567890"}, IdCase{"no comma 123", ""},
-                    IdCase{"", ""}, IdCase{",7", ""}, IdCase{",x7", "7"}));
+INSTANTIATE_TEST_SUITE_P(Entries, RetrieveId,
+                         testing::Values(IdCase{"Ann, 12-34", "1234"}, IdCase{"Joe, 987", "987"},
+                                         IdCase{"Joe,", ""}, IdCase{"Joe, ", ""},
+                                         IdCase{"Cy,123", "23"},
+                                         IdCase{"Lee, 3rd floor, 45", "345"},
+                                         IdCase{"Big, (123) 456-7890 12", "1234567890"},
+                                         IdCase{"Long, 12345678901234", "1234567890"},
+                                         IdCase{"no comma 123", ""}, IdCase{"", ""},
+                                         IdCase{",7", ""}, IdCase{",x7", "7"},
+                                         IdCase{"Two, 1, 2", "12"}, IdCase{"Ünïcode, ½ 5", "5"}));
 
-TEST(NamesListOrder, SortsIgnoringCaseAndKeepsMarksWithEntries) {
-    NamesList list;
-    list.add("bob, 2");
-    list.add("Alice, 1");
-    list.setChecked(1, true); // bob
-    list.add("Carl, 3");
-    list.add("alice, 1");
-    list.add("");
-    EXPECT_EQ(rows(list), (std::vector<std::string>{"", "Alice, 1", "alice, 1", "bob, 2", "Carl, 3"}));
-    EXPECT_TRUE(list.isChecked(3));
-    EXPECT_EQ(list.checkedCount(), 1);
-    list.removeAt(3);
-    EXPECT_EQ(list.checkedCount(), 0);
-    EXPECT_EQ(list.insertionRow("b"), 3);
+// Adding in any order gives the one sorted order.
+struct OrderCase {
+    const char* name;
+    std::vector<std::string> added;
+    std::vector<std::string> expected;
+};
+
+class NamesListSorting : public testing::TestWithParam<OrderCase> {};
+
+TEST_P(NamesListSorting, OneByOneAndInBulk) {
+    const auto& c = GetParam();
+    NamesList one;
+    for (const auto& t : c.added)
+        one.add(t);
+    EXPECT_EQ(rows(one), c.expected);
+
+    NamesList reversed;
+    for (auto it = c.added.rbegin(); it != c.added.rend(); ++it)
+        reversed.add(*it);
+    EXPECT_EQ(rows(reversed), c.expected);
+
+    NamesList bulk;
+    bulk.addMany(c.added);
+    EXPECT_EQ(rows(bulk), c.expected);
+    EXPECT_EQ(bulk.checkedCount(), 0);
 }
 
-TEST(NamesListOrder, BulkAddGivesTheSameOrderAsOneByOne) {
-    const std::vector<std::string> texts{"zed", "Ann, 1", "ann, 1", "Ann, 1", "", "Émile, 5",
-                                         "émile, 5", "bob"};
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NamesListSorting,
+    testing::Values(
+        OrderCase{
+            "IgnoresCase", {"bob, 2", "Alice, 1", "carl, 3"}, {"Alice, 1", "bob, 2", "carl, 3"}},
+        OrderCase{"WholeTextCounts", {"Ann, 2", "Ann, 10", "Ann"}, {"Ann", "Ann, 10", "Ann, 2"}},
+        OrderCase{"EmptyEntryFirst", {"a", "", "B"}, {"", "a", "B"}},
+        OrderCase{"DuplicatesKept", {"x", "y", "x", "x"}, {"x", "x", "x", "y"}},
+        OrderCase{"CaseTwinsStayTogether",
+                  {"ann, 1", "Bob", "ANN, 1", "Ann, 1"},
+                  {"ANN, 1", "Ann, 1", "ann, 1", "Bob"}},
+        OrderCase{"NonAsciiFoldsCase",
+                  {"Émile", "b", "émile", "ÉMILE"},
+                  {"b", "ÉMILE", "Émile", "émile"}},
+        OrderCase{"LineFeedAndNulAreText",
+                  {std::string("a\nb"), std::string("a\0b", 3), "a"},
+                  {"a", std::string("a\0b", 3), std::string("a\nb")}},
+        OrderCase{"InvalidUtf8", {"\xff", "\xfe", "a"}, {"a", "\xfe", "\xff"}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(NamesListMarks, MoveWithTheirEntries) {
+    NamesList list;
+    list.add("bob, 2");
+    list.add("dan, 4");
+    list.setChecked(1, true); // dan
+    list.setChecked(0, true); // bob
+    list.setChecked(0, true); // twice is still one
+    EXPECT_EQ(list.add("Alice, 1"), 0);
+    EXPECT_EQ(list.add("carl, 3"), 2);
+    list.addMany({"Aaron", "eve"});
+    EXPECT_EQ(rows(list), (std::vector<std::string>{"Aaron", "Alice, 1", "bob, 2", "carl, 3",
+                                                    "dan, 4", "eve"}));
+    for (int row = 0; row < list.size(); ++row)
+        EXPECT_EQ(list.isChecked(row), row == 2 || row == 4) << row;
+    EXPECT_EQ(list.checkedTexts(), (std::vector<std::string>{"bob, 2", "dan, 4"}));
+
+    list.removeAt(2); // bob leaves with its mark
+    EXPECT_EQ(list.checkedCount(), 1);
+    EXPECT_EQ(list.checkedTexts(), (std::vector<std::string>{"dan, 4"}));
+    list.setChecked(3, false);
+    EXPECT_EQ(list.checkedCount(), 0);
+    list.add("bob, 2");
+    EXPECT_FALSE(list.isChecked(2)); // a re-added entry starts unchecked
+}
+
+TEST(NamesListRows, InsertionRowIsWhereAddPutsTheEntry) {
+    NamesList list;
+    list.addMany({"b", "B", "d", "", "a"});
+    for (const std::string t : {"", "A", "b", "B", "c", "zz", "\xff"}) {
+        NamesList copy = list;
+        const int expected = copy.insertionRow(t);
+        EXPECT_EQ(copy.add(t), expected) << t;
+        EXPECT_EQ(copy.text(expected), t);
+    }
+}
+
+// Many near-equal entries: the bulk merge into a list that already holds entries must give
+// exactly what adding one by one gives.
+TEST(NamesListBulk, MergeMatchesOneByOneOnRandomEntries) {
+    std::mt19937 rng(7);
+    const std::string letters = "aAbBcC ,1";
+    auto randomText = [&] {
+        std::string s(rng() % 5, ' ');
+        for (char& ch : s)
+            ch = letters[rng() % letters.size()];
+        return s;
+    };
     NamesList one;
-    for (const auto& t : texts)
-        one.add(t);
     NamesList bulk;
-    bulk.add("mid");
-    one.add("mid");
-    bulk.addMany(texts);
+    for (int i = 0; i < 200; ++i) {
+        const auto t = randomText();
+        one.add(t);
+        bulk.add(t);
+    }
+    bulk.setChecked(10, true);
+    const std::string marked = bulk.text(10);
+    std::vector<std::string> more;
+    for (int i = 0; i < 2000; ++i)
+        more.push_back(randomText());
+    for (const auto& t : more)
+        one.add(t);
+    bulk.addMany(more);
     EXPECT_EQ(rows(bulk), rows(one));
+    EXPECT_EQ(bulk.checkedCount(), 1);
+    EXPECT_EQ(bulk.checkedTexts(), std::vector<std::string>{marked});
 }
 
 } // namespace
