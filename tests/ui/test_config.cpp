@@ -12,7 +12,13 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 #include <memory>
+#include <unistd.h>
 
 using dazoroz::store::Settings;
 using dazoroz::ui::ErrorReportCapture;
@@ -36,6 +42,28 @@ bool same(const Settings& a, const Settings& b) {
            a.standardMessages == b.standardMessages;
 }
 
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// A hand-made settings file with history keys, a comment and a section of someone else's.
+const QByteArray kHandMadeFile = "; written by hand\r\n"
+                                 "[General]\r\n"
+                                 "serverIP=pager.example\r\n"
+                                 "serverIP1=one.example\r\n"
+                                 "serverIP3=three.example\r\n"
+                                 "serverPort=444\r\n"
+                                 "message2=m2\r\n"
+                                 "[Other]\r\n"
+                                 "serverIP=keep\r\n";
+
 QStringList listRows(const QComboBox* combo) {
     QStringList rows;
     for (int i = 0; i < combo->count(); ++i)
@@ -51,6 +79,14 @@ class TestConfigForm : public QObject {
 private:
     Settings settings;
     std::unique_ptr<TconfigForm> form;
+    std::unique_ptr<QTemporaryDir> windir; // WINDIR of each test: the settings file's folder
+
+    QString iniPath() const { return windir->filePath(QStringLiteral("dazoroz.ini")); }
+    // The file's contents loaded into the record the dialog shows, as at start-up.
+    void loadFrom(const QByteArray& bytes) {
+        writeFile(iniPath(), bytes);
+        dazoroz::store::loadSettings(settings);
+    }
 
     template <class W> W* child(const char* name) {
         auto* w = form->findChild<W*>(QString::fromLatin1(name));
@@ -69,10 +105,16 @@ private:
 
 private slots:
     void init() {
+        windir = std::make_unique<QTemporaryDir>();
+        QVERIFY(windir->isValid());
+        qputenv("WINDIR", QFile::encodeName(windir->path()));
         settings = sampleSettings();
         form = std::make_unique<TconfigForm>(settings);
     }
-    void cleanup() { form.reset(); }
+    void cleanup() {
+        form.reset();
+        windir.reset();
+    }
 
     void layoutAsDesigned() {
         QCOMPARE(form->objectName(), QStringLiteral("configForm"));
@@ -417,6 +459,147 @@ private slots:
         });
         QCOMPARE(result, int{QDialog::Accepted});
         QCOMPARE(settings.serverPort, 99);
+    }
+
+    // --- with the settings file -----------------------------------------------------------
+
+    void discardingLeavesTheFileUnchanged_data() { discardingLeavesSettingsUnchanged_data(); }
+    void discardingLeavesTheFileUnchanged() {
+        QFETCH(QString, how);
+        loadFrom(kHandMadeFile);
+        const Settings before = settings;
+        QVERIFY(dazoroz::ui::testing::showActive(form.get()));
+        QTest::keyClicks(message(2), "x");
+        timeout()->clear();
+        if (how == "cancel")
+            QTest::mouseClick(child<QPushButton>("cancelbutton"), Qt::LeftButton);
+        else if (how == "esc")
+            QTest::keyClick(timeout(), Qt::Key_Escape);
+        else
+            form->close();
+        QVERIFY(!form->isVisible());
+        QCOMPARE(fileBytes(iniPath()), kHandMadeFile);
+        QVERIFY(same(settings, before));
+    }
+
+    void firstOKWritesElevenKeysInOrder() {
+        dazoroz::store::loadSettings(settings); // no file: the defaults
+        QVERIFY(dazoroz::ui::testing::showActive(form.get()));
+        QCOMPARE(combo()->count(), 0);
+        QCOMPARE(combo()->currentText(), QStringLiteral("127.0.0.1"));
+        clickOK();
+        QVERIFY(!form->isVisible());
+        QCOMPARE(fileBytes(iniPath()), QByteArray("[General]\n"
+                                                  "serverIP=127.0.0.1\n"
+                                                  "serverPort=444\n"
+                                                  "timeout=60\n"
+                                                  "message1=Click the \"Configure\" button to set "
+                                                  "these messages\n"
+                                                  "message2=Call home\n"
+                                                  "message3=Call the office\n"
+                                                  "message4=Call me\n"
+                                                  "message5=I love you\n"
+                                                  "message6=See you soon\n"
+                                                  "message7=Break a leg\n"
+                                                  "message8=Don't call\n"));
+    }
+
+    void pickedHistoryEntryBecomesServerIPOnly() {
+        loadFrom(kHandMadeFile);
+        QVERIFY(dazoroz::ui::testing::showActive(form.get()));
+        QCOMPARE(listRows(combo()), (QStringList{"one.example", "three.example"}));
+        combo()->showPopup();
+        QTRY_VERIFY(combo()->view()->isVisible());
+        const QModelIndex three = combo()->view()->model()->index(1, 0);
+        QTest::mouseClick(combo()->view()->viewport(), Qt::LeftButton, {},
+                          combo()->view()->visualRect(three).center());
+        QTRY_VERIFY(!combo()->view()->isVisible());
+        clickOK();
+        const QByteArray bytes = fileBytes(iniPath());
+        QVERIFY(bytes.contains("\r\nserverIP=three.example\r\n"));
+        QVERIFY(bytes.contains("\r\nserverIP1=one.example\r\nserverIP3=three.example\r\n"));
+        QVERIFY(!bytes.contains("serverIP2"));
+        QVERIFY(bytes.endsWith("[Other]\r\nserverIP=keep\r\n"));
+
+        Settings reloaded;
+        dazoroz::store::loadSettings(reloaded);
+        QCOMPARE(reloaded.serverAddress, std::string("three.example"));
+        QCOMPARE(reloaded.serverHistory,
+                 (std::array<std::string, 3>{"one.example", "", "three.example"}));
+    }
+
+    void emptyServerAndZerosStoredAsShown() {
+        loadFrom(kHandMadeFile);
+        QVERIFY(dazoroz::ui::testing::showActive(form.get()));
+        combo()->lineEdit()->clear();
+        port()->clear();
+        QTest::keyClicks(port(), "0");
+        timeout()->clear();
+        QTest::keyClicks(timeout(), "0");
+        message(3)->clear();
+        clickOK();
+        QVERIFY(!form->isVisible());
+        Settings reloaded;
+        dazoroz::store::loadSettings(reloaded);
+        QCOMPARE(reloaded.serverAddress, std::string()); // not the default
+        QCOMPARE(reloaded.serverPort, 0);
+        QCOMPARE(reloaded.sendTimeout, 0);
+        QCOMPARE(reloaded.standardMessages[2], std::string());
+        QVERIFY(same(reloaded, settings));
+    }
+
+    void badNumberWritesNothing() {
+        loadFrom(kHandMadeFile);
+        ErrorReportCapture errors;
+        QVERIFY(dazoroz::ui::testing::showActive(form.get()));
+        combo()->lineEdit()->setText(QStringLiteral("new.example"));
+        timeout()->clear();
+        clickOK();
+        QCOMPARE(errors.texts(), QStringList{"'' is not a valid integer value."});
+        QVERIFY(form->isVisible());
+        QCOMPARE(fileBytes(iniPath()), kHandMadeFile);
+        QCOMPARE(settings.serverAddress, std::string("new.example"));
+    }
+
+    void failedWrite_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("settings file is a folder") << "folder";
+        QTest::newRow("settings folder missing") << "nofolder";
+        QTest::newRow("write-protected file") << "readonly";
+    }
+    void failedWrite() {
+        QFETCH(QString, how);
+        if (how == "folder") {
+            QVERIFY(QDir(windir->path()).mkdir(QStringLiteral("dazoroz.ini")));
+        } else if (how == "nofolder") {
+            qputenv("WINDIR", QFile::encodeName(windir->filePath(QStringLiteral("missing"))));
+        } else {
+            if (::geteuid() == 0)
+                QSKIP("file permissions do not stop root");
+            writeFile(iniPath(), kHandMadeFile);
+            QFile::setPermissions(iniPath(), QFile::ReadOwner | QFile::ReadGroup);
+        }
+        dazoroz::store::loadSettings(settings);
+        const Settings before = settings;
+        ErrorReportCapture errors;
+        QVERIFY(dazoroz::ui::testing::showActive(form.get()));
+        port()->clear();
+        QTest::keyClicks(port(), "25");
+        QTest::keyClicks(message(8), "!");
+        clickOK();
+        QCOMPARE(errors.texts(), QStringList{"Unable to write to dazoroz.ini."});
+        QCOMPARE(errors.parents(), QList<QWidget*>{form.get()});
+        QVERIFY(form->isVisible());
+        // The new values hold for this run, even after Cancel.
+        QCOMPARE(settings.serverPort, 25);
+        QCOMPARE(settings.standardMessages[7], before.standardMessages[7] + "!");
+        QTest::mouseClick(child<QPushButton>("cancelbutton"), Qt::LeftButton);
+        QVERIFY(!form->isVisible());
+        QCOMPARE(settings.serverPort, 25);
+        if (how == "readonly")
+            QCOMPARE(fileBytes(iniPath()), kHandMadeFile);
+        else
+            QVERIFY(!QFileInfo(iniPath()).isFile());
     }
 };
 

@@ -2,6 +2,7 @@
 #include "ui_test_support.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyle>
@@ -341,6 +342,53 @@ private slots:
         list->addEntry("Zoë, 2");
         QCOMPARE(list->model()->index(0, 0).data().toString(), QStringLiteral("<b>x</b>, 1"));
         QCOMPARE(list->model()->index(1, 0).data().toString(), QStringLiteral("Zoë, 2"));
+    }
+
+    void loadingTheNamesFileReplacesTheRows() {
+        {
+            QFile f(QStringLiteral("names.txt"));
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("bob, 2\r\nAlice, 1\r\n\r\nZo\xc3\xab, 3\r\n");
+        }
+        list->setChecked(1, true);
+        list->setSelectedRow(1);
+        list->clearEntries();
+        list->namesModel().loadNames();
+        QCOMPARE(rows(*list), (QStringList{"", "Alice, 1", "bob, 2", QStringLiteral("Zoë, 3")}));
+        QCOMPARE(list->checkedCount(), 0);
+        QCOMPARE(list->selectedRow(), -1);
+        list->setChecked(2, true);
+        QVERIFY(list->namesModel().saveNames());
+        QFile f(QStringLiteral("names.txt"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("\r\nAlice, 1\r\nbob, 2\r\nZo\xc3\xab, 3\r\n"));
+    }
+
+    void hundredThousandEntriesShowAndScroll() {
+        {
+            QFile f(QStringLiteral("names.txt"));
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QByteArray bytes;
+            for (int i = 100000; i > 0; --i)
+                bytes += "name " + QByteArray::number(i) + ", " + QByteArray::number(i) + "\r\n";
+            f.write(bytes);
+        }
+        list->clearEntries();
+        list->namesModel().loadNames();
+        QCOMPARE(list->count(), 100000);
+        list->scrollToBottom();
+        QCoreApplication::processEvents();
+        const int last = list->count() - 1;
+        const QRect lastRect = list->visualRect(list->model()->index(last, 0));
+        QVERIFY(list->viewport()->rect().contains(lastRect));
+        EventLog log(*list);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          styleCheckRect(*list, last).center());
+        QCOMPARE(log.events, (QStringList{QStringLiteral("state %1 0->1").arg(last),
+                                          QStringLiteral("click sel=%1").arg(last)}));
+        QTest::keyClick(list.get(), Qt::Key_Home);
+        QCOMPARE(list->selectedRow(), 0);
+        QVERIFY(list->viewport()->rect().contains(list->visualRect(list->model()->index(0, 0))));
     }
 };
 
