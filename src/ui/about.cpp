@@ -30,9 +30,9 @@ TAboutform::TAboutform(QWidget* parent)
 
     addBevel(this, "Bevel1", QRect(8, 56, 237, 57));
 
-    QLabel* heading = addLabel(this, "Label1", QStringLiteral("Windows Dazoroz"), QRect());
+    QLabel* heading =
+        addAutoSizeLabel(this, "Label1", QStringLiteral("Windows Dazoroz"), 60, 8, 16);
     heading->setFont(uiFont(13));
-    heading->setGeometry(60, 8, heading->sizeHint().width(), 16);
     setTextColour(heading, Qt::blue);
 
     addLabel(this, "Label11", QString(), QRect(96, 24, 62, 13));

@@ -1,6 +1,7 @@
 #include "form_parts.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -55,19 +56,42 @@ void centreOnScreen(QWidget* window) {
     window->move(frame.topLeft());
 }
 
-QLabel* addLabel(QWidget* parent, const char* objectName, const QString& text,
-                 const QRect& geometry) {
-    auto* label = new QLabel(parent);
+namespace {
+
+// A label whose width follows its text, also when the font changes after it was made.
+class AutoWidthLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    void fit() { resize(sizeHint().width(), height()); }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::FontChange)
+            fit();
+    }
+};
+
+template <class L>
+L* makeLabel(QWidget* parent, const char* objectName, const QString& text, const QRect& geometry) {
+    auto* label = new L(parent);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setText(text);
     return placed(label, objectName, geometry);
 }
 
+} // namespace
+
+QLabel* addLabel(QWidget* parent, const char* objectName, const QString& text,
+                 const QRect& geometry) {
+    return makeLabel<QLabel>(parent, objectName, text, geometry);
+}
+
 QLabel* addAutoSizeLabel(QWidget* parent, const char* objectName, const QString& text, int left,
                          int top, int height) {
-    QLabel* label = addLabel(parent, objectName, text, QRect(left, top, 0, height));
-    label->resize(label->sizeHint().width(), height);
+    auto* label = makeLabel<AutoWidthLabel>(parent, objectName, text, QRect(left, top, 0, height));
+    label->fit();
     return label;
 }
 

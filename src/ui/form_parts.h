@@ -32,7 +32,7 @@ template <class W> W* placed(W* widget, const char* objectName, const QRect& geo
 // A label showing `text` as plain text (never markup), aligned to the top left.
 QLabel* addLabel(QWidget* parent, const char* objectName, const QString& text,
                  const QRect& geometry);
-// A label whose width follows its text; `left`, `top` and `height` are fixed.
+// A label whose width follows its text (and font); `left`, `top` and `height` are fixed.
 QLabel* addAutoSizeLabel(QWidget* parent, const char* objectName, const QString& text, int left,
                          int top, int height);
 // A lowered box frame, kept behind its siblings.

@@ -131,6 +131,7 @@ bool NamesCheckDelegate::editorEvent(QEvent*, QAbstractItemModel*, const QStyleO
 // --- view ----------------------------------------------------------------------------------
 
 NamesCheckList::NamesCheckList(QWidget* parent) : QListView(parent), delegate_(this) {
+    setObjectName(QStringLiteral("namesListbox"));
     setModel(&model_);
     setItemDelegate(&delegate_);
     setSelectionMode(QAbstractItemView::SingleSelection);

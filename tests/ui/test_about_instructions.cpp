@@ -59,20 +59,6 @@ private slots:
         QCOMPARE(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     }
 
-    void instructionsLayout() {
-        TinstructionsForm form;
-        QCOMPARE(form.objectName(), QStringLiteral("instructionsForm"));
-        QCOMPARE(form.windowTitle(), QStringLiteral("Instructions"));
-        QCOMPARE(form.size(), QSize(402, 215));
-        QCOMPARE(form.minimumSize(), form.maximumSize());
-        QVERIFY(!(form.windowFlags() & Qt::WindowMinMaxButtonsHint));
-        QCOMPARE(child<QWidget>(&form, "Memo1")->geometry(), QRect(0, 0, 401, 185));
-        auto* ok = child<QPushButton>(&form, "okButton");
-        QCOMPARE(ok->geometry(), QRect(160, 188, 75, 25));
-        QVERIFY(ok->isDefault());
-        QVERIFY(!form.isModal());
-    }
-
     void instructionsOpenedTwiceIsOneWindow() {
         TinstructionsForm form;
         QWidget other;
@@ -140,37 +126,17 @@ private slots:
         QCOMPARE(again, int{QDialog::Accepted});
     }
 
-    void aboutLayout() {
+    void contactLabelsFollowTheirTextAndFont() {
         TAboutform about;
-        QCOMPARE(about.objectName(), QStringLiteral("Aboutform"));
-        QCOMPARE(about.windowTitle(), QStringLiteral("About"));
-        QCOMPARE(about.size(), QSize(252, 193));
-        QCOMPARE(about.minimumSize(), about.maximumSize());
-        auto* heading = child<QLabel>(&about, "Label1");
-        QCOMPARE(heading->text(), QStringLiteral("Windows Dazoroz"));
-        QCOMPARE(heading->pos(), QPoint(60, 8));
-        QCOMPARE(heading->height(), 16);
-        QCOMPARE(heading->palette().color(QPalette::WindowText), QColor(Qt::blue));
-        auto* company = child<QLabel>(&about, "aboutCompanyNameLabel");
-        QCOMPARE(company->text(), QStringLiteral("Zovizir Izodaziduzedo, Inc."));
-        QCOMPARE(company->geometry(), QRect(8, 40, 237, 16));
-        QVERIFY(company->alignment() & Qt::AlignHCenter);
-        QVERIFY(company->autoFillBackground());
-        QCOMPARE(company->palette().color(QPalette::Window), QColor(Qt::white));
-        QCOMPARE(company->palette().color(QPalette::WindowText), QColor(Qt::black));
-        for (const char* name : {"Label3", "Label5", "Label9"})
-            QCOMPARE(child<QLabel>(&about, name)->palette().color(QPalette::WindowText),
-                     QColor(Qt::blue));
+        QFont big = about.font();
+        big.setPixelSize(30);
+        about.setFont(big); // as when the program's font arrives after the window was made
         for (const char* name : {"aboutPhoneLabel", "aboutEmailLabel", "aboutWebLabel"}) {
             auto* label = child<QLabel>(&about, name);
             QVERIFY(!label->text().isEmpty());
-            QCOMPARE(label->x(), 76);
-            QVERIFY(label->width() >= label->sizeHint().width());
+            QCOMPARE(label->width(), label->sizeHint().width());
+            QCOMPARE(label->height(), 13);
         }
-        QCOMPARE(child<QWidget>(&about, "Bevel1")->geometry(), QRect(8, 56, 237, 57));
-        auto* ok = child<QPushButton>(&about, "okButton");
-        QCOMPARE(ok->geometry(), QRect(88, 140, 75, 25));
-        QVERIFY(!ok->isDefault());
     }
 };
 

@@ -89,25 +89,6 @@ private slots:
         QCOMPARE(joinEntry(parts.name, parts.pagerNumber), entry);
     }
 
-    void layoutAsDesigned() {
-        QCOMPARE(form->objectName(), QStringLiteral("addNameForm"));
-        QCOMPARE(form->windowTitle(), QStringLiteral(" "));
-        QCOMPARE(form->size(), QSize(204, 115));
-        QCOMPARE(form->minimumSize(), form->maximumSize());
-        QVERIFY(!(form->windowFlags() & Qt::WindowSystemMenuHint));
-        QVERIFY(!(form->windowFlags() & Qt::WindowCloseButtonHint));
-        QVERIFY(!(form->windowFlags() & Qt::WindowMinMaxButtonsHint));
-        QCOMPARE(child<QLabel>("Label1")->geometry(), QRect(12, 20, 31, 13));
-        QCOMPARE(child<QLabel>("Label1")->text(), QStringLiteral("Name:"));
-        QCOMPARE(child<QLabel>("Label2")->geometry(), QRect(12, 44, 71, 13));
-        QCOMPARE(child<QLabel>("Label2")->text(), QStringLiteral("Pager Number:"));
-        QCOMPARE(nameEdit()->geometry(), QRect(88, 16, 101, 21));
-        QCOMPARE(numberEdit()->geometry(), QRect(88, 40, 101, 21));
-        QCOMPARE(child<QPushButton>("okButton")->geometry(), QRect(20, 84, 75, 25));
-        QCOMPARE(child<QPushButton>("cancelButton")->geometry(), QRect(108, 84, 75, 25));
-        QVERIFY(child<QPushButton>("okButton")->isDefault());
-    }
-
     void emptyNameGetsTheFocusAtEveryShowing() {
         form->setFields({}, {});
         QVERIFY(showActive(form.get()));

@@ -116,47 +116,6 @@ private slots:
         windir.reset();
     }
 
-    void layoutAsDesigned() {
-        QCOMPARE(form->objectName(), QStringLiteral("configForm"));
-        QCOMPARE(form->windowTitle(), QStringLiteral("Dazoroz Configuration"));
-        QCOMPARE(form->size(), QSize(296, 320));
-        QCOMPARE(form->minimumSize(), form->maximumSize());
-        QVERIFY(!(form->windowFlags() & Qt::WindowMinMaxButtonsHint));
-        QVERIFY(form->windowFlags() & Qt::WindowCloseButtonHint);
-        const struct {
-            const char* name;
-            QRect geometry;
-            const char* text;
-        } table[] = {
-            {"Bevel1", {12, 12, 273, 85}, nullptr},
-            {"serverIPlabel", {24, 24, 88, 13}, "Server IP Address:"},
-            {"serverIPComboBox", {120, 20, 157, 21}, nullptr},
-            {"portLabel", {24, 48, 22, 13}, "Port:"},
-            {"serverPortEdit", {120, 44, 29, 21}, nullptr},
-            {"defaultLabel", {152, 48, 62, 13}, "(default: 444)"},
-            {"msgSendLabel", {24, 72, 89, 13}, "Msg. send timeout:"},
-            {"timeoutEdit", {120, 68, 25, 21}, nullptr},
-            {"Label10", {148, 72, 46, 13}, "(seconds)"},
-            {"Label5", {12, 106, 96, 13}, "Standard messages:"},
-            {"Label1", {4, 128, 6, 13}, "1"},
-            {"Label9", {4, 268, 6, 13}, "8"},
-            {"Label6", {4, 208, 6, 13}, "5"},
-            {"message1Edit", {16, 124, 269, 21}, nullptr},
-            {"message8Edit", {16, 264, 269, 21}, nullptr},
-            {"OKButton", {124, 292, 75, 25}, nullptr},
-            {"cancelbutton", {208, 292, 75, 25}, nullptr},
-        };
-        for (const auto& row : table) {
-            const QWidget* w = child<QWidget>(row.name);
-            QCOMPARE(w->geometry(), row.geometry);
-            if (row.text != nullptr)
-                QCOMPARE(qobject_cast<const QLabel*>(w)->text(), QString::fromUtf8(row.text));
-        }
-        QVERIFY(child<QPushButton>("OKButton")->isDefault());
-        QVERIFY(!child<QPushButton>("OKButton")->icon().isNull());
-        QVERIFY(!child<QPushButton>("cancelbutton")->icon().isNull());
-    }
-
     void tabOrderStartsAtOK() {
         showForm();
         QCOMPARE(QApplication::focusWidget(), child<QWidget>("OKButton"));
