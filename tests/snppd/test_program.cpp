@@ -156,14 +156,14 @@ void TestSnppdProgram::printsDeliveredPages() {
     QTRY_COMPARE_WITH_TIMEOUT(server.out, QByteArray("page 1234: Call home\n"), waitMs);
     QVERIFY(client.command("PAGE 1"));
     QVERIFY(client.command("PAGE 2"));
-    QVERIFY(client.command("MESS tab\there"));
+    QVERIFY(client.command("MESS Grüße\t\x1b[2J"));
     QVERIFY(client.command("SEND"));
     QVERIFY(client.command("QUIT"));
     QVERIFY(client.waitForClose());
     QTRY_COMPARE_WITH_TIMEOUT(server.out,
                               QByteArray("page 1234: Call home\n"
-                                         "page 1: tab\\x09here\n"
-                                         "page 2: tab\\x09here\n"),
+                                         "page 1: Grüße\\x09\\x1B[2J\n"
+                                         "page 2: Grüße\\x09\\x1B[2J\n"),
                               waitMs);
     QCOMPARE(client.codes(),
              (QList<QByteArray>{"220", "250", "250", "250", "250", "250", "250", "250", "221"}));
