@@ -1,0 +1,231 @@
+// dazoroz-snppd: a local SNPP server for trying Dazoroz without a paging service. Prints every
+// delivered page as one line on standard output; everything else goes to standard error.
+
+#include "snppd/snpp_server.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+namespace {
+
+using dazoroz::snppd::ServerOptions;
+using dazoroz::snppd::SnppServer;
+using dazoroz::snppd::SplitMode;
+using dazoroz::snppd::StepTrigger;
+
+constexpr int exitUsage = 2;
+constexpr int exitCannotListen = 1;
+
+void printLine(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+[[noreturn]] void usageError(const QString& message) {
+    printLine(stderr, QStringLiteral("dazoroz-snppd: %1 (see --help)").arg(message));
+    std::exit(exitUsage);
+}
+
+int intValue(const QCommandLineParser& parser, const QString& name, int low, int high) {
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < low || value > high) {
+        usageError(QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
+                       .arg(name)
+                       .arg(low)
+                       .arg(high)
+                       .arg(parser.value(name)));
+    }
+    return value;
+}
+
+std::optional<StepTrigger> triggerValue(const QCommandLineParser& parser, const QString& name) {
+    if (!parser.isSet(name)) {
+        return std::nullopt;
+    }
+    auto trigger = dazoroz::snppd::parseStepTrigger(parser.value(name));
+    if (!trigger) {
+        usageError(QStringLiteral("--%1 wants greeting, page, mess, send or quit, optionally with "
+                                  ":N for the N-th time, not \"%2\"")
+                       .arg(name, parser.value(name)));
+    }
+    return trigger;
+}
+
+QString endpoint(const QHostAddress& address, quint16 port) {
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(address.toString())
+                             : address.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(port);
+}
+
+QString listenFailure(const SnppServer& server, const QString& where) {
+    QString reason;
+    switch (server.serverError()) {
+    case QAbstractSocket::AddressInUseError:
+        reason = QStringLiteral("the port is already in use (another server listens there)");
+        break;
+    case QAbstractSocket::SocketAccessError:
+        reason = QStringLiteral(
+                     "permission denied: ports below 1024 need root, or the capability given by "
+                     "\"setcap cap_net_bind_service=+ep %1\"; or choose a port of 1024 or more")
+                     .arg(QCoreApplication::applicationFilePath());
+        break;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        reason = QStringLiteral("the address is not one of this machine's");
+        break;
+    default:
+        reason = server.errorString();
+        break;
+    }
+    return QStringLiteral("dazoroz-snppd: cannot listen on %1: %2").arg(where, reason);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("dazoroz-snppd"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(DAZOROZ_VERSION));
+    // A reader of our output that goes away must not take the server with it.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A local SNPP server (RFC 1861, level 1) for trying Dazoroz and for tests.\n"
+        "Prints every delivered page on standard output as one line: \"page ID: message\".\n"
+        "Steps for the test options: greeting, page, mess, send, quit; STEP:N means the N-th\n"
+        "command of that kind on a connection (page:2 is the second PAGE)."));
+    parser.addOptions({
+        {QStringLiteral("address"), QStringLiteral("Listen on this address (default 127.0.0.1)."),
+         QStringLiteral("ADDR"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("port"),
+         QStringLiteral("Listen on this port (default 444; 0: any free port)."),
+         QStringLiteral("PORT"), QStringLiteral("444")},
+        {QStringLiteral("banner"),
+         QStringLiteral("Greet with \"220 \", STX and TEXT: the client scrolls it (40 characters "
+                        "are shown)."),
+         QStringLiteral("TEXT")},
+        {QStringLiteral("idle"),
+         QStringLiteral("Close a connection idle this long with 421 (default 60)."),
+         QStringLiteral("SECONDS"), QStringLiteral("60")},
+        {QStringLiteral("max-clients"),
+         QStringLiteral("Refuse more simultaneous clients with 421 (default 64)."),
+         QStringLiteral("N"), QStringLiteral("64")},
+        {QStringLiteral("fail-pager"),
+         QStringLiteral("Answer PAGE of this ID with 550 (repeatable)."), QStringLiteral("ID")},
+        {QStringLiteral("fail-at"), QStringLiteral("Answer this step with 421 and close."),
+         QStringLiteral("STEP")},
+        {QStringLiteral("silent"), QStringLiteral("Never answer (not even a greeting).")},
+        {QStringLiteral("silent-at"),
+         QStringLiteral("Answer neither this step nor anything after it."), QStringLiteral("STEP")},
+        {QStringLiteral("reset-at"),
+         QStringLiteral("Reset the connection (TCP RST) instead of answering this step."),
+         QStringLiteral("STEP")},
+        {QStringLiteral("split"),
+         QStringLiteral("Write each reply in two pieces: its first byte, then the rest.")},
+        {QStringLiteral("byte-by-byte"), QStringLiteral("Write each reply one byte at a time.")},
+        {QStringLiteral("split-delay"),
+         QStringLiteral("Pause between the pieces of a reply (default 20)."), QStringLiteral("MS"),
+         QStringLiteral("20")},
+        {QStringLiteral("no-close"),
+         QStringLiteral("Answer QUIT with 221 but keep the connection open.")},
+        {QStringLiteral("verbose"), QStringLiteral("Log every line received and sent on stderr.")},
+    });
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        QString error = parser.errorText();
+        if (error.endsWith(QLatin1Char('.'))) {
+            error.chop(1);
+        }
+        usageError(error);
+    }
+    if (parser.isSet(helpOption)) {
+        printLine(stdout, parser.helpText().trimmed());
+        return EXIT_SUCCESS;
+    }
+    if (parser.isSet(versionOption)) {
+        printLine(stdout, QStringLiteral("dazoroz-snppd %1").arg(QStringLiteral(DAZOROZ_VERSION)));
+        return EXIT_SUCCESS;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        usageError(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().front()));
+    }
+
+    QHostAddress address;
+    const QString addressText = parser.value(QStringLiteral("address"));
+    if (addressText.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) {
+        address = QHostAddress(QHostAddress::LocalHost);
+    } else if (!address.setAddress(addressText)) {
+        usageError(
+            QStringLiteral("--address wants a numeric IP address, not \"%1\"").arg(addressText));
+    }
+    const auto port = static_cast<quint16>(intValue(parser, QStringLiteral("port"), 0, 65535));
+
+    ServerOptions options;
+    if (parser.isSet(QStringLiteral("banner"))) {
+        options.banner = parser.value(QStringLiteral("banner")).toUtf8();
+        for (char c : options.banner) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+                usageError(QStringLiteral("--banner must not hold control characters"));
+            }
+        }
+    }
+    options.idleTimeout =
+        std::chrono::seconds(intValue(parser, QStringLiteral("idle"), 1, 24 * 60 * 60));
+    options.maxClients = intValue(parser, QStringLiteral("max-clients"), 1, 1024);
+    for (const QString& id : parser.values(QStringLiteral("fail-pager"))) {
+        options.failPagers.insert(id.toUtf8());
+    }
+    options.failAt = triggerValue(parser, QStringLiteral("fail-at"));
+    options.resetAt = triggerValue(parser, QStringLiteral("reset-at"));
+    options.silentAt = triggerValue(parser, QStringLiteral("silent-at"));
+    if (parser.isSet(QStringLiteral("silent"))) {
+        if (options.silentAt) {
+            usageError(QStringLiteral("--silent and --silent-at exclude each other"));
+        }
+        options.silentAt = StepTrigger{};
+    }
+    if (parser.isSet(QStringLiteral("split")) && parser.isSet(QStringLiteral("byte-by-byte"))) {
+        usageError(QStringLiteral("--split and --byte-by-byte exclude each other"));
+    }
+    if (parser.isSet(QStringLiteral("split"))) {
+        options.split = SplitMode::TwoPieces;
+    } else if (parser.isSet(QStringLiteral("byte-by-byte"))) {
+        options.split = SplitMode::Bytes;
+    }
+    options.splitDelay =
+        std::chrono::milliseconds(intValue(parser, QStringLiteral("split-delay"), 0, 10'000));
+    options.noClose = parser.isSet(QStringLiteral("no-close"));
+    options.trace = parser.isSet(QStringLiteral("verbose"));
+
+    SnppServer server(options);
+    QObject::connect(&server, &SnppServer::pageDelivered,
+                     [](const QByteArray& pagerId, const QByteArray& message) {
+                         const QByteArray line = dazoroz::snppd::pageLine(pagerId, message);
+                         std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()),
+                                     stdout);
+                         std::fflush(stdout);
+                     });
+    QObject::connect(&server, &SnppServer::trace, [](const QString& line) {
+        printLine(stderr, QStringLiteral("dazoroz-snppd: ") + line);
+    });
+    if (!server.listen(address, port)) {
+        printLine(stderr, listenFailure(server, endpoint(address, port)));
+        return exitCannotListen;
+    }
+    printLine(stderr, QStringLiteral("dazoroz-snppd: listening on %1")
+                          .arg(endpoint(server.serverAddress(), server.serverPort())));
+    return QCoreApplication::exec();
+}

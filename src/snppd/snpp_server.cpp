@@ -1,0 +1,154 @@
+#include "snppd/snpp_server.h"
+
+#include "snppd/snpp_connection.h"
+
+#include <QStringList>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <utility>
+
+namespace dazoroz::snppd {
+
+std::optional<StepTrigger> parseStepTrigger(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() > 2) {
+        return std::nullopt;
+    }
+    static const std::pair<QLatin1String, Step> names[] = {
+        {QLatin1String("greeting"), Step::Greeting}, {QLatin1String("page"), Step::Page},
+        {QLatin1String("mess"), Step::Mess},         {QLatin1String("send"), Step::Send},
+        {QLatin1String("quit"), Step::Quit},
+    };
+    StepTrigger trigger;
+    bool known = false;
+    for (const auto& [name, step] : names) {
+        if (parts.front().compare(name, Qt::CaseInsensitive) == 0) {
+            trigger.step = step;
+            known = true;
+        }
+    }
+    if (!known) {
+        return std::nullopt;
+    }
+    if (parts.size() == 2) {
+        bool ok = false;
+        trigger.occurrence = parts.back().toInt(&ok);
+        if (!ok || trigger.occurrence < 1 ||
+            (trigger.step == Step::Greeting && trigger.occurrence != 1)) {
+            return std::nullopt;
+        }
+    }
+    return trigger;
+}
+
+QByteArray escapeControls(const QByteArray& text) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    QByteArray out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) {
+            out += "\\x";
+            out += hex[u >> 4];
+            out += hex[u & 0x0f];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message) {
+    return "page " + escapeControls(pagerId) + ": " + escapeControls(message) + '\n';
+}
+
+SnppServer::SnppServer(ServerOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {
+    connect(&listener_, &QTcpServer::newConnection, this, &SnppServer::acceptPending);
+}
+
+SnppServer::~SnppServer() {
+    close();
+}
+
+bool SnppServer::listen(const QHostAddress& address, quint16 port) {
+    return listener_.listen(address, port);
+}
+
+void SnppServer::close() {
+    listener_.close();
+    const bool hadClients = !connections_.empty();
+    for (Connection* connection : std::exchange(connections_, {})) {
+        disconnect(connection, nullptr, this, nullptr);
+        connection->drop();
+        connection->deleteLater();
+    }
+    for (QTcpSocket* socket : std::exchange(rejected_, {})) {
+        disconnect(socket, nullptr, this, nullptr);
+        socket->abort();
+        socket->deleteLater();
+    }
+    if (hadClients) {
+        emit clientCountChanged(0);
+    }
+}
+
+void SnppServer::acceptPending() {
+    while (QTcpSocket* socket = listener_.nextPendingConnection()) {
+        if (clientCount() >= options_.maxClients) {
+            reject(socket);
+            continue;
+        }
+        auto* connection = new Connection(socket, options_, nextId_++, this);
+        connections_.insert(connection);
+        connect(connection, &Connection::delivered, this,
+                [this](const QByteArray& pagerId, const QByteArray& message) {
+                    ++pagesDelivered_;
+                    emit pageDelivered(pagerId, message);
+                });
+        connect(connection, &Connection::traced, this, &SnppServer::trace);
+        connect(connection, &Connection::finished, this,
+                [this, connection] { forget(connection); });
+        emit clientCountChanged(clientCount());
+        connection->start();
+    }
+}
+
+void SnppServer::reject(QTcpSocket* socket) {
+    // The refusals in flight are capped too; beyond that a client is cut off without a word.
+    if (static_cast<int>(rejected_.size()) >= options_.maxClients) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    if (options_.trace) {
+        emit trace(QStringLiteral("refused %1:%2, too many clients")
+                       .arg(socket->peerAddress().toString())
+                       .arg(socket->peerPort()));
+    }
+    rejected_.insert(socket);
+    socket->setParent(this);
+    const auto finish = [this, socket] {
+        if (rejected_.erase(socket) > 0) {
+            socket->deleteLater();
+        }
+    };
+    connect(socket, &QTcpSocket::disconnected, this, finish);
+    QTimer::singleShot(options_.closeGrace, socket, [socket, finish] {
+        socket->abort();
+        finish();
+    });
+    socket->write("421 Too Many Connections, Try Again Later\r\n");
+    socket->disconnectFromHost();
+}
+
+void SnppServer::forget(Connection* connection) {
+    if (connections_.erase(connection) == 0) {
+        return;
+    }
+    connection->deleteLater();
+    emit clientCountChanged(clientCount());
+}
+
+} // namespace dazoroz::snppd

@@ -1,0 +1,118 @@
+#pragma once
+
+// A small SNPP server (RFC 1861, level 1) for trying the client without a paging service and
+// for tests. It runs in the caller's event loop; every connection is bounded in line length,
+// idle time and pending output, and the number of connections is capped.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTcpServer>
+
+#include <chrono>
+#include <optional>
+#include <set>
+
+namespace dazoroz::snppd {
+
+class Connection;
+
+// The points of a dialogue at which the server can be told to misbehave.
+enum class Step { Greeting, Page, Mess, Send, Quit };
+
+// The n-th command of one kind on a connection, counted from 1 (the greeting has only a first).
+struct StepTrigger {
+    Step step = Step::Greeting;
+    int occurrence = 1;
+    friend bool operator==(const StepTrigger&, const StepTrigger&) = default;
+};
+
+// "page", "SEND:2", ...; nothing when the text names no step or a bad count.
+std::optional<StepTrigger> parseStepTrigger(const QString& text);
+
+enum class SplitMode {
+    None,      // each reply in one write
+    TwoPieces, // its first byte, then the rest
+    Bytes,     // byte by byte
+};
+
+struct ServerOptions {
+    // Sent after "220 " and STX in the greeting; empty: a plain greeting. No CR or LF.
+    QByteArray banner;
+    int maxClients = 64;
+    // Longest command line, line end not counted. A client may send 999 characters of text, up
+    // to three bytes each in UTF-8, after "MESS ".
+    int maxLineLength = 4096;
+    int maxRecipients = 1000; // pager IDs gathered for one SEND
+    std::chrono::milliseconds idleTimeout{60'000};
+    // How long a closing connection may take to hand over its last reply.
+    std::chrono::milliseconds closeGrace{5'000};
+    // Input is not read while more than this many reply bytes wait for the client.
+    qint64 outputLimit = 64 * 1024;
+
+    // Misbehaviour for tests. Checked in this order when more than one applies to a step.
+    std::optional<StepTrigger> resetAt;  // connection reset instead of the reply
+    std::optional<StepTrigger> failAt;   // 421 and close instead of the reply
+    std::optional<StepTrigger> silentAt; // no reply to this step nor to anything after it
+    QSet<QByteArray> failPagers;         // 550 to PAGE with one of these IDs
+    SplitMode split = SplitMode::None;
+    std::chrono::milliseconds splitDelay{20}; // between the pieces of split replies
+    bool noClose = false;                     // answer QUIT but keep the connection open
+
+    bool trace = false; // emit trace() for every line received and sent
+};
+
+class SnppServer : public QObject {
+    Q_OBJECT
+public:
+    explicit SnppServer(ServerOptions options = {}, QObject* parent = nullptr);
+    ~SnppServer() override;
+    SnppServer(const SnppServer&) = delete;
+    SnppServer& operator=(const SnppServer&) = delete;
+
+    // Port 0 lets the system choose; serverPort() tells which. False: see errorString().
+    bool listen(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost),
+                quint16 port = 0);
+    // Stops listening and drops every connection at once.
+    void close();
+
+    bool isListening() const { return listener_.isListening(); }
+    QHostAddress serverAddress() const { return listener_.serverAddress(); }
+    quint16 serverPort() const { return listener_.serverPort(); }
+    QAbstractSocket::SocketError serverError() const { return listener_.serverError(); }
+    QString errorString() const { return listener_.errorString(); }
+
+    int clientCount() const { return static_cast<int>(connections_.size()); }
+    qint64 pagesDelivered() const { return pagesDelivered_; }
+    const ServerOptions& options() const { return options_; }
+
+signals:
+    // One per pager ID of an accepted SEND, in the order the IDs were given.
+    void pageDelivered(const QByteArray& pagerId, const QByteArray& message);
+    void clientCountChanged(int count);
+    // Only with ServerOptions::trace: "#3 > PAGE 1234", "#3 < 250 Pager ID Accepted", ...
+    void trace(const QString& line);
+
+private:
+    void acceptPending();
+    void reject(QTcpSocket* socket);
+    void forget(Connection* connection);
+
+    ServerOptions options_;
+    QTcpServer listener_;
+    std::set<Connection*> connections_;
+    std::set<QTcpSocket*> rejected_; // told "421", waiting for their close
+    int nextId_ = 1;
+    qint64 pagesDelivered_ = 0;
+};
+
+// The line printed for a delivered page: "page 1234: Call home" and a line feed. Control
+// characters are shown as \xNN so that every page stays one line on a terminal.
+QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message);
+
+// Control characters (and DEL) of text as \xNN; every other byte unchanged.
+QByteArray escapeControls(const QByteArray& text);
+
+} // namespace dazoroz::snppd
