@@ -1,0 +1,204 @@
+#include "cli/command_line.h"
+
+#include "cli/printable.h"
+#include "cli/usage_error.h"
+
+#include <QString>
+
+#include <charconv>
+#include <limits>
+
+namespace dazoroz::cli {
+
+namespace {
+
+enum class Value { Message, Server, Port, Timeout };
+
+struct OptionName {
+    char shortName;
+    const char* longName;
+    Value value;
+};
+
+constexpr OptionName kValueOptions[] = {
+    {'m', "message", Value::Message},
+    {'s', "server", Value::Server},
+    {'p', "port", Value::Port},
+    {'t', "timeout", Value::Timeout},
+};
+
+std::int32_t wholeNumber(const std::string& option, const std::string& text, std::int32_t low,
+                         std::int32_t high) {
+    std::int32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || at != end || value < low || value > high) {
+        throw UsageError(option + " wants a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not \"" + printable(text) + "\"");
+    }
+    return value;
+}
+
+void store(CommandLine& result, Value which, const std::string& option, const std::string& text) {
+    switch (which) {
+    case Value::Message:
+        result.message = text;
+        break;
+    case Value::Server:
+        if (text.empty()) {
+            throw UsageError(option + " wants a host name or address, not an empty text");
+        }
+        result.server = text;
+        break;
+    case Value::Port:
+        result.port = wholeNumber(option, text, 1, 65535);
+        break;
+    case Value::Timeout:
+        result.timeout = wholeNumber(option, text, 0, std::numeric_limits<std::int32_t>::max());
+        break;
+    }
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine result;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument.front() != '-') {
+            result.recipients.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument == "-h" || argument == "--help" || argument == "-?") {
+            result.action = CommandLine::Action::Help;
+            return result;
+        }
+        if (argument == "-v" || argument == "--version") {
+            result.action = CommandLine::Action::Version;
+            return result;
+        }
+
+        const bool isLong = argument.starts_with("--");
+        std::string name;
+        std::optional<std::string> attached;
+        if (isLong) {
+            const std::size_t equals = argument.find('=');
+            name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            if (equals != std::string::npos) {
+                attached = argument.substr(equals + 1);
+            }
+        } else {
+            name = argument.substr(1, 1);
+            if (argument.size() > 2) {
+                attached = argument.substr(2);
+            }
+        }
+        const OptionName* found = nullptr;
+        for (const OptionName& option : kValueOptions) {
+            if (isLong ? name == option.longName : name.front() == option.shortName) {
+                found = &option;
+            }
+        }
+        const std::string shown = isLong ? "--" + name : "-" + name;
+        if (found == nullptr) {
+            throw UsageError("unknown option \"" + printable(isLong ? shown : argument) + "\"");
+        }
+        if (!attached) {
+            if (i + 1 == arguments.size()) {
+                throw UsageError(shown + " needs a value");
+            }
+            attached = arguments[++i];
+        }
+        store(result, found->value, shown, *attached);
+    }
+    return result;
+}
+
+std::string helpText() {
+    return R"(Usage: dazoroz-send [OPTIONS] RECIPIENT... [-m MESSAGE]
+Sends one page to pagers over SNPP, as the Dazoroz window's Send button does.
+
+A RECIPIENT is a pager ID (1 to 10 digits) or the name of an entry of names.txt in the
+working directory (the text before the comma, in any letter case). Several recipients are
+paged one after another over one connection. The message is MESSAGE, or else standard input
+(its final line end dropped); at most 999 characters, line breaks sent as blanks.
+
+Options:
+  -m, --message TEXT     the message (default: read standard input)
+  -s, --server HOST      paging server, host name or address (default: serverIP in dazoroz.ini)
+  -p, --port N           its TCP port, 1 to 65535 (default: serverPort in dazoroz.ini)
+  -t, --timeout SECONDS  give up after this long, 0 for never (default: timeout in dazoroz.ini)
+  -h, --help             show this text
+  -v, --version          show the version
+
+dazoroz.ini is read from $WINDIR when set, otherwise from the system directory chosen at
+build time; without it the server is 127.0.0.1, port 444, time-out 60 seconds.
+
+Output, one line each, as the window shows it:
+  status: WORD       the status word as it changes (CONNECTING..., CONNECTED..., SUCCESS,
+                     FAIL, CANCEL)
+  log: LINE          a line of the send log ("Sending to: ...", "MESSAGE SENT OK", ...)
+  statusbar: TEXT    the status bar (an error, or the server's failure reply)
+  banner: TEXT       the server's banner from its greeting
+Control characters are shown as \xNN. Errors go to standard error.
+
+Exit status: 0 when the send ends in SUCCESS; 1 when it fails, times out or is cancelled
+(Ctrl-C or SIGTERM, as the Cancel button); 2 on bad usage.
+
+Examples:
+  dazoroz-send 5551234 -m "Call the office"
+  dazoroz-send ann bob 5551234 -m "Server room too hot"
+  df -h / | tail -n 1 | dazoroz-send --server pager.example.org --port 444 ann
+)";
+}
+
+std::string versionText() {
+    return "dazoroz-send " DAZOROZ_VERSION "\n";
+}
+
+void applyOptions(const CommandLine& commandLine, store::Settings& settings) {
+    if (commandLine.server) {
+        settings.serverAddress = *commandLine.server;
+    }
+    if (commandLine.port) {
+        settings.serverPort = *commandLine.port;
+    }
+    if (commandLine.timeout) {
+        settings.sendTimeout = *commandLine.timeout;
+    }
+    const std::string file = store::settingsFilePath().string();
+    if (settings.serverAddress.empty()) {
+        throw UsageError("no server address: serverIP in " + printable(file) +
+                         " is empty; give one with --server");
+    }
+    if (settings.serverPort <= 0) {
+        throw UsageError("no usable server port: serverPort in " + printable(file) + " is " +
+                         std::to_string(settings.serverPort) + "; give one with --port");
+    }
+}
+
+std::string checkedMessage(std::string message, bool fromInput) {
+    if (fromInput) {
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+            message.pop_back();
+        }
+    }
+    if (message.empty()) {
+        throw UsageError(fromInput ? "the message read from standard input is empty"
+                                   : "the message is empty");
+    }
+    const auto length =
+        QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())).size();
+    if (length > kMaxMessageLength) {
+        throw UsageError("the message has " + std::to_string(length) +
+                         " characters; a page holds at most " + std::to_string(kMaxMessageLength));
+    }
+    return message;
+}
+
+} // namespace dazoroz::cli

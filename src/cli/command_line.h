@@ -1,0 +1,43 @@
+#pragma once
+
+#include "store/settings.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dazoroz::cli {
+
+// What the command line asks for. Arguments are taken as the bytes they are (UTF-8 in
+// practice), so that no message or name is changed on its way to the server.
+struct CommandLine {
+    enum class Action { Send, Help, Version };
+
+    Action action = Action::Send;
+    std::vector<std::string> recipients;
+    std::optional<std::string> message; // none: read it from standard input
+    std::optional<std::string> server;
+    std::optional<std::int32_t> port;
+    std::optional<std::int32_t> timeout;
+};
+
+// The arguments after the program name. Throws UsageError.
+CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+std::string helpText();
+std::string versionText();
+
+// The options' values over the settings read from dazoroz.ini; throws UsageError when the
+// result cannot make a send (an empty server address, a port of 0 or less), where the window
+// would silently not start.
+void applyOptions(const CommandLine& commandLine, store::Settings& settings);
+
+// The window's message field holds at most this many characters.
+inline constexpr int kMaxMessageLength = 999;
+
+// The message to send: one read from standard input loses its line end (every trailing CR and
+// LF). Throws UsageError when it is empty or too long.
+std::string checkedMessage(std::string message, bool fromInput);
+
+} // namespace dazoroz::cli

@@ -1,0 +1,133 @@
+#include "cli/page_sender.h"
+
+#include "cli/printable.h"
+
+#include <chrono>
+#include <exception>
+
+namespace dazoroz::cli {
+
+namespace {
+
+const std::string kSuccess{"SUCCESS"};
+const std::string kFail{"FAIL"};
+const std::string kCancel{"CANCEL"};
+
+constexpr std::chrono::milliseconds kTimerInterval{333};
+
+} // namespace
+
+std::string errorReportText(const std::string& message) {
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') {
+        return message + ".";
+    }
+    return message;
+}
+
+PageSender::PageSender(const store::Settings& settings, const Recipients& recipients,
+                       std::string message, std::FILE* out, std::FILE* err, QObject* parent)
+    : QObject(parent), settings_(settings), err_(err), port_(std::make_unique<net::TvlmIPPort>()),
+      connection_(*port_),
+      window_(out, std::move(message), recipients.pagerNumber, recipients.entries),
+      logic_(connection_, window_, settings_) {
+    port_->OnConnected = [this](net::TvlmIPPort&, int code, const std::string& description) {
+        handle([&] { logic_.clientSocketConnected(code, description); });
+    };
+    port_->OnDataIn = [this](net::TvlmIPPort&, const std::string& text, bool eol) {
+        handle([&] { logic_.clientSocketDataIn(text, eol); });
+    };
+    port_->OnDisconnected = [this](net::TvlmIPPort&, int code, const std::string& description) {
+        handle([&] { logic_.clientSocketDisconnected(code, description); });
+    };
+    port_->OnError = [this](net::TvlmIPPort&, int code, const std::string& description) {
+        handle([&] { logic_.clientSocketError(code, description); });
+    };
+    // handle() lets nothing through; this is for the port's own troubles.
+    port_->OnUnhandledException = [this](net::TvlmIPPort&, std::exception_ptr error) {
+        handle([&] { std::rethrow_exception(error); });
+    };
+
+    // The window's Timer1 ticks from its creation on, whether a send runs or not.
+    timer_.setInterval(kTimerInterval);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, [this] { handle([this] { logic_.watchdogTick(); }); });
+    timer_.start();
+
+    logic_.reset();
+}
+
+PageSender::~PageSender() {
+    // The port may still report a close while it goes; nobody listens any more.
+    port_->OnConnected = nullptr;
+    port_->OnDataIn = nullptr;
+    port_->OnDisconnected = nullptr;
+    port_->OnError = nullptr;
+    port_->OnUnhandledException = nullptr;
+}
+
+void PageSender::start() {
+    handle([this] {
+        started_ = true;
+        logic_.sendButtonClick();
+    });
+}
+
+void PageSender::cancel() {
+    handle([this] { logic_.cancelSendButtonClick(); });
+}
+
+void PageSender::handle(const std::function<void()>& step) {
+    if (finished_) {
+        return;
+    }
+    ++depth_;
+    try {
+        step();
+    } catch (const std::exception& e) {
+        reportError(e.what());
+    } catch (...) {
+        reportError("unknown error");
+    }
+    // A close inside a handler runs the disconnect handler within it; the outermost one shows
+    // the result, as the window repaints only when the handler is done.
+    if (--depth_ > 0) {
+        return;
+    }
+    window_.flush();
+    if (failedByError_ || (started_ && logic_.sendState() == sending::ssIdle)) {
+        finish();
+    }
+}
+
+void PageSender::reportError(const std::string& message) {
+    // What the window showed up to the error first, then the error box's text.
+    window_.flush();
+    std::fprintf(err_, "dazoroz-send: %s\n", printable(errorReportText(message)).c_str());
+    std::fflush(err_);
+    failedByError_ = true;
+    // The window would leave the send to its time-out; a command ends it now, as FailIt does.
+    if (started_ && logic_.sendState() != sending::ssIdle) {
+        try {
+            logic_.FailIt();
+        } catch (...) {
+            // The port refused to close; it goes with the program.
+        }
+    }
+}
+
+void PageSender::finish() {
+    finished_ = true;
+    timer_.stop();
+    const std::string& word = window_.statusWord();
+    exitCode_ = !failedByError_ && word == kSuccess ? 0 : 1;
+    if (exitCode_ != 0 && !failedByError_ && word != kFail && word != kCancel) {
+        std::fprintf(err_, "dazoroz-send: %s\n",
+                     started_ && !word.empty()
+                         ? "the connection was closed before the page went out"
+                         : "the send did not start");
+        std::fflush(err_);
+    }
+    emit finished(exitCode_);
+}
+
+} // namespace dazoroz::cli

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "cli/console_window.h"
+#include "cli/port_connection.h"
+#include "cli/recipients.h"
+#include "net/vlm_ipport.h"
+#include "sending/send_logic.h"
+#include "store/settings.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace dazoroz::cli {
+
+// One send, run as the window runs it: the same send logic and TCP port, its events and the
+// 333 ms timer forwarded to the logic's handlers, the window's controls printed by a
+// ConsoleWindow. The send ends when the logic is idle again after it started (the server's
+// close, a failure, the time-out, Cancel); finished() then tells the exit status: 0 when the
+// status word is "SUCCESS", otherwise 1.
+//
+// Where the window would show an error box (an exception from the port, e.g. a host name that
+// cannot be resolved), the error goes to `err` and the send is failed at once instead of being
+// left to the time-out.
+class PageSender : public QObject {
+    Q_OBJECT
+public:
+    // Throws the port's error when no port can be made.
+    PageSender(const store::Settings& settings, const Recipients& recipients, std::string message,
+               std::FILE* out, std::FILE* err, QObject* parent = nullptr);
+    ~PageSender() override;
+
+    // The Send button.
+    void start();
+    // The Cancel button.
+    void cancel();
+
+    bool isFinished() const noexcept { return finished_; }
+    int exitCode() const noexcept { return exitCode_; }
+
+signals:
+    void finished(int exitCode);
+
+private:
+    // Runs one handler as the window's event loop would, then shows the result.
+    void handle(const std::function<void()>& step);
+    void reportError(const std::string& message);
+    void finish();
+
+    store::Settings settings_;
+    std::FILE* err_;
+    std::unique_ptr<net::TvlmIPPort> port_;
+    PortConnection connection_;
+    ConsoleWindow window_;
+    sending::SendLogic logic_;
+    QTimer timer_;
+
+    int depth_ = 0; // handlers running, one inside the other
+    bool started_ = false;
+    bool failedByError_ = false;
+    bool finished_ = false;
+    int exitCode_ = 1;
+};
+
+// The general error report's text: the message, with a full stop added when its last
+// character sorts after the full stop.
+std::string errorReportText(const std::string& message);
+
+} // namespace dazoroz::cli
