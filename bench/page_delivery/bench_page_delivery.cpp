@@ -1,0 +1,376 @@
+// The time to deliver one page to 1, 10 and 100 recipients over one connection to the local SNPP
+// server (dazoroz-snppd on a port of the system's choice), by dazoroz-send and by a bare client
+// on blocking sockets doing the same exchange (the floor), measured in the same run.
+//
+//   bench_page_delivery [--runs N] [--recipients 1,10,100]
+//
+// Every figure is the median of N runs (default 30, after two warm-up runs), in milliseconds,
+// wall-clock from starting the process to its end. The floor is measured twice: as a process of
+// its own (this program started again, with no Qt and no settings to load), which is what a
+// script calling a sender pays at the least, and as the exchange alone, inside this process.
+// The runs of the three kinds are interleaved so that drift of the machine hits all alike.
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kMessage = "Disk full on db1, please call the office";
+constexpr int kWarmUpRuns = 2;
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "bench_page_delivery: %s\n", what.c_str());
+    std::exit(1);
+}
+
+std::string systemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+std::string pagerId(int i) {
+    return std::to_string(5550000 + i);
+}
+
+// ---- The floor: SNPP over blocking sockets, no event loop, no buffering beyond one read ----
+
+class FloorClient {
+public:
+    explicit FloorClient(unsigned short port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) {
+            die(systemError("socket"));
+        }
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            die(systemError("connect"));
+        }
+    }
+    ~FloorClient() { ::close(fd_); }
+    FloorClient(const FloorClient&) = delete;
+    FloorClient& operator=(const FloorClient&) = delete;
+
+    void expect(const char* code) {
+        const std::string reply = readReply();
+        if (reply.compare(0, 3, code) != 0) {
+            die("the server answered \"" + reply + "\" where " + code + " was due");
+        }
+    }
+
+    void command(const std::string& line, const char* code) {
+        const std::string bytes = line + "\r\n";
+        if (::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(bytes.size())) {
+            die(systemError("send"));
+        }
+        expect(code);
+    }
+
+private:
+    std::string readReply() {
+        for (;;) {
+            const std::size_t end = pending_.find('\n');
+            if (end != std::string::npos) {
+                std::string reply = pending_.substr(0, end + 1);
+                pending_.erase(0, end + 1);
+                return reply;
+            }
+            char buffer[512];
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                die(n == 0 ? std::string("the server closed the connection") : systemError("recv"));
+            }
+            pending_.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+    int fd_ = -1;
+    std::string pending_;
+};
+
+// The exchange dazoroz-send makes: the greeting, PAGE, MESS and SEND for every recipient, QUIT.
+void floorExchange(unsigned short port, int recipients) {
+    FloorClient client(port);
+    client.expect("220");
+    for (int i = 0; i < recipients; ++i) {
+        client.command("PAGE " + pagerId(i), "250");
+        client.command("MESS " + kMessage, "250");
+        client.command("SEND", "250");
+    }
+    client.command("QUIT", "221");
+}
+
+// ---- Processes ----
+
+// Runs a program to its end with standard output thrown away (and standard error, when a
+// failure is expected); returns the wall-clock time.
+double runProgram(const std::vector<std::string>& arguments, int expectedExit) {
+    std::vector<char*> argv;
+    for (const std::string& a : arguments) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (expectedExit != 0) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    const int error = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        errno = error;
+        die(systemError("cannot start " + arguments[0]));
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            die(systemError("waitpid"));
+        }
+    }
+    const auto end = Clock::now();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != expectedExit) {
+        die(arguments[0] + " ended with status " + std::to_string(status) + ", not exit " +
+            std::to_string(expectedExit));
+    }
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+// dazoroz-snppd on 127.0.0.1, port of the system's choice, pages thrown away.
+class LocalServer {
+public:
+    LocalServer() {
+        int errPipe[2];
+        if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+            die(systemError("pipe"));
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+        std::vector<std::string> arguments{SNPPD_PROGRAM, "--address", "127.0.0.1", "--port", "0"};
+        std::vector<char*> argv;
+        for (std::string& a : arguments) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        const int error = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(errPipe[1]);
+        if (error != 0) {
+            errno = error;
+            die(systemError("cannot start " SNPPD_PROGRAM));
+        }
+        errFd_ = errPipe[0];
+        // "dazoroz-snppd: listening on 127.0.0.1:PORT"
+        std::string text;
+        const std::string mark = "listening on 127.0.0.1:";
+        while (text.find('\n') == std::string::npos) {
+            char buffer[256];
+            const ssize_t n = ::read(errFd_, buffer, sizeof buffer);
+            if (n <= 0) {
+                die("dazoroz-snppd did not start: " + text);
+            }
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        const std::size_t at = text.find(mark);
+        if (at == std::string::npos) {
+            die("dazoroz-snppd said: " + text);
+        }
+        port_ = static_cast<unsigned short>(std::stoi(text.substr(at + mark.size())));
+    }
+    ~LocalServer() {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        ::close(errFd_);
+    }
+    LocalServer(const LocalServer&) = delete;
+    LocalServer& operator=(const LocalServer&) = delete;
+
+    unsigned short port() const { return port_; }
+
+private:
+    pid_t pid_ = 0;
+    int errFd_ = -1;
+    unsigned short port_ = 0;
+};
+
+// ---- Measuring ----
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Kind {
+    const char* name;
+    std::function<double()> once;
+    std::vector<double> times;
+};
+
+// Runs every kind `runs` times, interleaved, after the warm-up runs; returns the medians.
+std::vector<double> measure(std::vector<Kind>& kinds, int runs) {
+    for (int r = 0; r < kWarmUpRuns + runs; ++r) {
+        for (Kind& k : kinds) {
+            const double t = k.once();
+            if (r >= kWarmUpRuns) {
+                k.times.push_back(t);
+            }
+        }
+    }
+    std::vector<double> medians;
+    for (const Kind& k : kinds) {
+        medians.push_back(median(k.times));
+    }
+    return medians;
+}
+
+std::vector<int> parseCounts(const std::string& text) {
+    std::vector<int> counts;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        const int n = std::atoi(text.substr(from, comma - from).c_str());
+        if (n < 1 || n > 1000) {
+            die("--recipients wants numbers from 1 to 1000, like 1,10,100");
+        }
+        counts.push_back(n);
+        from = comma + 1;
+    }
+    return counts;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // Started again as the floor client (--floor-client PORT RECIPIENTS), or to do nothing.
+    if (argc == 2 && std::strcmp(argv[1], "--nothing") == 0) {
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--floor-client") == 0) {
+        floorExchange(static_cast<unsigned short>(std::atoi(argv[2])), std::atoi(argv[3]));
+        return 0;
+    }
+
+    int runs = 30;
+    std::vector<int> counts{1, 10, 100};
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--runs" && i + 1 < argc) {
+            runs = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--recipients" && i + 1 < argc) {
+            counts = parseCounts(argv[++i]);
+        } else {
+            die("usage: bench_page_delivery [--runs N] [--recipients 1,10,100]");
+        }
+    }
+
+    // dazoroz-send reads dazoroz.ini from $WINDIR and names.txt from the working directory:
+    // both an empty scratch directory, so that nothing of the machine's is read.
+    char scratch[] = "/tmp/bench_page_delivery.XXXXXX";
+    if (::mkdtemp(scratch) == nullptr || ::chdir(scratch) != 0 ||
+        ::setenv("WINDIR", scratch, 1) != 0) {
+        die(systemError("scratch directory"));
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+
+    LocalServer server;
+    const std::string port = std::to_string(server.port());
+    const std::string self = "/proc/self/exe";
+    char selfPath[4096] = {};
+    if (::readlink(self.c_str(), selfPath, sizeof selfPath - 1) < 0) {
+        die(systemError("readlink /proc/self/exe"));
+    }
+
+    std::printf("Page delivery over one connection to dazoroz-snppd on 127.0.0.1:%s\n"
+                "median of %d runs, milliseconds, wall clock per process from start to exit\n\n",
+                port.c_str(), runs);
+    std::printf("%10s  %14s  %14s  %13s  %14s  %14s\n", "recipients", "floor exchange",
+                "floor process", "dazoroz-send", "send/process", "send/exchange");
+
+    double ratioAtLargest = 0;
+    for (const int n : counts) {
+        std::vector<std::string> send{SEND_PROGRAM, "--server", "127.0.0.1", "--port", port,
+                                      "--timeout",  "60",       "--message", kMessage};
+        for (int i = 0; i < n; ++i) {
+            send.push_back(pagerId(i));
+        }
+        const std::vector<std::string> floorProcess{selfPath, "--floor-client", port,
+                                                    std::to_string(n)};
+        std::vector<Kind> kinds{
+            {"floor exchange",
+             [&] {
+                 const auto start = Clock::now();
+                 floorExchange(server.port(), n);
+                 return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+             },
+             {}},
+            {"floor process", [&] { return runProgram(floorProcess, 0); }, {}},
+            {"dazoroz-send", [&] { return runProgram(send, 0); }, {}},
+        };
+        const std::vector<double> m = measure(kinds, runs);
+        ratioAtLargest = m[2] / m[1];
+        std::printf("%10d  %14.2f  %14.2f  %13.2f  %13.2fx  %13.2fx\n", n, m[0], m[1], m[2],
+                    m[2] / m[1], m[2] / m[0]);
+    }
+
+    // Where dazoroz-send's time goes before it sends anything: loading the program and its
+    // libraries (--version ends before Qt starts), and that plus the Qt application object and
+    // the settings file (no recipient: a usage error right after the settings are read).
+    std::vector<Kind> startUp{
+        {"floor process doing nothing",
+         [&] {
+             return runProgram({selfPath, "--nothing"}, 0);
+         },
+         {}},
+        {"dazoroz-send --version",
+         [&] {
+             return runProgram({SEND_PROGRAM, "--version"}, 0);
+         },
+         {}},
+        {"dazoroz-send up to its settings",
+         [&] {
+             return runProgram(
+                 {SEND_PROGRAM, "--server", "127.0.0.1", "--port", port, "--message", kMessage}, 2);
+         },
+         {}},
+    };
+    const std::vector<double> s = measure(startUp, runs);
+    std::printf("\nstart-up alone (median, ms):");
+    for (std::size_t i = 0; i < startUp.size(); ++i) {
+        std::printf("%s %s %.2f", i == 0 ? "" : ";", startUp[i].name, s[i]);
+    }
+    std::printf("\n\ntarget: dazoroz-send within 1.5x of the floor process for %d recipients: "
+                "%.2fx, %s\n",
+                counts.back(), ratioAtLargest, ratioAtLargest <= 1.5 ? "met" : "MISSED");
+
+    ::rmdir(scratch);
+    return 0;
+}
