@@ -169,7 +169,8 @@ struct SocketRecord {
     std::unique_ptr<QSocketNotifier> reader;
     std::unique_ptr<QSocketNotifier> writer;
     bool closeReported = false;
-    int brokenError = 0; // Windows-sockets code once the connection is broken
+    bool readPending = false; // a read notification went out and nothing has been read since
+    int brokenError = 0;      // Windows-sockets code once the connection is broken
 };
 
 // Never destroyed: sockets still open at exit must not touch Qt after it has gone.
@@ -202,8 +203,10 @@ void enable(const std::unique_ptr<QSocketNotifier>& notifier, bool on) {
     }
 }
 
-// Read readiness is watched while the connection is up and its close not yet reported; after
-// a read notification it stays off until the application reads (recv re-enables it).
+// Read readiness is watched while the connection is up and its close not yet reported. After
+// a read notification no other goes out until the application reads (recv re-enables it); the
+// notifier is switched off only if it fires again meanwhile, because registering it anew costs
+// an allocation in Qt's event dispatcher and the receive path is meant to allocate nothing.
 void armReader(SocketRecord& rec) {
     enable(rec.reader, rec.phase == Phase::Connected && !rec.closeReported &&
                            (rec.events & (kFdRead | kFdClose)) != 0);
@@ -229,15 +232,18 @@ void onReadable(Socket handle) {
     if (rec == nullptr) {
         return;
     }
-    enable(rec->reader, false);
-    if (rec->phase != Phase::Connected || rec->closeReported) {
+    if (rec->phase != Phase::Connected || rec->closeReported || rec->readPending) {
+        enable(rec->reader, false);
         return;
     }
     char probe = 0;
     const ssize_t n = ::recv(rec->fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) {
         if ((rec->events & kFdRead) != 0) {
+            rec->readPending = true;
             post(*rec, kFdRead, 0);
+        } else {
+            enable(rec->reader, false);
         }
         return;
     }
@@ -247,7 +253,6 @@ void onReadable(Socket handle) {
     }
     const int e = errno;
     if (wouldBlock(e) || e == EINTR) {
-        armReader(*rec);
         return;
     }
     rec->brokenError = wsaFromErrno(e);
@@ -268,6 +273,11 @@ void onWritable(Socket handle) {
         }
         if (error == 0) {
             connectionUp(*rec);
+        } else if (error == ECONNRESET || error == ECONNABORTED || error == EPIPE) {
+            // Connected, and reset before we looked: the connect succeeded, the close follows.
+            connectionUp(*rec);
+            rec->brokenError = wsaFromErrno(error);
+            reportClose(*rec, rec->brokenError);
         } else {
             rec->phase = Phase::Failed;
             post(*rec, kFdConnect, wsaFromErrno(error));
@@ -455,7 +465,8 @@ int posixRecv(Socket s, char* buffer, int length, int flags) {
     if (rec->brokenError != 0) {
         return fail(rec->brokenError);
     }
-    armReader(*rec); // reading is what re-enables read notifications
+    rec->readPending = false; // reading is what re-enables read notifications
+    armReader(*rec);
     const ssize_t n = ::recv(rec->fd, buffer, static_cast<std::size_t>(std::max(length, 0)), flags);
     if (n >= 0) {
         if (n == 0 && length > 0) {
@@ -690,6 +701,10 @@ template <typename Fn> AnyProc proc(Fn fn) noexcept {
 }
 
 } // namespace
+
+std::size_t posixOpenSocketCount() noexcept {
+    return records().size();
+}
 
 AnyProc posixSocketProc(int ordinal) noexcept {
     switch (ordinal) {

@@ -2,6 +2,7 @@
 
 #include "net/socket_api.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace dazoroz::net {
@@ -49,5 +50,7 @@ void registerSocketModule(const SocketModule& module);
 
 // The built-in module over the POSIX socket API, loaded as "WSOCK32.DLL".
 AnyProc posixSocketProc(int ordinal) noexcept;
+// How many sockets of the built-in module are open (tests check that none leak).
+std::size_t posixOpenSocketCount() noexcept;
 
 } // namespace dazoroz::net

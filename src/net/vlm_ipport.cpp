@@ -141,31 +141,30 @@ void TvlmIPPort::setDataOut(const std::string& bytes) {
 }
 
 void TvlmIPPort::engineEvent(const EngineEvent& event) {
-    // A copy of the handler, so that a handler may reassign itself while it runs.
     switch (event.number) {
     case EngineEvent::Connected:
-        if (auto handler = OnConnected) {
-            handler(*this, event.code, std::string(event.text));
+        if (OnConnected) {
+            OnConnected(*this, event.code, std::string(event.text));
         }
         break;
     case EngineEvent::DataIn:
-        if (auto handler = OnDataIn) {
-            handler(*this, std::string(event.text, event.length), event.lineComplete);
+        if (OnDataIn) {
+            OnDataIn(*this, std::string(event.text, event.length), event.lineComplete);
         }
         break;
     case EngineEvent::Disconnected:
-        if (auto handler = OnDisconnected) {
-            handler(*this, event.code, std::string(event.text));
+        if (OnDisconnected) {
+            OnDisconnected(*this, event.code, std::string(event.text));
         }
         break;
     case EngineEvent::Error:
-        if (auto handler = OnError) {
-            handler(*this, event.code, std::string(event.text));
+        if (OnError) {
+            OnError(*this, event.code, std::string(event.text));
         }
         break;
     case EngineEvent::ReadyToSend:
-        if (auto handler = OnReadyToSend) {
-            handler(*this);
+        if (OnReadyToSend) {
+            OnReadyToSend(*this);
         }
         break;
     default:

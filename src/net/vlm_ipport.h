@@ -64,7 +64,8 @@ public:
     void setConnected(bool connected);
     void setDataOut(const std::string& bytes);
 
-    // Events; an unassigned one is skipped.
+    // Events; an unassigned one is skipped. A handler must not assign its own event while it
+    // runs (the running handler would be destroyed under it).
     std::function<void(TvlmIPPort& Sender, int StatusCode, const std::string& Description)>
         OnConnected;
     std::function<void(TvlmIPPort& Sender, const std::string& Text, bool EOL)> OnDataIn;

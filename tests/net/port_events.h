@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -38,6 +39,8 @@ struct PortEvents {
     std::string received; // every byte delivered by OnDataIn, in order
     int dataInCount = 0;
     int disconnectedCount = 0;
+    std::size_t longest = 0; // the longest Text delivered
+    bool logging = true;     // off: only the counters and received (for long streams)
 
     // Extra actions run after an event has been recorded (a handler's own work).
     std::function<void(TvlmIPPort&, int, const std::string&)> onConnected;
@@ -54,10 +57,13 @@ struct PortEvents {
             }
         };
         port.OnDataIn = [this](TvlmIPPort& p, const std::string& text, bool eol) {
-            log << QStringLiteral("DataIn(%1,%2)")
-                       .arg(eol ? QLatin1String("true") : QLatin1String("false"))
-                       .arg(escaped(text));
+            if (logging) {
+                log << QStringLiteral("DataIn(%1,%2)")
+                           .arg(eol ? QLatin1String("true") : QLatin1String("false"))
+                           .arg(escaped(text));
+            }
             received += text;
+            longest = std::max(longest, text.size());
             ++dataInCount;
             if (onDataIn) {
                 onDataIn(p, text, eol);

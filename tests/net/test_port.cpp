@@ -75,6 +75,9 @@ private slots:
     void propertyRangeChecks();
     void reconnectAfterClose();
     void unloadingLibraryClosesConnection();
+    void nestedEventLoopInsideDataIn();
+    void bindFailureLeavesNoSocket();
+    void cleanupTestCase() { QCOMPARE(dazoroz::net::posixOpenSocketCount(), std::size_t{0}); }
 };
 
 void PortTest::replyChunksWithEmptyEol_data() {
@@ -590,6 +593,70 @@ void PortTest::unloadingLibraryClosesConnection() {
     QVERIFY(port.WinsockLoaded());
     port.setConnected(true);
     QTRY_COMPARE_WITH_TIMEOUT(events.log.size(), 5, kTimeout);
+    port.setConnected(false);
+}
+
+namespace {
+// Counts the messages the port's notification window receives.
+class MessageCounter : public QObject {
+public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() >= QEvent::User) {
+            ++count;
+        }
+        return false;
+    }
+};
+} // namespace
+
+// A handler that runs an event loop (a modal dialog, say): read notifications arriving
+// meanwhile are ignored, and the pump picks the data up once the handler has returned.
+void PortTest::nestedEventLoopInsideDataIn() {
+    ScriptedServer server;
+    server.setGreeting(Reply::send("one\r\n"));
+    TvlmIPPort port;
+    port.setEOL("\r\n");
+    PortEvents events;
+    events.bind(port);
+    MessageCounter counter;
+    port.engine().window()->installEventFilter(&counter);
+    int deliveredDuringLoop = -1;
+    events.onDataIn = [&](TvlmIPPort& p, const std::string& text, bool) {
+        if (text != "one") {
+            return;
+        }
+        const int before = counter.count;
+        server.send(0, "two\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(counter.count > before, kTimeout); // the read notification
+        deliveredDuringLoop = events.dataInCount;
+        QVERIFY(p.engine().pumpRunning());
+    };
+    startConnect(port, server.port());
+    QTRY_COMPARE_WITH_TIMEOUT(events.dataInCount, 2, kTimeout);
+    QCOMPARE(deliveredDuringLoop, 1);
+    QCOMPARE(events.log,
+             (QStringList{kConnectedOk, kReady, "DataIn(true,one)", "DataIn(true,two)"}));
+    server.send(0, "three\r\n"); // read notifications work again afterwards
+    QTRY_COMPARE_WITH_TIMEOUT(events.dataInCount, 3, kTimeout);
+    port.setConnected(false);
+}
+
+void PortTest::bindFailureLeavesNoSocket() {
+    ScriptedServer server; // holds 127.0.0.1:port, so binding the same port everywhere fails
+    TvlmIPPort port;
+    PortEvents events;
+    events.bind(port);
+    port.setLocalPort(server.port());
+    port.setRemoteHost("127.0.0.1");
+    port.setRemotePort(server.port());
+    QCOMPARE(refusal([&] { port.setConnected(true); }),
+             std::make_pair(10048, QStringLiteral("10048: [10048] Address already in use")));
+    QCOMPARE(port.engine().socket(), kInvalidSocket);
+    QCOMPARE(dazoroz::net::posixOpenSocketCount(), std::size_t{0});
+    port.setLocalPort(0); // allowed again: no socket
+    port.setConnected(true);
+    QTRY_COMPARE_WITH_TIMEOUT(events.log, (QStringList{kConnectedOk, kReady}), kTimeout);
     port.setConnected(false);
 }
 
