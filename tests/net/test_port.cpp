@@ -65,6 +65,8 @@ private slots:
     void connectPreconditions();
     void resetByPeer_data();
     void resetByPeer();
+    void resetWithDataUnread_data();
+    void resetWithDataUnread();
     void orderlyPeerClose();
     void eolChangeWhileConnectedRescans();
     void eolChangedInsideDataIn();
@@ -370,6 +372,47 @@ void PortTest::resetByPeer() {
     QCOMPARE(events.log, expected);
     QVERIFY(!port.Connected());
     QCOMPARE(port.engine().socket(), kInvalidSocket);
+}
+
+// Data and the reset arrive before the client reads: the read notification's pump delivers the
+// data, then its next read fails. A close from OnError is carried out once the handler returns;
+// without one, the close notification follows and its drain fails the same way again.
+void PortTest::resetWithDataUnread_data() {
+    QTest::addColumn<bool>("closeInOnError");
+    QTest::addColumn<QStringList>("expected");
+    const QString error = QStringLiteral("Error(10054,Winsock error in recv())");
+    QTest::newRow("handler closes")
+        << true
+        << QStringList{kConnectedOk, kReady, "DataIn(true,250 ok\\r\\n)", error, kDisconnectedOk};
+    QTest::newRow("handler leaves it")
+        << false
+        << QStringList{
+               kConnectedOk, kReady, "DataIn(true,250 ok\\r\\n)",
+               error,        error,  "Disconnected(10054,[10054] Connection reset by peer)"};
+}
+
+void PortTest::resetWithDataUnread() {
+    QFETCH(bool, closeInOnError);
+    QFETCH(QStringList, expected);
+    ScriptedServer server;
+    TvlmIPPort port;
+    PortEvents events;
+    events.bind(port);
+    events.onError = [&](TvlmIPPort& p, int, const std::string&) {
+        if (closeInOnError) {
+            QVERIFY(p.engine().pumpRunning());
+            p.setConnected(false);
+            QVERIFY(p.Connected()); // carried out after this handler
+        }
+    };
+    startConnect(port, server.port());
+    QTRY_COMPARE_WITH_TIMEOUT(events.log.size(), 2, kTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(server.connectionCount(), 1, kTimeout);
+    server.send(0, "250 ok\r\n");
+    server.resetConnection(0); // before the client has had a chance to read
+    QTRY_COMPARE_WITH_TIMEOUT(events.disconnectedCount, 1, kTimeout);
+    settle();
+    QCOMPARE(events.log, expected);
 }
 
 void PortTest::orderlyPeerClose() {
