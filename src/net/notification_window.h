@@ -62,7 +62,8 @@ private:
 // Messages still queued when the window is destroyed are dropped.
 bool postMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                  std::intptr_t lParam);
-// Hands a message to the window at once and returns the handler's result.
+// Hands a message to the window's engine at once and returns its result; unlike a posted
+// message, an exception of an event handler reaches the caller.
 long sendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                  std::intptr_t lParam);
 
