@@ -2,7 +2,7 @@
 // driven by its events from a Qt event loop, against a bare blocking POSIX socket client doing
 // the same exchange with the same server in the same run.
 //
-//   bench_net_roundtrip [round-trips-per-run]     (default 20000; best of 3 runs each)
+//   bench_net_roundtrip [round-trips-per-run]     (default 20000; best of 5 runs each)
 
 #include "net/vlm_ipport.h"
 
@@ -164,13 +164,13 @@ int main(int argc, char** argv) {
     runBare(server.port(), 500);
     double port = 1e9;
     double bare = 1e9;
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < 5; ++run) {
         port = std::min(port, runPort(server.port(), n));
         bare = std::min(bare, runBare(server.port(), n));
     }
     const double portMicros = port * 1e6 / n;
     const double bareMicros = bare * 1e6 / n;
-    std::printf("reply round trips on loopback, %d per run, best of 3 runs\n", n);
+    std::printf("reply round trips on loopback, %d per run, best of 5 runs\n", n);
     std::printf("  TCP client port (event loop): %8.2f us per round trip\n", portMicros);
     std::printf("  bare blocking POSIX socket:   %8.2f us per round trip\n", bareMicros);
     std::printf("  ratio port / bare:            %8.2f (target: at most 2)\n",
