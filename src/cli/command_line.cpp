@@ -192,6 +192,10 @@ std::string checkedMessage(std::string message, bool fromInput) {
         throw UsageError(fromInput ? "the message read from standard input is empty"
                                    : "the message is empty");
     }
+    if (message.find('\0') != std::string::npos) {
+        // A server written in C would take it for the end of the message and cut it short.
+        throw UsageError("the message holds a NUL byte, which a page cannot carry");
+    }
     const auto length =
         QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())).size();
     if (length > kMaxMessageLength) {

@@ -37,7 +37,7 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings);
 inline constexpr int kMaxMessageLength = 999;
 
 // The message to send: one read from standard input loses its line end (every trailing CR and
-// LF). Throws UsageError when it is empty or too long.
+// LF). Throws UsageError when it is empty, too long or holds a NUL byte.
 std::string checkedMessage(std::string message, bool fromInput);
 
 } // namespace dazoroz::cli

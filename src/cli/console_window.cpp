@@ -41,12 +41,12 @@ void ConsoleWindow::flush() {
         printedStatusBar_ = statusBar_;
         print("statusbar", printableReply(statusBar_));
     }
+    std::fflush(out_);
 }
 
 void ConsoleWindow::print(const char* control, const std::string& text) {
     // A reader that has gone away (a closed pipe) must not stop the send: errors are ignored.
     std::fprintf(out_, "%s: %s\n", control, text.c_str());
-    std::fflush(out_);
 }
 
 } // namespace dazoroz::cli

@@ -34,7 +34,8 @@ public:
     std::string nameText(int row) const override;
     bool nameChecked(int /*row*/) const override { return true; }
 
-    // Prints the status word and the status bar if they changed since the last flush.
+    // Prints the status word and the status bar if they changed since the last flush, and
+    // hands everything printed so far to the output (one write per handler, not per line).
     void flush();
 
     const std::string& statusWord() const noexcept { return statusWord_; }

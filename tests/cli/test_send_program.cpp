@@ -185,7 +185,8 @@ private slots:
     void failedSends_data();
     void failedSends();
     void connectRefused();
-    void unresolvableServer();
+    void portRefuses_data();
+    void portRefuses();
     void optionsOverrideSettings();
     void cancelledBySignal_data();
     void cancelledBySignal();
@@ -349,20 +350,34 @@ void TestSendProgram::connectRefused() {
     QCOMPARE(o.exitCode, 1);
 }
 
-void TestSendProgram::unresolvableServer() {
-    // The port refuses the host name at once; the window would show the error and wait for the
-    // time-out, the command reports it and fails the send.
+void TestSendProgram::portRefuses_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("err"); // a pattern
+
+    QTest::newRow("host name not found")
+        << QStringList{"--server", "nohost.invalid"} << QByteArray("timeout=60\r\n")
+        << QStringLiteral(R"(^dazoroz-send: (1100\d): \[\1\] [^\n]*[^.\n]\.\n$)");
+    // The port number is cut to 16 bits, as the window does: 65536 becomes 0.
+    QTest::newRow("port 65536 in dazoroz.ini")
+        << QStringList{} << QByteArray("serverPort=65536\r\ntimeout=60\r\n")
+        << QStringLiteral(R"(^dazoroz-send: 116: RemotePort can't be zero\. [^\n]*\.\n$)");
+}
+
+void TestSendProgram::portRefuses() {
+    // The port refuses what Send hands it at once; the window would show the error and wait
+    // for the time-out, the command reports it and fails the send.
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, err);
+
     SendRun send;
-    send.writeIni("timeout=60\r\n");
-    const Outcome o = send.run({"77", "-m", "Call home", "--server", "nohost.invalid"});
+    send.writeIni(ini);
+    const Outcome o = send.run(QStringList{"77", "-m", "Call home"} + options);
 
     QVERIFY(o.ended);
     QCOMPARE(o.out, QByteArray("status: CONNECTING...\nstatus: FAIL\n"));
-    QVERIFY2(
-        QRegularExpression(QStringLiteral(R"(^dazoroz-send: (1100\d): \[\1\] [^\n]*[^.\n]\.\n$)"))
-            .match(QString::fromUtf8(o.err))
-            .hasMatch(),
-        o.err.constData());
+    QVERIFY2(QRegularExpression(err).match(QString::fromUtf8(o.err)).hasMatch(), o.err.constData());
     QCOMPARE(o.exitCode, 1);
 }
 
@@ -504,6 +519,9 @@ void TestSendProgram::badUsage_data() {
         << "dazoroz-send: the message has 1000 characters; a page holds at "
            "most 999" +
                see;
+    QTest::newRow("NUL in the message")
+        << QStringList{"77"} << QByteArray("Call\0home\n", 11) << none << kNames
+        << "dazoroz-send: the message holds a NUL byte, which a page cannot carry" + see;
     QTest::newRow("standard input far too long")
         << QStringList{"77"} << QByteArray(70'000, 'x') << none << kNames
         << "dazoroz-send: standard input holds more than 65536 bytes; a page holds at most 999 "
