@@ -126,7 +126,7 @@ Sends one page to pagers over SNPP, as the Dazoroz window's Send button does.
 A RECIPIENT is a pager ID (1 to 10 digits) or the name of an entry of names.txt in the
 working directory (the text before the comma, in any letter case). Several recipients are
 paged one after another over one connection. The message is MESSAGE, or else standard input
-(its final line end dropped); at most 999 characters, line breaks sent as blanks.
+(without the line ends at its end); at most 999 characters, line breaks sent as blanks.
 
 Options:
   -m, --message TEXT     the message (default: read standard input)

@@ -39,7 +39,6 @@ public:
     void flush();
 
     const std::string& statusWord() const noexcept { return statusWord_; }
-    const std::string& statusBarText() const noexcept { return statusBar_; }
 
 private:
     void print(const char* control, const std::string& text);

@@ -22,10 +22,8 @@ public:
     Interrupts(const Interrupts&) = delete;
     Interrupts& operator=(const Interrupts&) = delete;
 
-    // Readable once a signal has come (for waiting outside the event loop).
-    int fd() const noexcept { return readEnd_; }
-
-    // Standard input up to its end, at most limit bytes; nothing when a signal came first.
+    // Standard input up to its end, or until more than limit bytes have come (the caller
+    // refuses that); nothing when a signal came first.
     // Throws std::runtime_error when input cannot be read.
     std::optional<std::string> readInput(int inputFd, std::size_t limit) const;
 
