@@ -1,13 +1,24 @@
-#include "ui/placeholder_window.h"
+#include "ui/main.h"
+#include "ui/error_report.h"
+#include "ui/fonts.h"
+#include "ui/pictures.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <exception>
 #include <memory>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Dazoroz"));
-    std::unique_ptr<QWidget> window(dazoroz::ui::createPlaceholderWindow());
-    window->show();
+    dazoroz::ui::applyApplicationFont();
+    QApplication::setWindowIcon(dazoroz::ui::applicationIcon());
+
+    std::unique_ptr<dazoroz::ui::ProgramWindows> windows;
+    if (!dazoroz::ui::guarded(
+            nullptr, [&windows] { windows = std::make_unique<dazoroz::ui::ProgramWindows>(); }))
+        return 1;
+    windows->mainform().show();
     return QApplication::exec();
 }
