@@ -1,0 +1,179 @@
+// Reply round trips on loopback: write a command, wait for the reply. The TCP client port,
+// driven by its events from a Qt event loop, against a bare blocking POSIX socket client doing
+// the same exchange with the same server in the same run.
+//
+//   bench_net_roundtrip [round-trips-per-run]     (default 20000; best of 5 runs each)
+
+#include "net/vlm_ipport.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+using dazoroz::net::TvlmIPPort;
+
+namespace {
+
+const char kCommand[] = "PAGE 5551234\r\n";
+const char kReply[] = "250 Pager ID accepted\r\n";
+
+// Answers every line with the reply, one connection per thread, until the client closes.
+class ReplyServer {
+public:
+    ReplyServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener_, 8) != 0) {
+            std::perror("server");
+            std::exit(1);
+        }
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        acceptor_ = std::thread([this] { acceptLoop(); });
+    }
+    ~ReplyServer() {
+        ::shutdown(listener_, SHUT_RDWR);
+        ::close(listener_);
+        acceptor_.join();
+        for (std::thread& t : workers_) {
+            t.join();
+        }
+    }
+    std::uint16_t port() const { return port_; }
+
+private:
+    void acceptLoop() {
+        for (;;) {
+            const int fd = ::accept(listener_, nullptr, nullptr);
+            if (fd < 0) {
+                return;
+            }
+            workers_.emplace_back([fd] { serve(fd); });
+        }
+    }
+    static void serve(int fd) {
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                break;
+            }
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == '\n') {
+                    ::send(fd, kReply, sizeof kReply - 1, MSG_NOSIGNAL);
+                }
+            }
+        }
+        ::close(fd);
+    }
+
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread acceptor_;
+    std::vector<std::thread> workers_;
+};
+
+// Seconds for n round trips through the port.
+double runPort(std::uint16_t serverPort, int n) {
+    TvlmIPPort port;
+    int replies = 0;
+    Clock::time_point start;
+    double seconds = 0;
+    port.OnConnected = [&](TvlmIPPort& p, int status, const std::string& text) {
+        if (status != 0) {
+            std::fprintf(stderr, "connect failed: %s\n", text.c_str());
+            std::exit(1);
+        }
+        start = Clock::now();
+        p.setDataOut(kCommand);
+    };
+    port.OnDataIn = [&](TvlmIPPort& p, const std::string& text, bool) {
+        replies += static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+        if (replies < n) {
+            p.setDataOut(kCommand);
+        } else if (seconds == 0) {
+            seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            QCoreApplication::quit();
+        }
+    };
+    port.setRemoteHost("127.0.0.1");
+    port.setRemotePort(serverPort);
+    port.setConnected(true);
+    QCoreApplication::exec();
+    port.setConnected(false);
+    return seconds;
+}
+
+// Seconds for n round trips through a blocking socket.
+double runBare(std::uint16_t serverPort, int n) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(serverPort);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::perror("connect");
+        std::exit(1);
+    }
+    char buffer[2048];
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < n; ++i) {
+        ::send(fd, kCommand, sizeof kCommand - 1, MSG_NOSIGNAL);
+        for (bool replied = false; !replied;) {
+            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got <= 0) {
+                std::perror("recv");
+                std::exit(1);
+            }
+            replied = std::memchr(buffer, '\n', static_cast<std::size_t>(got)) != nullptr;
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ::close(fd);
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int n = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000;
+    ReplyServer server;
+
+    runPort(server.port(), 500); // warm-up
+    runBare(server.port(), 500);
+    double port = 1e9;
+    double bare = 1e9;
+    for (int run = 0; run < 5; ++run) {
+        port = std::min(port, runPort(server.port(), n));
+        bare = std::min(bare, runBare(server.port(), n));
+    }
+    const double portMicros = port * 1e6 / n;
+    const double bareMicros = bare * 1e6 / n;
+    std::printf("reply round trips on loopback, %d per run, best of 5 runs\n", n);
+    std::printf("  TCP client port (event loop): %8.2f us per round trip\n", portMicros);
+    std::printf("  bare blocking POSIX socket:   %8.2f us per round trip\n", bareMicros);
+    std::printf("  ratio port / bare:            %8.2f (target: at most 2)\n",
+                portMicros / bareMicros);
+    return 0;
+}

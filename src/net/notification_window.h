@@ -1,0 +1,70 @@
+#pragma once
+
+// Our stand-in for the hidden notification window: a QObject per engine that receives numbered
+// messages through the Qt event loop of its thread. Socket readiness reaches the engine as the
+// socket notification message (the socket in the first parameter, the event in the low 16 bits
+// of the second and its error code in the high 16 bits), posted by the socket layer.
+
+#include "net/socket_api.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <exception>
+
+namespace dazoroz::net {
+
+inline constexpr unsigned kWmUser = 1024;
+inline constexpr unsigned kSocketMessage = kWmUser + 101; // 1125
+
+inline constexpr std::intptr_t makeSelectReply(long event, int error) noexcept {
+    return static_cast<std::intptr_t>((static_cast<std::uint32_t>(error & 0xFFFF) << 16) |
+                                      static_cast<std::uint32_t>(event & 0xFFFF));
+}
+inline constexpr int selectEvent(std::intptr_t lParam) noexcept {
+    return static_cast<int>(static_cast<std::uint32_t>(lParam) & 0xFFFFu);
+}
+inline constexpr int selectError(std::intptr_t lParam) noexcept {
+    return static_cast<int>((static_cast<std::uint32_t>(lParam) >> 16) & 0xFFFFu);
+}
+
+// What a window hands its messages to (the engine stored in the window's first extra slot).
+class WindowMessageTarget {
+public:
+    virtual long windowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    // An exception left the message handling; the window never lets it into the event loop.
+    virtual void messageFailed(std::exception_ptr error) noexcept = 0;
+
+protected:
+    ~WindowMessageTarget() = default;
+};
+
+class NotificationWindow final : public QObject {
+public:
+    static constexpr const char* kClassName = "__vlm_socket_wnd__";
+
+    // A new window, or nullptr when none can be made (no Qt application object).
+    static NotificationWindow* create() noexcept;
+    ~NotificationWindow() override;
+
+    void setTarget(WindowMessageTarget* target) noexcept { target_ = target; }
+    WindowMessageTarget* target() const noexcept { return target_; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    NotificationWindow();
+    WindowMessageTarget* target_ = nullptr;
+};
+
+// Queues a message for the window; it is handled by the event loop of the window's thread.
+// Messages still queued when the window is destroyed are dropped.
+bool postMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                 std::intptr_t lParam);
+// Hands a message to the window's engine at once and returns its result; unlike a posted
+// message, an exception of an event handler reaches the caller.
+long sendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                 std::intptr_t lParam);
+
+} // namespace dazoroz::net

@@ -1,1 +1,0 @@
-namespace dazoroz::net {} // namespace dazoroz::net

@@ -1,0 +1,865 @@
+#include "net/port_engine.h"
+
+#include "net/socket_library.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace dazoroz::net {
+
+namespace {
+
+// The last socket error; never 0 after a failed call, so a failure cannot pass for success.
+int lastSocketError() noexcept {
+    const int code = ws().WSAGetLastError();
+    return code != 0 ? code : kWsaBaseError;
+}
+
+template <typename T> const char* asBytes(const T& value) noexcept {
+    return reinterpret_cast<const char*>(&value);
+}
+
+template <std::size_t N> void copyText(std::array<char, N>& area, const char* text) noexcept {
+    std::strncpy(area.data(), text, N - 1);
+    area[N - 1] = '\0';
+}
+
+constexpr long kPortEvents = kFdRead | kFdWrite | kFdConnect | kFdClose; // 0x33
+
+} // namespace
+
+const char* portResultText(int code) noexcept {
+    switch (code) {
+    case kRemotePortBusy:
+        return "You cannot change the RemotePort at this time. A connection is in progress.";
+    case kRemoteHostBusy:
+        return "You cannot change the RemoteHost at this time. A connection is in progress.";
+    case kRemoteAddressInvalid:
+        return "The RemoteHost address is invalid (0.0.0.0).";
+    case kAlreadyConnected:
+        return "Already connected. If you want to reconnect, close the current connection first.";
+    case kLocalPortBusy:
+        return "You cannot change the LocalPort at this time. A connection is in progress.";
+    case kMaxLineLengthBusy:
+        return "You cannot change MaxLineSize at this time. A connection is in progress.";
+    case kMaxLineLengthRange:
+        return "MaxLineLength must be between 1 and 65535.";
+    case kRemotePortZero:
+        return "RemotePort can't be zero. Please specify a valid service port number.";
+    case kEolTooLong:
+        return "EOL can't be longer than 65535 bytes.";
+    case kOutOfMemory:
+        return "Out of memory.";
+    case kCreateFailed:
+        return "Velmora IPPort: Error creating component";
+    default:
+        return nullptr;
+    }
+}
+
+// ---------------------------------------------------------------- layer 1
+
+void EngineErrorHolder::recordResult(int code) noexcept {
+    if (code == kPortOk) {
+        return;
+    }
+    if (code == kOutOfMemory) {
+        lastError_ = portResultText(kOutOfMemory);
+        return;
+    }
+    if (lastError_ == nullptr) {
+        formatErrorText(code, textArea_);
+        lastError_ = textArea_.data();
+    }
+}
+
+// ---------------------------------------------------------------- layer 2
+
+bool WindowSocketEngine::createWindow() noexcept {
+    if (window_ == nullptr) {
+        window_ = NotificationWindow::create();
+        if (window_ == nullptr) {
+            return false;
+        }
+        window_->setTarget(this);
+    }
+    libraryHeld_ = takeLibraryReference();
+    return true;
+}
+
+void WindowSocketEngine::destroy() noexcept {
+    if (libraryHeld_) {
+        releaseLibraryReference();
+        libraryHeld_ = false;
+    }
+    if (window_ != nullptr) {
+        window_->setTarget(nullptr);
+        delete window_;
+        window_ = nullptr;
+    }
+}
+
+const char* WindowSocketEngine::localHost() noexcept {
+    if (ws().gethostname(localName_.data(), static_cast<int>(localName_.size())) == 0) {
+        localName_.back() = '\0';
+        return localName_.data();
+    }
+    ErrorTextArea text;
+    formatErrorText(lastSocketError(), text);
+    copyText(localName_, text.data());
+    return localName_.data();
+}
+
+long WindowSocketEngine::windowMessage(unsigned, std::uintptr_t, std::intptr_t) {
+    return 0; // what the default window procedure does with a message nobody wants
+}
+
+void WindowSocketEngine::exceptionLost(std::exception_ptr error) noexcept {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        qWarning("TCP port: an event handler failed: %s", e.what());
+    } catch (...) {
+        qWarning("TCP port: an event handler failed with an unknown exception");
+    }
+}
+
+// ---------------------------------------------------------------- layer 3: set-up
+
+PortEngine::~PortEngine() {
+    // Destroy: an open connection is reset rather than closed gracefully, and no event fires.
+    linger_ = false;
+    if (socket_ != kInvalidSocket) {
+        applyLinger(false);
+    }
+    if (ws().WSAIsBlocking() != 0) {
+        ws().WSACancelBlockingCall();
+    }
+    if (socket_ != kInvalidSocket) {
+        closeWithoutEvent();
+    }
+    WindowSocketEngine::destroy();
+}
+
+void PortEngine::initialise() noexcept {
+    WindowSocketEngine::initialise();
+    inBufferSize_ = 2048;
+    outBufferSize_ = 2048;
+    socket_ = kInvalidSocket;
+    remoteAddress_ = 0;
+    remotePort_ = 0;
+    localPort_ = 0;
+    bytesSent_ = 0;
+    connected_ = false;
+    pumpRunning_ = false;
+    closePending_ = false;
+    linger_ = true;
+    keepAlive_ = false;
+    buffer_.clear();
+    buffer_.setTerminator({});
+}
+
+bool PortEngine::allocateBuffer() noexcept {
+    return buffer_.setCapacity(2048);
+}
+
+// ---------------------------------------------------------------- numbered properties
+
+std::int64_t PortEngine::readInteger(int property) noexcept {
+    switch (property) {
+    case ppConnected:
+        return connected_ ? 1 : 0;
+    case ppInBufferSize:
+        return inBufferSize_;
+    case ppKeepAlive:
+        return keepAlive_ ? 1 : 0;
+    case ppLinger:
+        return linger_ ? 1 : 0;
+    case ppLocalPort:
+        return socket_ != kInvalidSocket ? boundPort() : localPort_;
+    case ppMaxLineLength:
+        return buffer_.capacity();
+    case ppOutBufferSize:
+        return outBufferSize_;
+    case ppRemotePort:
+        return remotePort_;
+    case ppWinsockLoaded:
+        return libraryHeld_ ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+std::string_view PortEngine::readText(int property) noexcept {
+    const WsaData& startup = socketLibrary().startup;
+    switch (property) {
+    case ppEOL:
+        return buffer_.terminator();
+    case ppLocalHost:
+        return localHost();
+    case ppRemoteHost: {
+        if (remoteAddress_ == 0) {
+            return {};
+        }
+        in_addr address{};
+        address.s_addr = remoteAddress_;
+        const char* text = ws().inet_ntoa(address);
+        return text != nullptr ? std::string_view(text) : std::string_view();
+    }
+    case ppWinsockInfo:
+        return {startup.szDescription, strnlen(startup.szDescription, 256)};
+    case ppWinsockStatus:
+        return {startup.szSystemStatus, strnlen(startup.szSystemStatus, 128)};
+    default:
+        return {};
+    }
+}
+
+int PortEngine::writeInteger(int property, std::int64_t value) {
+    clearLastError();
+    int result = kPortOk;
+    const bool fits16 = value >= 0 && value <= 0xFFFF;
+    const bool fits32 = value >= INT32_MIN && value <= INT32_MAX;
+    switch (property) {
+    case ppConnected:
+        result = value != 0 ? connect() : close(0, true);
+        break;
+    case ppInBufferSize:
+        result = fits32 ? writeBufferSize(SO_RCVBUF, inBufferSize_, value) : kWsaEInval;
+        break;
+    case ppOutBufferSize:
+        result = fits32 ? writeBufferSize(SO_SNDBUF, outBufferSize_, value) : kWsaEInval;
+        break;
+    case ppKeepAlive:
+        result = writeKeepAlive(value != 0);
+        break;
+    case ppLinger:
+        result = writeLinger(value != 0);
+        break;
+    case ppLocalPort:
+        if (socket_ != kInvalidSocket) {
+            result = kLocalPortBusy;
+        } else if (!fits16) {
+            result = kWsaEInval;
+        } else {
+            localPort_ = static_cast<std::uint16_t>(value);
+        }
+        break;
+    case ppMaxLineLength:
+        result = writeMaxLineLength(value);
+        break;
+    case ppRemotePort:
+        if (socket_ != kInvalidSocket) {
+            result = kRemotePortBusy;
+        } else if (!fits16) {
+            result = kWsaEInval;
+        } else {
+            remotePort_ = static_cast<std::uint16_t>(value);
+        }
+        break;
+    case ppWinsockLoaded:
+        result = writeWinsockLoaded(value != 0);
+        break;
+    case ppLocalHost:
+    case ppWinsockInfo:
+    case ppWinsockStatus:
+        break; // read-only: accepted and ignored
+    default:
+        result = kWsaEInval;
+        break;
+    }
+    if (const char* fixed = portResultText(result); fixed != nullptr && lastError_ == nullptr) {
+        setLastError(fixed);
+    }
+    recordResult(result);
+    return result;
+}
+
+int PortEngine::writeText(int property, const char* bytes, std::size_t length) {
+    clearLastError();
+    int result = kPortOk;
+    switch (property) {
+    case ppRemoteHost:
+        result = resolve(bytes);
+        break;
+    case ppEOL:
+        result = writeEol({bytes, length});
+        break;
+    case ppDataOut:
+        result = send({bytes, length});
+        break;
+    case ppLocalHost:
+    case ppWinsockInfo:
+    case ppWinsockStatus:
+        break;
+    default:
+        result = kWsaEInval;
+        break;
+    }
+    if (const char* fixed = portResultText(result); fixed != nullptr && lastError_ == nullptr) {
+        setLastError(fixed);
+    }
+    recordResult(result);
+    return result;
+}
+
+int PortEngine::writeEol(std::string_view bytes) {
+    if (bytes.size() > 0xFFFF) {
+        return kEolTooLong;
+    }
+    if (!buffer_.setTerminator(bytes)) {
+        return kOutOfMemory;
+    }
+    if (connected_) {
+        // Re-scan what is buffered with the new terminator.
+        postMessage(window_, kSocketMessage, socket_, makeSelectReply(kFdRead, 0));
+    }
+    return kPortOk;
+}
+
+int PortEngine::writeMaxLineLength(std::int64_t value) {
+    if (socket_ != kInvalidSocket) {
+        return kMaxLineLengthBusy;
+    }
+    if (value < 1 || value > 0xFFFF) {
+        return kMaxLineLengthRange;
+    }
+    return buffer_.setCapacity(static_cast<std::uint16_t>(value)) ? kPortOk : kOutOfMemory;
+}
+
+int PortEngine::writeKeepAlive(bool on) {
+    keepAlive_ = on;
+    if (socket_ == kInvalidSocket) {
+        return kPortOk;
+    }
+    const int value = on ? 1 : 0;
+    if (ws().setsockopt(socket_, SOL_SOCKET, SO_KEEPALIVE, asBytes(value), sizeof value) == 0) {
+        return kPortOk;
+    }
+    const int error = lastSocketError();
+    int actual = 0;
+    int length = sizeof actual;
+    if (ws().getsockopt(socket_, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&actual),
+                        &length) == 0) {
+        keepAlive_ = actual != 0;
+    }
+    return error;
+}
+
+int PortEngine::applyLinger(bool on) noexcept {
+    // Linger on: close returns at once and the stack finishes in the background; off: reset.
+    linger value{};
+    value.l_onoff = on ? 0 : 1;
+    value.l_linger = 0;
+    if (ws().setsockopt(socket_, SOL_SOCKET, SO_LINGER, asBytes(value), sizeof value) == 0) {
+        return kPortOk;
+    }
+    return lastSocketError();
+}
+
+int PortEngine::writeLinger(bool on) {
+    if (socket_ != kInvalidSocket) {
+        if (const int error = applyLinger(on); error != kPortOk) {
+            return error;
+        }
+    }
+    linger_ = on;
+    return kPortOk;
+}
+
+int PortEngine::writeBufferSize(int option, std::int32_t& stored, std::int64_t value) {
+    stored = static_cast<std::int32_t>(value);
+    if (socket_ == kInvalidSocket ||
+        ws().setsockopt(socket_, SOL_SOCKET, option, asBytes(stored), sizeof stored) == 0) {
+        return kPortOk;
+    }
+    return lastSocketError();
+}
+
+int PortEngine::writeWinsockLoaded(bool on) {
+    if (on) {
+        if (!libraryHeld_) {
+            libraryHeld_ = takeLibraryReference();
+        }
+        return kPortOk;
+    }
+    if (!libraryHeld_) {
+        return kPortOk;
+    }
+    if (socket_ != kInvalidSocket) {
+        // The connection cannot outlive the library: it is closed first, at once and with its
+        // event, even from inside a receive event.
+        pumpRunning_ = false;
+        closePending_ = false;
+        try {
+            close(0, false);
+        } catch (...) {
+            closeWithoutEvent();
+            releaseLibraryReference();
+            libraryHeld_ = false;
+            throw;
+        }
+        closeWithoutEvent();
+    }
+    releaseLibraryReference();
+    libraryHeld_ = false;
+    return kPortOk;
+}
+
+std::uint16_t PortEngine::boundPort() noexcept {
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (ws().getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0;
+    }
+    return ws().ntohs_(address.sin_port);
+}
+
+const char* PortEngine::localHost() noexcept {
+    if (connected_) {
+        sockaddr_in address{};
+        int length = sizeof address;
+        if (ws().getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            if (const char* text = ws().inet_ntoa(address.sin_addr)) {
+                copyText(localName_, text);
+                return localName_.data();
+            }
+        }
+    }
+    return WindowSocketEngine::localHost();
+}
+
+// ---------------------------------------------------------------- resolve, connect, send
+
+int PortEngine::resolve(const char* host) {
+    clearLastError();
+    if (socket_ != kInvalidSocket) {
+        return kRemoteHostBusy;
+    }
+    if (host == nullptr || *host == '\0') {
+        remoteAddress_ = 0;
+        return kPortOk;
+    }
+    if (ws().WSAIsBlocking() != 0) {
+        ws().WSACancelBlockingCall();
+    }
+    const std::uint32_t address = ws().inet_addr(host);
+    if (address != kNoAddress) {
+        remoteAddress_ = address;
+        return kPortOk;
+    }
+    remoteAddress_ = 0;
+    const WsaHostEnt* entry = ws().gethostbyname(host);
+    if (entry == nullptr) {
+        const int error = lastSocketError();
+        // Without the library nothing resolves; the connect then reports the empty address.
+        return error == kWsaNotInitialised ? kPortOk : error;
+    }
+    if (entry->h_addr_list != nullptr && entry->h_addr_list[0] != nullptr) {
+        std::memcpy(&remoteAddress_, entry->h_addr_list[0], sizeof remoteAddress_);
+    }
+    return kPortOk;
+}
+
+int PortEngine::connect() {
+    clearLastError();
+    if (socket_ != kInvalidSocket) {
+        return kAlreadyConnected;
+    }
+    closePending_ = false;
+    buffer_.clear();
+    if (remoteAddress_ == 0) {
+        return kRemoteAddressInvalid;
+    }
+    if (remotePort_ == 0) {
+        return kRemotePortZero;
+    }
+    connected_ = false;
+
+    const Socket s = ws().socket(AF_INET, SOCK_STREAM, 0);
+    if (s == kInvalidSocket) {
+        return lastSocketError();
+    }
+    const auto failWith = [s](int error) {
+        ws().closesocket(s);
+        return error;
+    };
+
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = 0;
+    local.sin_port = ws().htons_(localPort_);
+    if (ws().bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        return failWith(lastSocketError());
+    }
+
+    // Options; a refused one does not stop the connect.
+    const int keepAlive = keepAlive_ ? 1 : 0;
+    ws().setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, asBytes(keepAlive), sizeof keepAlive);
+    linger lingerValue{};
+    lingerValue.l_onoff = linger_ ? 0 : 1;
+    ws().setsockopt(s, SOL_SOCKET, SO_LINGER, asBytes(lingerValue), sizeof lingerValue);
+    ws().setsockopt(s, SOL_SOCKET, SO_RCVBUF, asBytes(inBufferSize_), sizeof inBufferSize_);
+    ws().setsockopt(s, SOL_SOCKET, SO_SNDBUF, asBytes(outBufferSize_), sizeof outBufferSize_);
+    const int inlineOob = 1;
+    ws().setsockopt(s, SOL_SOCKET, SO_OOBINLINE, asBytes(inlineOob), sizeof inlineOob);
+
+    if (ws().WSAAsyncSelect(s, window_, kSocketMessage, kPortEvents) != 0) {
+        return failWith(lastSocketError());
+    }
+
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_addr.s_addr = remoteAddress_;
+    remote.sin_port = ws().htons_(remotePort_);
+    if (ws().connect(s, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
+        const int error = lastSocketError();
+        if (error != kWsaEWouldBlock) {
+            return failWith(error);
+        }
+    }
+    socket_ = s;
+    return kPortOk;
+}
+
+int PortEngine::send(std::string_view bytes) {
+    clearLastError();
+    if (!connected_) {
+        ws().WSASetLastError(kWsaENotConn);
+        return kWsaENotConn;
+    }
+    if (bytes.empty()) {
+        return kPortOk;
+    }
+    const int length = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
+    const int sent = ws().send(socket_, bytes.data(), length, 0);
+    if (sent == kSocketError) {
+        bytesSent_ = 0;
+        return lastSocketError();
+    }
+    bytesSent_ = sent;
+    if (static_cast<std::size_t>(sent) < bytes.size()) {
+        // No send queue: the rest is the caller's to send again after OnReadyToSend.
+        ws().WSASetLastError(kWsaEWouldBlock);
+        return kWsaEWouldBlock;
+    }
+    return kPortOk;
+}
+
+// ---------------------------------------------------------------- close
+
+void PortEngine::resetConnectionState() noexcept {
+    connected_ = false;
+    bytesSent_ = 0;
+    pumpRunning_ = false;
+}
+
+void PortEngine::closeWithoutEvent() noexcept {
+    if (socket_ != kInvalidSocket) {
+        const Socket s = socket_;
+        socket_ = kInvalidSocket;
+        ws().WSAAsyncSelect(s, window_, 0, 0);
+        ws().closesocket(s);
+    }
+    resetConnectionState();
+}
+
+int PortEngine::close(int status, bool byOwner) {
+    if (byOwner) {
+        clearLastError();
+    }
+    if (socket_ == kInvalidSocket) {
+        resetConnectionState();
+        return kPortOk;
+    }
+    const Socket s = socket_;
+    ws().WSAAsyncSelect(s, window_, 0, 0);
+    if (pumpRunning_) {
+        // Requested from inside a receive event: the pump closes once the handler returns.
+        closePending_ = true;
+        return kPortOk;
+    }
+    try {
+        runPump(PumpMode::Flush);
+    } catch (...) {
+        closeAfterException(status, s);
+        throw;
+    }
+    if (socket_ != s) {
+        return kPortOk; // a handler of the flush has closed it already
+    }
+    return finishClose(status);
+}
+
+int PortEngine::finishClose(int status) {
+    const Socket s = socket_;
+    socket_ = kInvalidSocket;
+    const int error = ws().closesocket(s) != 0 ? lastSocketError() : kPortOk;
+    connected_ = false;
+    try {
+        reportClose(status);
+    } catch (...) {
+        resetConnectionState();
+        throw;
+    }
+    resetConnectionState();
+    return error;
+}
+
+// The handler that threw asked for (or was part of) a close of this socket: finish it, so that
+// the connection does not stay half closed. A second exception cannot be passed on as well.
+void PortEngine::closeAfterException(int status, Socket s) noexcept {
+    try {
+        if (socket_ == s) {
+            pumpRunning_ = false;
+            close(status, false);
+        }
+    } catch (...) {
+        if (socket_ == s) {
+            closeWithoutEvent();
+        }
+        exceptionLost(std::current_exception());
+    }
+}
+
+// ---------------------------------------------------------------- notifications
+
+long PortEngine::windowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (message != kSocketMessage || socket_ == kInvalidSocket || wParam != socket_) {
+        // Not ours, or a notification of a socket that has been closed since.
+        return WindowSocketEngine::windowMessage(message, wParam, lParam);
+    }
+    switch (selectEvent(lParam)) {
+    case kFdRead:
+        onReceive();
+        break;
+    case kFdWrite:
+        readyToSendEvent();
+        break;
+    case kFdConnect:
+        onConnectCompletion(selectError(lParam));
+        break;
+    case kFdClose:
+        onPeerClose(selectError(lParam));
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void PortEngine::onReceive() {
+    if (pumpRunning_) {
+        return; // a handler of the running pump is in a message loop
+    }
+    const Socket s = socket_;
+    pumpRunning_ = true;
+    try {
+        runPump(PumpMode::Normal);
+    } catch (...) {
+        pumpRunning_ = false;
+        if (socket_ == s) {
+            if (closePending_) {
+                closeAfterException(0, s);
+            } else if (buffer_.count() > 0) {
+                // Lines after the one whose handler failed are still delivered, later.
+                postMessage(window_, kSocketMessage, s, makeSelectReply(kFdRead, 0));
+            }
+        }
+        throw;
+    }
+    pumpRunning_ = false;
+}
+
+void PortEngine::onConnectCompletion(int error) {
+    const Socket s = socket_;
+    connected_ = true;
+    const int inlineOob = 1;
+    ws().setsockopt(s, SOL_SOCKET, SO_OOBINLINE, asBytes(inlineOob), sizeof inlineOob);
+    try {
+        reportConnectCompletion(error);
+    } catch (...) {
+        if (error != 0 && socket_ == s) {
+            closeWithoutEvent();
+        }
+        throw;
+    }
+    // A failed connect leaves no socket; unless the handler has closed it (or even connected
+    // anew), it goes without an event.
+    if (error != 0 && socket_ == s) {
+        closeWithoutEvent();
+    }
+}
+
+void PortEngine::onPeerClose(int error) {
+    const Socket s = socket_;
+    try {
+        runPump(PumpMode::Drain);
+    } catch (...) {
+        closeAfterException(error, s);
+        throw;
+    }
+    if (socket_ == s) {
+        close(error, false);
+    }
+}
+
+// ---------------------------------------------------------------- the receive pump
+
+void PortEngine::deliver(const LineBuffer::Piece& piece, bool lineComplete) {
+    dataInEvent(piece.bytes, piece.length, lineComplete);
+}
+
+// Every complete line; false when the socket went away meanwhile (closed by a handler).
+bool PortEngine::deliverLines() {
+    const Socket s = socket_;
+    LineBuffer::Piece piece;
+    while (socket_ == s && buffer_.nextLine(piece)) {
+        deliver(piece, true);
+    }
+    return socket_ == s;
+}
+
+// All pending bytes as one partial line, if there are any.
+bool PortEngine::deliverRemainder() {
+    const Socket s = socket_;
+    const LineBuffer::Piece piece = buffer_.takeAll();
+    if (piece.length > 0) {
+        deliver(piece, false);
+    }
+    return socket_ == s;
+}
+
+void PortEngine::runPump(PumpMode mode) {
+    const Socket s = socket_;
+    while (s != kInvalidSocket && socket_ == s) {
+        if (!deliverLines()) {
+            return;
+        }
+        if (buffer_.full()) {
+            if (!deliverRemainder()) {
+                return;
+            }
+            continue;
+        }
+        if (mode == PumpMode::Normal && closePending_) {
+            pumpRunning_ = false;
+            close(0, false);
+            return;
+        }
+        // A close by the owner reads no further: what is not buffered yet is not delivered.
+        int received = 0;
+        if (mode != PumpMode::Flush) {
+            const std::span<char> space = buffer_.freeSpace();
+            received = ws().recv(s, space.data(), static_cast<int>(space.size()), 0);
+        }
+        if (received == 0 || mode != PumpMode::Normal) {
+            if (received > 0) {
+                // Drain: this read's bytes follow the pending ones, in order.
+                buffer_.commit(static_cast<std::size_t>(received));
+            }
+            if (!deliverLines() || !deliverRemainder()) {
+                return;
+            }
+            if (mode == PumpMode::Flush) {
+                return;
+            }
+            if (received == 0) {
+                pumpRunning_ = false;
+                close(0, false);
+                return;
+            }
+        }
+        if (received < 0) {
+            const int error = lastSocketError();
+            if (error != kWsaEWouldBlock && error != kWsaENotSock) {
+                errorEvent(static_cast<std::uint16_t>(error), "Winsock error in recv()");
+                if (mode == PumpMode::Normal && closePending_ && socket_ == s) {
+                    pumpRunning_ = false;
+                    close(0, false);
+                }
+            }
+            return;
+        }
+        if (mode == PumpMode::Normal) {
+            buffer_.commit(static_cast<std::size_t>(received));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- event operations
+
+void PortEngine::reportConnectCompletion(int status) {
+    ErrorTextArea text;
+    const char* description = "OK";
+    if (status != 0) {
+        formatErrorText(status, text);
+        description = text.data();
+    }
+    connectedEvent(static_cast<std::uint16_t>(status), description);
+}
+
+void PortEngine::reportClose(int status) {
+    ErrorTextArea text;
+    const char* description = "OK";
+    if (status != 0) {
+        formatErrorText(status, text);
+        description = text.data();
+    }
+    disconnectedEvent(static_cast<std::uint16_t>(status), description);
+}
+
+void PortEngine::connectedEvent(std::uint16_t, const char*) {}
+void PortEngine::dataInEvent(const char*, std::uint16_t, bool) {}
+void PortEngine::disconnectedEvent(std::uint16_t, const char*) {}
+void PortEngine::errorEvent(std::uint16_t, const char*) {}
+void PortEngine::readyToSendEvent() {}
+
+// ---------------------------------------------------------------- the component-bound engine
+
+std::unique_ptr<BoundPortEngine> BoundPortEngine::create(EngineOwner& owner) noexcept {
+    std::unique_ptr<BoundPortEngine> engine(new (std::nothrow) BoundPortEngine(owner));
+    if (!engine) {
+        return nullptr;
+    }
+    engine->EngineErrorHolder::initialise();
+    if (!engine->createWindow()) {
+        return nullptr;
+    }
+    engine->initialise();
+    if (!engine->allocateBuffer()) {
+        return nullptr;
+    }
+    return engine;
+}
+
+void BoundPortEngine::connectedEvent(std::uint16_t status, const char* description) {
+    owner_.engineEvent({EngineEvent::Connected, status, description, 0, false});
+}
+
+void BoundPortEngine::dataInEvent(const char* bytes, std::uint16_t length, bool lineComplete) {
+    owner_.engineEvent({EngineEvent::DataIn, 0, bytes, length, lineComplete});
+}
+
+void BoundPortEngine::disconnectedEvent(std::uint16_t status, const char* description) {
+    owner_.engineEvent({EngineEvent::Disconnected, status, description, 0, false});
+}
+
+void BoundPortEngine::errorEvent(std::uint16_t code, const char* description) {
+    owner_.engineEvent({EngineEvent::Error, code, description, 0, false});
+}
+
+void BoundPortEngine::readyToSendEvent() {
+    owner_.engineEvent({EngineEvent::ReadyToSend, 0, "", 0, false});
+}
+
+void BoundPortEngine::exceptionLost(std::exception_ptr error) noexcept {
+    owner_.engineExceptionLost(error);
+}
+
+} // namespace dazoroz::net

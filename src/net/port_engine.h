@@ -1,0 +1,238 @@
+#pragma once
+
+// The engine under the TCP client port, in three layers: an error holder; a window socket that
+// owns the notification window and a reference on the socket library; and the TCP port with its
+// connect, send, receive and close algorithms, its numbered property interface and its five
+// event operations. BoundPortEngine forwards the events to its owner through one callback.
+
+#include "net/error_texts.h"
+#include "net/line_buffer.h"
+#include "net/notification_window.h"
+#include "net/socket_api.h"
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string_view>
+
+namespace dazoroz::net {
+
+// Result codes of the port itself (all others are Windows-sockets codes).
+enum PortResult : int {
+    kPortOk = 0,
+    kRemotePortBusy = 100,
+    kRemoteHostBusy = 101,
+    kRemoteAddressInvalid = 102,
+    kAlreadyConnected = 104,
+    kLocalPortBusy = 106,
+    kMaxLineLengthBusy = 112,
+    kMaxLineLengthRange = 113, // our own: a capacity that would not fit the 16-bit count
+    kRemotePortZero = 116,
+    kEolTooLong = 117, // our own: a terminator longer than a 16-bit length
+    kOutOfMemory = 200,
+    kCreateFailed = -1,
+};
+
+// Fixed description of a port result code, or nullptr for a socket error code.
+const char* portResultText(int code) noexcept;
+
+// Layer 1.
+class EngineErrorHolder {
+public:
+    virtual ~EngineErrorHolder() = default;
+    virtual void initialise() noexcept { clearLastError(); }
+
+    // The description of the last failed operation; empty when there is none.
+    const char* lastErrorText() const noexcept { return lastError_ ? lastError_ : ""; }
+
+protected:
+    void clearLastError() noexcept { lastError_ = nullptr; }
+    void setLastError(const char* fixedText) noexcept { lastError_ = fixedText; }
+    // "Record a result", run after every numbered-property write.
+    void recordResult(int code) noexcept;
+
+    const char* lastError_ = nullptr;
+    ErrorTextArea textArea_{};
+};
+
+// Layer 2.
+class WindowSocketEngine : public EngineErrorHolder, protected WindowMessageTarget {
+public:
+    // Creates the notification window (false if none can be made) and takes the library
+    // reference (whose failure leaves the engine working with the stubs).
+    virtual bool createWindow() noexcept;
+    // Gives the reference back and destroys the window.
+    virtual void destroy() noexcept;
+    // This machine's name, or the formatted socket error text (at most 100 characters).
+    virtual const char* localHost() noexcept;
+
+    bool libraryHeld() const noexcept { return libraryHeld_; }
+    WindowHandle window() const noexcept { return window_; }
+
+protected:
+    long windowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    void messageFailed(std::exception_ptr error) noexcept override { exceptionLost(error); }
+    // An exception that could not be passed on to a caller; the default writes a warning.
+    virtual void exceptionLost(std::exception_ptr error) noexcept;
+
+    NotificationWindow* window_ = nullptr;
+    bool libraryHeld_ = false;
+    std::array<char, 101> localName_{};
+};
+
+// Property numbers of the numbered property interface.
+enum PortProperty : int {
+    ppConnected = 3,
+    ppDataOut = 4,
+    ppEOL = 5,
+    ppInBufferSize = 6,
+    ppKeepAlive = 7,
+    ppLinger = 8,
+    ppLocalHost = 9,
+    ppLocalPort = 10,
+    ppMaxLineLength = 11,
+    ppOutBufferSize = 12,
+    ppRemoteHost = 13,
+    ppRemotePort = 14,
+    ppWinsockInfo = 16,
+    ppWinsockLoaded = 17,
+    ppWinsockStatus = 21,
+};
+
+// Layer 3: the TCP port. Its event operations do nothing; BoundPortEngine forwards them.
+//
+// Exceptions thrown by event handlers leave the engine consistent: the pump-running mark is
+// cleared, a close that was requested or under way is completed (OnDisconnected included)
+// before the exception goes on, and a failed connect still closes its socket. The exception then
+// reaches whoever made the engine act: the caller of a property write, or the notification
+// window, which hands it to messageFailed instead of letting it into the event loop.
+class PortEngine : public WindowSocketEngine {
+public:
+    PortEngine() = default;
+    ~PortEngine() override;
+    PortEngine(const PortEngine&) = delete;
+    PortEngine& operator=(const PortEngine&) = delete;
+
+    void initialise() noexcept override; // also the port defaults (buffer not yet allocated)
+    // The receive buffer at its default capacity; false when out of memory.
+    bool allocateBuffer() noexcept;
+
+    // The numbered property interface. Writes answer 0 or a result code, after which
+    // lastErrorText() holds the description. Unknown numbers read 0 and refuse writes (10022).
+    std::int64_t readInteger(int property) noexcept;
+    std::string_view readText(int property) noexcept;
+    int writeInteger(int property, std::int64_t value);
+    // RemoteHost takes zero-terminated text (length ignored); EOL and DataOut take the bytes.
+    int writeText(int property, const char* bytes, std::size_t length);
+
+    const char* localHost() noexcept override;
+
+    // Introspection for tests and for the component.
+    Socket socket() const noexcept { return socket_; }
+    bool pumpRunning() const noexcept { return pumpRunning_; }
+    bool closePending() const noexcept { return closePending_; }
+    const LineBuffer& buffer() const noexcept { return buffer_; }
+
+protected:
+    long windowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    // Turn a status into its description and call the event operation.
+    virtual void reportConnectCompletion(int status);
+    virtual void reportClose(int status);
+    // The five event operations.
+    virtual void connectedEvent(std::uint16_t status, const char* description);
+    virtual void dataInEvent(const char* bytes, std::uint16_t length, bool lineComplete);
+    virtual void disconnectedEvent(std::uint16_t status, const char* description);
+    virtual void errorEvent(std::uint16_t code, const char* description);
+    virtual void readyToSendEvent();
+
+private:
+    enum class PumpMode { Normal, Drain, Flush };
+
+    int resolve(const char* host);
+    int connect();
+    int send(std::string_view bytes);
+    int close(int status, bool byOwner);
+    int finishClose(int status);
+    void closeWithoutEvent() noexcept;
+    void resetConnectionState() noexcept;
+
+    void onReceive();
+    void onConnectCompletion(int error);
+    void onPeerClose(int error);
+    void runPump(PumpMode mode);
+    bool deliverLines();
+    bool deliverRemainder();
+    void deliver(const LineBuffer::Piece& piece, bool lineComplete);
+    void closeAfterException(int status, Socket socket) noexcept;
+
+    int writeEol(std::string_view bytes);
+    int writeMaxLineLength(std::int64_t value);
+    int writeKeepAlive(bool on);
+    int writeLinger(bool on);
+    int writeBufferSize(int option, std::int32_t& stored, std::int64_t value);
+    int writeWinsockLoaded(bool on);
+    int applyLinger(bool on) noexcept;
+    std::uint16_t boundPort() noexcept;
+
+    std::int32_t inBufferSize_ = 2048;
+    std::int32_t outBufferSize_ = 2048;
+    Socket socket_ = kInvalidSocket;
+    std::uint32_t remoteAddress_ = 0; // network byte order, 0 = none
+    std::uint16_t remotePort_ = 0;
+    std::uint16_t localPort_ = 0;
+    int bytesSent_ = 0;
+    LineBuffer buffer_;
+    bool connected_ = false;
+    bool pumpRunning_ = false;
+    bool closePending_ = false;
+    bool keepAlive_ = false;
+    bool linger_ = true;
+};
+
+// What the owner's callback receives; the numbers are those of the component's events.
+struct EngineEvent {
+    enum Number : int {
+        Connected = 1,
+        DataIn = 2,
+        Disconnected = 3,
+        Error = 4,
+        ReadyToSend = 5,
+    };
+    int number;
+    std::uint16_t code;   // 1, 3, 4
+    const char* text;     // 1, 3, 4: the description; 2: the bytes
+    std::uint16_t length; // 2
+    bool lineComplete;    // 2
+};
+
+class EngineOwner {
+public:
+    virtual void engineEvent(const EngineEvent& event) = 0;
+    virtual void engineExceptionLost(std::exception_ptr error) noexcept = 0;
+
+protected:
+    ~EngineOwner() = default;
+};
+
+class BoundPortEngine final : public PortEngine {
+public:
+    // The engine of a component: window, library reference, defaults and buffer; nullptr when
+    // it cannot be created.
+    static std::unique_ptr<BoundPortEngine> create(EngineOwner& owner) noexcept;
+
+protected:
+    void connectedEvent(std::uint16_t status, const char* description) override;
+    void dataInEvent(const char* bytes, std::uint16_t length, bool lineComplete) override;
+    void disconnectedEvent(std::uint16_t status, const char* description) override;
+    void errorEvent(std::uint16_t code, const char* description) override;
+    void readyToSendEvent() override;
+    void exceptionLost(std::exception_ptr error) noexcept override;
+
+private:
+    explicit BoundPortEngine(EngineOwner& owner) : owner_(owner) {}
+    EngineOwner& owner_;
+};
+
+} // namespace dazoroz::net

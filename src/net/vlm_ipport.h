@@ -1,0 +1,94 @@
+#pragma once
+
+// The TCP client port: connects to a host and port, sends text, delivers what it receives as
+// chunks or lines, and reports connection, disconnection and errors as events. It needs a Qt
+// event loop (QCoreApplication or QApplication) on the thread that creates it; every event fires
+// on that thread from inside the loop's handling of socket notifications, or from inside a
+// property write (a close fires OnDisconnected before setConnected(false) returns).
+//
+// Property writes that the port refuses throw EvlmIPPort (Code, "<code>: <description>").
+// A handler may throw too: the port stays consistent (see PortEngine) and the exception goes to
+// the caller of the property write, or, when the event came from the event loop, to
+// OnUnhandledException (without one, a warning is written); it never reaches the event loop.
+// Destroying the port from inside one of its own events is not supported; use deleteLater().
+
+#include "net/port_engine.h"
+#include "net/vlm_core.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace dazoroz::net {
+
+class TvlmIPPort : public TvlmCore, private EngineOwner {
+public:
+    explicit TvlmIPPort(QObject* owner = nullptr);
+    ~TvlmIPPort() override;
+    TvlmIPPort(const TvlmIPPort&) = delete;
+    TvlmIPPort& operator=(const TvlmIPPort&) = delete;
+
+    std::exception_ptr CreateError(int code, const std::string& message) const override;
+
+    // Published properties, in their published order.
+    std::string EOL() const;
+    void setEOL(const std::string& terminator);
+    std::int32_t InBufferSize() const;
+    void setInBufferSize(std::int32_t size);
+    bool KeepAlive() const;
+    void setKeepAlive(bool on);
+    bool Linger() const;
+    void setLinger(bool on);
+    std::string LocalHost() const;
+    void setLocalHost(const std::string&) {} // read-only: ignored
+    std::uint16_t LocalPort() const;
+    void setLocalPort(std::uint16_t port);
+    std::uint32_t MaxLineLength() const;
+    void setMaxLineLength(std::uint32_t length);
+    std::int32_t OutBufferSize() const;
+    void setOutBufferSize(std::int32_t size);
+    std::string RemoteHost() const;
+    void setRemoteHost(const std::string& host);
+    std::uint16_t RemotePort() const;
+    void setRemotePort(std::uint16_t port);
+    std::string WinsockInfo() const;
+    void setWinsockInfo(const std::string&) {} // read-only: ignored
+    bool WinsockLoaded() const;
+    void setWinsockLoaded(bool loaded);
+    std::string WinsockStatus() const;
+    void setWinsockStatus(const std::string&) {} // read-only: ignored
+
+    // Run-time properties.
+    bool Connected() const;
+    void setConnected(bool connected);
+    void setDataOut(const std::string& bytes);
+
+    // Events; an unassigned one is skipped. A handler must not assign its own event while it
+    // runs (the running handler would be destroyed under it).
+    std::function<void(TvlmIPPort& Sender, int StatusCode, const std::string& Description)>
+        OnConnected;
+    std::function<void(TvlmIPPort& Sender, const std::string& Text, bool EOL)> OnDataIn;
+    std::function<void(TvlmIPPort& Sender, int StatusCode, const std::string& Description)>
+        OnDisconnected;
+    std::function<void(TvlmIPPort& Sender, int ErrorCode, const std::string& Description)> OnError;
+    std::function<void(TvlmIPPort& Sender)> OnReadyToSend;
+
+    // An exception from a handler that had nobody to go to (see above). Must not throw.
+    std::function<void(TvlmIPPort& Sender, std::exception_ptr Error)> OnUnhandledException;
+
+    // The engine underneath (tests look at its marks and post notifications to its window).
+    PortEngine& engine() noexcept { return *engine_; }
+
+private:
+    void engineEvent(const EngineEvent& event) override;
+    void engineExceptionLost(std::exception_ptr error) noexcept override;
+    void check(int result) const;
+    std::int64_t readInteger(int property) const;
+    std::string readText(int property) const;
+    void writeInteger(int property, std::int64_t value);
+
+    std::unique_ptr<BoundPortEngine> engine_;
+};
+
+} // namespace dazoroz::net
