@@ -98,6 +98,28 @@ private slots:
         QCOMPARE(timer->interval(), 333);
     }
 
+    void otherWindowsAfterTheFirstPaint() {
+        // The program's own start-up: the main window first; the other four, in their order,
+        // right after its first paint.
+        writeFile(QStringLiteral("names.txt"), kThreeNames);
+        ProgramWindows windows(dazoroz::store::settings(),
+                               ProgramWindows::Creation::AfterFirstPaint);
+        QVERIFY(!windows.othersCreated());
+        QVERIFY(windows.mainform().findChildren<QDialog*>().isEmpty());
+        windows.mainform().show();
+        QTRY_VERIFY(windows.othersCreated());
+        QList<QDialog*> dialogs =
+            windows.mainform().findChildren<QDialog*>(Qt::FindDirectChildrenOnly);
+        QStringList order;
+        for (QDialog* d : dialogs)
+            order << d->objectName();
+        QCOMPARE(order,
+                 (QStringList{"Aboutform", "addNameForm", "configForm", "instructionsForm"}));
+        for (QDialog* d : dialogs)
+            QVERIFY(!d->isVisible());
+        windows.mainform().hide();
+    }
+
     void controlsInPlace_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QRect>("geometry");

@@ -4,6 +4,7 @@
 #include "mainwin_fixture.h"
 
 #include "net/vlm_ipport.h"
+#include "store/settings.h"
 #include "support/scripted_server.h"
 #include "ui/error_report.h"
 
@@ -198,6 +199,29 @@ private slots:
         auto* banner = p->child<QLabel>("messageLabel");
         const int left = banner->x();
         QTRY_VERIFY_WITH_TIMEOUT(banner->x() >= left + 8, kWait); // by the window's own timer
+    }
+
+    void failedHandOverInsideAReplyReachesTheErrorReport() {
+        // A message far larger than the socket buffers: the port cannot take MESS whole (it
+        // has no send queue) and raises its error from inside the reply's event.
+        startWithServer({});
+        ErrorReportCapture reports;
+        std::string huge;
+        while (huge.size() < (512u << 10))
+            huge += "words ";
+        dazoroz::store::settings().standardMessages[0] = huge;
+        p->click("pickButton1");
+        QTest::keyClicks(p->idEdit(), "9");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(reports.texts().size(), 1, kWait);
+        QVERIFY2(reports.texts().first().startsWith("10035: [10035] "),
+                 qPrintable(reports.texts().first()));
+        QCOMPARE(reports.parents(), QList<QWidget*>{&p->main()});
+        // The reply's handling stopped before the state moved on; Cancel ends the send.
+        QCOMPARE(p->main().sendLogic().sendState(), dazoroz::sending::ssPageSent);
+        p->click("cancelSendButton");
+        QCOMPARE(p->main().sendLogic().sendState(), ssIdle);
+        QCOMPARE(p->statusWord(), QStringLiteral("CANCEL"));
     }
 
     void portHandlerExceptionsReachTheErrorReport() {
