@@ -8,9 +8,8 @@
 #include "support/scripted_server.h"
 #include "ui/error_report.h"
 
+#include <QAction>
 #include <QTest>
-
-#include <stdexcept>
 
 using namespace dazoroz::ui;
 using namespace dazoroz::ui::testing;
@@ -144,6 +143,23 @@ private slots:
         QCOMPARE(p->main().sendLogic().timeoutCountdown(), 0);
     }
 
+    void closingMidSendNeitherFinishesNorCancels() {
+        SnppScript script;
+        script.silentOn = "MESS";
+        startWithServer(script);
+        QTest::keyClicks(p->idEdit(), "42");
+        typeMessage("m");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(server->received(0), QByteArray("PAGE 42\r\nMESS m\r\n"), kWait);
+        p->main().findChild<QAction*>("Exit1")->trigger();
+        QCOMPARE(readFile(kNamesFile), kNames);
+        QCOMPARE(p->statusWord(), QStringLiteral("CONNECTED..."));
+        // The program ends: destroying the port drops the connection without a quit command.
+        p.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(server->peerClosed(0), kWait);
+        QCOMPARE(server->received(0), QByteArray("PAGE 42\r\nMESS m\r\n"));
+    }
+
     void unresolvableServerName() {
         start(iniText("no-such-host.invalid", 444, 0));
         ErrorReportCapture reports;
@@ -222,15 +238,6 @@ private slots:
         p->click("cancelSendButton");
         QCOMPARE(p->main().sendLogic().sendState(), ssIdle);
         QCOMPARE(p->statusWord(), QStringLiteral("CANCEL"));
-    }
-
-    void portHandlerExceptionsReachTheErrorReport() {
-        start(iniText("127.0.0.1", 444, 60));
-        ErrorReportCapture reports;
-        dazoroz::net::TvlmIPPort& port = p->main().clientSocket();
-        QVERIFY(port.OnUnhandledException);
-        port.OnUnhandledException(port, std::make_exception_ptr(std::runtime_error("lost")));
-        QCOMPARE(reports.texts(), QStringList{"lost."});
     }
 };
 
