@@ -1,0 +1,245 @@
+// End to end: the real main window and TCP client port against a scripted SNPP server on
+// 127.0.0.1. The settings file names the server's port before the window is first shown.
+
+#include "mainwin_fixture.h"
+
+#include "net/vlm_ipport.h"
+#include "store/settings.h"
+#include "support/scripted_server.h"
+#include "ui/error_report.h"
+
+#include <QAction>
+#include <QTest>
+
+using namespace dazoroz::ui;
+using namespace dazoroz::ui::testing;
+using dazoroz::sending::ssConnecting;
+using dazoroz::sending::ssIdle;
+using dazoroz::testsupport::Reply;
+using dazoroz::testsupport::ScriptedServer;
+using dazoroz::testsupport::SnppScript;
+
+namespace {
+
+constexpr int kWait = 10000;
+const QByteArray kNames = "Ann, 111\r\nbob, 222\r\nCy, 333\r\n";
+
+QStringList logLines(Program& p) {
+    const QString text = p.log()->toPlainText();
+    return text.isEmpty() ? QStringList{} : text.split(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class TestMainWindowSend : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ScriptedServer> server;
+    std::unique_ptr<Program> p;
+
+    void start(const QByteArray& ini, const QByteArray& names = kNames) {
+        p = std::make_unique<Program>(ini, names);
+        QVERIFY(p->show());
+    }
+    void startWithServer(const SnppScript& script, int timeout = 60,
+                         const QByteArray& names = kNames) {
+        server = std::make_unique<ScriptedServer>();
+        QVERIFY(server->listening());
+        server->useSnppScript(script);
+        start(iniText("127.0.0.1", server->port(), timeout), names);
+    }
+    void typeMessage(const QString& text) { QTest::keyClicks(p->memo(), text); }
+    void send() {
+        p->click("sendButton");
+        QCOMPARE(p->statusWord(), QStringLiteral("CONNECTING..."));
+        QCOMPARE(p->main().sendLogic().sendState(), ssConnecting);
+    }
+
+private slots:
+    void cleanup() {
+        p.reset();
+        server.reset();
+    }
+
+    void twoCheckedNames() {
+        startWithServer({});
+        p->clickBox(0);
+        p->clickBox(2);
+        typeMessage("Meet at 10");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        QCOMPARE(server->received(0), QByteArray("PAGE 111\r\nMESS Meet at 10\r\nSEND\r\n"
+                                                 "PAGE 333\r\nMESS Meet at 10\r\nSEND\r\n"
+                                                 "QUIT\r\n"));
+        QCOMPARE(logLines(*p), (QStringList{"Sending to: Ann, 111 ...", "MESSAGE SENT OK",
+                                            "Sending to: Cy, 333 ...", "MESSAGE SENT OK"}));
+        QCOMPARE(p->statusWord(), QStringLiteral("SUCCESS"));
+        QCOMPARE(p->main().statusBarText(), QString());
+        QVERIFY(!p->main().clientSocket().Connected());
+        QCOMPARE(server->connectionCount(), 1);
+    }
+
+    void oneTypedPagerNumber() {
+        startWithServer({});
+        QTest::keyClicks(p->idEdit(), "5551234");
+        typeMessage("Hi");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        QCOMPARE(server->received(0), QByteArray("PAGE 5551234\r\nMESS Hi\r\nSEND\r\nQUIT\r\n"));
+        QCOMPARE(logLines(*p), QStringList{});
+        QCOMPARE(p->statusWord(), QStringLiteral("SUCCESS"));
+        // A second send over a new connection works the same.
+        p->click("sendButton");
+        QTRY_COMPARE_WITH_TIMEOUT(server->connectionCount(), 2, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(server->received(1),
+                                  QByteArray("PAGE 5551234\r\nMESS Hi\r\nSEND\r\nQUIT\r\n"), kWait);
+    }
+
+    void refusedConnect() {
+        start(iniText("127.0.0.1", ScriptedServer::refusedPort(), 60));
+        QTest::keyClicks(p->idEdit(), "1");
+        typeMessage("x");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(p->statusWord(), QStringLiteral("FAIL"), kWait);
+        QCOMPARE(p->main().statusBarText(), QStringLiteral("Error: [10061] Connection refused"));
+        QCOMPARE(p->child<QLabel>("simpleText")->text(),
+                 QStringLiteral("Error: [10061] Connection refused"));
+        QCOMPARE(p->main().sendLogic().sendState(), ssIdle);
+        QCOMPARE(logLines(*p), QStringList{});
+    }
+
+    void failureReplyToTheSecondRecipient() {
+        SnppScript script;
+        script.failingPager = "222";
+        startWithServer(script);
+        p->click("checkAllButton");
+        typeMessage("m");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        QCOMPARE(logLines(*p),
+                 (QStringList{"Sending to: Ann, 111 ...", "MESSAGE SENT OK",
+                              "Sending to: bob, 222 ...", "FAIL, Send process terminated"}));
+        QCOMPARE(p->statusWord(), QStringLiteral("FAIL"));
+        QCOMPARE(p->main().statusBarText(), QStringLiteral("550 Invalid pager ID\r\n"));
+        QCOMPARE(p->child<QLabel>("simpleText")->text(), QStringLiteral("550 Invalid pager ID"));
+        QTRY_VERIFY_WITH_TIMEOUT(server->peerClosed(0), kWait);
+        QVERIFY(!server->received(0).contains("PAGE 333"));
+        QVERIFY(!server->received(0).contains("QUIT"));
+    }
+
+    void silentServerTimesOut() {
+        SnppScript script;
+        script.silentOn = "PAGE";
+        startWithServer(script, 1);
+        QTest::keyClicks(p->idEdit(), "42");
+        typeMessage("m");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        QCOMPARE(p->statusWord(), QStringLiteral("FAIL"));
+        QCOMPARE(server->received(0), QByteArray("PAGE 42\r\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(server->peerClosed(0), kWait);
+        QCOMPARE(p->main().statusBarText(), QString());
+        QCOMPARE(p->main().sendLogic().timeoutCountdown(), 0);
+    }
+
+    void closingMidSendNeitherFinishesNorCancels() {
+        SnppScript script;
+        script.silentOn = "MESS";
+        startWithServer(script);
+        QTest::keyClicks(p->idEdit(), "42");
+        typeMessage("m");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(server->received(0), QByteArray("PAGE 42\r\nMESS m\r\n"), kWait);
+        p->main().findChild<QAction*>("Exit1")->trigger();
+        QCOMPARE(readFile(kNamesFile), kNames);
+        QCOMPARE(p->statusWord(), QStringLiteral("CONNECTED..."));
+        // The program ends: destroying the port drops the connection without a quit command.
+        p.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(server->peerClosed(0), kWait);
+        QCOMPARE(server->received(0), QByteArray("PAGE 42\r\nMESS m\r\n"));
+    }
+
+    void unresolvableServerName() {
+        start(iniText("no-such-host.invalid", 444, 0));
+        ErrorReportCapture reports;
+        QTest::keyClicks(p->idEdit(), "1");
+        typeMessage("x");
+        send();
+        QCOMPARE(reports.texts(), QStringList{"11001: [11001] Host not found."});
+        QCOMPARE(reports.parents(), QList<QWidget*>{&p->main()});
+        // The send hangs connecting (no time-out here) until Cancel.
+        for (int tick = 0; tick < 9; ++tick)
+            p->main().Timer1Timer();
+        QCOMPARE(p->main().sendLogic().sendState(), ssConnecting);
+        QCOMPARE(p->statusWord(), QStringLiteral("CONNECTING..."));
+        p->click("sendButton"); // ignored while not idle
+        QCOMPARE(reports.texts().size(), 1);
+        p->click("cancelSendButton");
+        QCOMPARE(p->statusWord(), QStringLiteral("CANCEL"));
+        QCOMPARE(p->main().sendLogic().sendState(), ssIdle);
+        QCOMPARE(reports.texts().size(), 1);
+    }
+
+    void serverAndFileTextIsNeverMarkup() {
+        server = std::make_unique<ScriptedServer>();
+        server->setGreeting(Reply::send("220 \x02<b>x</b><img src=y>\r\n"));
+        server->setResponder([](const QByteArray&, int) {
+            return Reply::send("554 <b>refused</b> <img src=z>\r\n");
+        });
+        start(iniText("127.0.0.1", server->port(), 60), "<i>Ann</i>, 111\r\n");
+        p->clickBox(0);
+        typeMessage("m");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        auto* banner = p->child<QLabel>("messageLabel");
+        QCOMPARE(banner->text(), QStringLiteral("<b>x</b><img src=y>"));
+        QCOMPARE(banner->textFormat(), Qt::PlainText);
+        auto* status = p->child<QLabel>("simpleText");
+        QCOMPARE(status->text(), QStringLiteral("554 <b>refused</b> <img src=z>"));
+        QCOMPARE(status->textFormat(), Qt::PlainText);
+        QCOMPARE(logLines(*p),
+                 (QStringList{"Sending to: <i>Ann</i>, 111 ...", "FAIL, Send process terminated"}));
+    }
+
+    void bannerOfAGreetingScrolls() {
+        server = std::make_unique<ScriptedServer>();
+        SnppScript script;
+        script.greeting = "220 \x02Welcome\r\n";
+        server->useSnppScript(script);
+        start(iniText("127.0.0.1", server->port(), 60));
+        QTest::keyClicks(p->idEdit(), "7");
+        typeMessage("m");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(p->label("messageLabel"), QStringLiteral("Welcome"), kWait);
+        auto* banner = p->child<QLabel>("messageLabel");
+        const int left = banner->x();
+        QTRY_VERIFY_WITH_TIMEOUT(banner->x() >= left + 8, kWait); // by the window's own timer
+    }
+
+    void failedHandOverInsideAReplyReachesTheErrorReport() {
+        // A message far larger than the socket buffers: the port cannot take MESS whole (it
+        // has no send queue) and raises its error from inside the reply's event.
+        startWithServer({});
+        ErrorReportCapture reports;
+        std::string huge;
+        while (huge.size() < (512u << 10))
+            huge += "words ";
+        dazoroz::store::settings().standardMessages[0] = huge;
+        p->click("pickButton1");
+        QTest::keyClicks(p->idEdit(), "9");
+        send();
+        QTRY_COMPARE_WITH_TIMEOUT(reports.texts().size(), 1, kWait);
+        QVERIFY2(reports.texts().first().startsWith("10035: [10035] "),
+                 qPrintable(reports.texts().first()));
+        QCOMPARE(reports.parents(), QList<QWidget*>{&p->main()});
+        // The reply's handling stopped before the state moved on; Cancel ends the send.
+        QCOMPARE(p->main().sendLogic().sendState(), dazoroz::sending::ssPageSent);
+        p->click("cancelSendButton");
+        QCOMPARE(p->main().sendLogic().sendState(), ssIdle);
+        QCOMPARE(p->statusWord(), QStringLiteral("CANCEL"));
+    }
+};
+
+QTEST_MAIN(TestMainWindowSend)
+#include "test_mainwin_send.moc"
