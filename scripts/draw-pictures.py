@@ -203,6 +203,41 @@ def write_png(path, pixels, size):
         f.write(png)
 
 
+def read_png(path):
+    """Pixels of a PNG written by write_png, as 0xAARRGGBB words (straight alpha)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    size = struct.unpack(">I", data[16:20])[0]
+    idat = data[33 + 8:data.index(b"IEND") - 8]
+    raw = zlib.decompress(idat)
+    words = []
+    row = 1 + size * 4
+    for y in range(size):
+        for x in range(size):
+            r, g, b, a = raw[y * row + 1 + x * 4:y * row + 5 + x * 4]
+            words.append((a << 24) | (r << 16) | (g << 8) | b)
+    return size, words
+
+
+def write_header(outdir, names):
+    """The small pictures again as C++ arrays: the program builds its icons from these, since
+    reading a PNG at start-up makes Qt look through its image format plugins first."""
+    lines = ["// Written by scripts/draw-pictures.py from the PNG files beside it; do not edit.",
+             "#pragma once", "", "#include <cstdint>", "", "namespace dazoroz::ui::pictures {", ""]
+    for name in names:
+        size, words = read_png(os.path.join(outdir, name + ".png"))
+        ident = "k" + "".join(part.capitalize() for part in name.replace("-", "_").split("_"))
+        lines.append("inline constexpr int %sSize = %d;" % (ident, size))
+        lines.append("inline constexpr std::uint32_t %s[%d] = {" % (ident, size * size))
+        for i in range(0, len(words), 6):
+            lines.append("    " + ", ".join("0x%08x" % w for w in words[i:i + 6]) + ",")
+        lines.append("};")
+        lines.append("")
+    lines.append("} // namespace dazoroz::ui::pictures")
+    with open(os.path.join(outdir, "pictures_data.h"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     outdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "src", "ui", "pictures")
@@ -214,6 +249,8 @@ def main():
     for size, samples in ((48, 4), (256, 2)):
         write_png(os.path.join(outdir, "dazoroz-%d.png" % size), render(pager(), size, samples),
                   size)
+    write_header(outdir, ["pager-16", "pager-16-disabled", "wand-16", "wand-16-disabled",
+                          "abort-16", "abort-16-disabled", "dazoroz-48"])
 
 
 if __name__ == "__main__":

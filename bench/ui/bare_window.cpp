@@ -1,6 +1,6 @@
 // The yardstick of the start-up benchmark: a bare Qt Widgets window with a menu bar, built like
 // the program, showing itself and nothing else.
-#include "ui/startup_probe.h"
+#include "startup_probe.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -14,7 +14,7 @@ int main(int argc, char* argv[]) {
     window.menuBar()->addMenu(QStringLiteral("File"));
     window.setCentralWidget(new QLabel(QStringLiteral("A bare window"), &window));
     window.resize(529, 380);
-    dazoroz::ui::StartupProbe::installIfAsked(&window);
+    new dazoroz::bench::StartupProbe(&window);
     window.show();
     return QApplication::exec();
 }

@@ -4,9 +4,10 @@
 //
 //   bench_ui_startup [runs]        (default 15; QT_QPA_PLATFORM defaults to offscreen)
 //
-// Both programs run with DAZOROZ_STARTUP_PROBE set, which makes them print "shown <kB>" after
-// the first paint and exit. The program reads its settings from an empty folder (WINDIR) and
-// starts in an empty working directory, as on a first run.
+// Both carry a probe that prints "shown <kB>" after the first paint and exits: the program as
+// bench_ui_probed_program, which runs the program's own start-up with the probe hooked in. The
+// program reads its settings from an empty folder (WINDIR) and starts in an empty working
+// directory, as on a first run.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -78,7 +79,6 @@ int main(int argc, char** argv) {
     fs::create_directories(scratch);
     fs::current_path(scratch);
     ::setenv("WINDIR", scratch.c_str(), 1);
-    ::setenv("DAZOROZ_STARTUP_PROBE", "1", 1);
     ::setenv("QT_QPA_PLATFORM",
              std::getenv("QT_QPA_PLATFORM") != nullptr ? std::getenv("QT_QPA_PLATFORM")
                                                        : "offscreen",

@@ -45,12 +45,11 @@ TaddNameForm::TaddNameForm(QWidget* parent)
 
     okButton_ =
         placed(new QPushButton(QStringLiteral("OK"), this), "okButton", QRect(20, 84, 75, 25));
-    okButton_->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, okButton_));
+    setStockIconWhenShown(okButton_, QStyle::SP_DialogOkButton);
     okButton_->setDefault(true);
     cancelButton_ = placed(new QPushButton(QStringLiteral("Cancel"), this), "cancelButton",
                            QRect(108, 84, 75, 25));
-    cancelButton_->setIcon(
-        style()->standardIcon(QStyle::SP_DialogCancelButton, nullptr, cancelButton_));
+    setStockIconWhenShown(cancelButton_, QStyle::SP_DialogCancelButton);
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 

@@ -122,12 +122,11 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
 
     okButton_ =
         placed(new QPushButton(QStringLiteral("OK"), this), "OKButton", QRect(124, 292, 75, 25));
-    okButton_->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, okButton_));
+    setStockIconWhenShown(okButton_, QStyle::SP_DialogOkButton);
     okButton_->setDefault(true);
     cancelButton_ = placed(new QPushButton(QStringLiteral("Cancel"), this), "cancelbutton",
                            QRect(208, 292, 75, 25));
-    cancelButton_->setIcon(
-        style()->standardIcon(QStyle::SP_DialogCancelButton, nullptr, cancelButton_));
+    setStockIconWhenShown(cancelButton_, QStyle::SP_DialogCancelButton);
     connect(okButton_, &QPushButton::clicked, this, &TconfigForm::OKButtonClick);
     connect(cancelButton_, &QPushButton::clicked, this, &TconfigForm::cancelbuttonClick);
 

@@ -37,9 +37,11 @@ struct Families {
 };
 
 Families chooseFamilies() {
-    // A family the system already knows (through a fontconfig snippet, say) is used as it is.
-    const bool bitmap = familyKnown(kBitmapFamily) || loadFile("ms_sans_serif.ttf");
-    const bool tahoma = familyKnown(kTahomaFamily) || loadFile("tahoma.ttf");
+    // The files of fonts-wine come first: asking the font database what it knows costs more
+    // than the rest of start-up together. Without them, a family the system knows (through a
+    // fontconfig snippet, say) is used as it is.
+    const bool bitmap = loadFile("ms_sans_serif.ttf") || familyKnown(kBitmapFamily);
+    const bool tahoma = loadFile("tahoma.ttf") || familyKnown(kTahomaFamily);
     // Qt registers only the first strike of a bitmap font, the one for 11-pixel characters;
     // larger text takes the scalable lookalike.
     const QString scalable = tahoma ? kTahomaFamily : firstKnown({kArialMetricFamily});

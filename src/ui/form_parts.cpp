@@ -1,5 +1,6 @@
 #include "form_parts.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
 #include <QFrame>
@@ -93,6 +94,36 @@ QLabel* addAutoSizeLabel(QWidget* parent, const char* objectName, const QString&
     auto* label = makeLabel<AutoWidthLabel>(parent, objectName, text, QRect(left, top, 0, height));
     label->fit();
     return label;
+}
+
+namespace {
+
+class StockIconLoader : public QObject {
+public:
+    StockIconLoader(QAbstractButton* button, QStyle::StandardPixmap which)
+        : QObject(button), button_(button), which_(which) {
+        button->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == button_ && event->type() == QEvent::Show) {
+            button_->removeEventFilter(this);
+            button_->setIcon(button_->style()->standardIcon(which_, nullptr, button_));
+            deleteLater();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QAbstractButton* button_;
+    QStyle::StandardPixmap which_;
+};
+
+} // namespace
+
+void setStockIconWhenShown(QAbstractButton* button, QStyle::StandardPixmap which) {
+    new StockIconLoader(button, which);
 }
 
 QFrame* addBevel(QWidget* parent, const char* objectName, const QRect& geometry) {

@@ -2,7 +2,9 @@
 
 #include <QRect>
 #include <QString>
+#include <QStyle>
 
+class QAbstractButton;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -35,6 +37,11 @@ QLabel* addLabel(QWidget* parent, const char* objectName, const QString& text,
 // A label whose width follows its text (and font); `left`, `top` and `height` are fixed.
 QLabel* addAutoSizeLabel(QWidget* parent, const char* objectName, const QString& text, int left,
                          int top, int height);
+// Gives `button` the style's stock picture `which` when it is first shown. The stock pictures
+// come from the icon theme, whose first lookup costs more than the whole dialog; the windows are
+// all made at start-up, so the lookup waits until a picture is needed.
+void setStockIconWhenShown(QAbstractButton* button, QStyle::StandardPixmap which);
+
 // A lowered box frame, kept behind its siblings.
 QFrame* addBevel(QWidget* parent, const char* objectName, const QRect& geometry);
 

@@ -740,50 +740,14 @@ bool Tmainform::nameChecked(int row) const {
 
 // --- ProgramWindows ------------------------------------------------------------------------
 
-namespace {
-
-// Runs a function once, on the event loop's next turn after the watched widget's first paint.
-class AfterFirstPaint : public QObject {
-public:
-    AfterFirstPaint(QWidget* watched, std::function<void()> run)
-        : watched_(watched), run_(std::move(run)) {
-        watched->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == watched_ && event->type() == QEvent::Paint) {
-            watched_->removeEventFilter(this);
-            QTimer::singleShot(0, this, run_);
-        }
-        return false;
-    }
-
-private:
-    QWidget* watched_;
-    std::function<void()> run_;
-};
-
-} // namespace
-
-ProgramWindows::ProgramWindows(store::Settings& settings, Creation creation)
-    : settings_(settings), mainform_(std::make_unique<Tmainform>(settings)) {
-    if (creation == Creation::AllNow)
-        others();
-    else
-        firstPaintWatch_ = std::make_unique<AfterFirstPaint>(mainform_.get(), [this] { others(); });
-}
-
-const Tmainform::Windows& ProgramWindows::others() {
-    if (!othersCreated()) {
-        Tmainform* main = mainform_.get();
-        windows_.about = new TAboutform(main);
-        windows_.addName = new TaddNameForm(main);
-        windows_.config = new TconfigForm(settings_, main);
-        windows_.instructions = new TinstructionsForm(main);
-        main->setWindows(windows_);
-    }
-    return windows_;
+ProgramWindows::ProgramWindows(store::Settings& settings)
+    : mainform_(std::make_unique<Tmainform>(settings)) {
+    Tmainform* main = mainform_.get();
+    windows_.about = new TAboutform(main);
+    windows_.addName = new TaddNameForm(main);
+    windows_.config = new TconfigForm(settings, main);
+    windows_.instructions = new TinstructionsForm(main);
+    main->setWindows(windows_);
 }
 
 ProgramWindows::~ProgramWindows() = default;

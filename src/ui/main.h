@@ -196,34 +196,22 @@ private:
 // The five windows of the program, created once in this order and kept until exit: the main
 // window, then About, name entry, configuration and Instructions (children of the main window,
 // so that closing it ends the program). Only the main window is shown, by the caller.
-//
-// The program itself asks for the other four to be made right after the main window's first
-// paint (Creation::AfterFirstPaint), so that the window a user waits for comes up sooner; they
-// are made then in the same order, and before any of them is needed (asking for one makes them).
 class ProgramWindows {
 public:
-    enum class Creation { AllNow, AfterFirstPaint };
-
-    explicit ProgramWindows(store::Settings& settings = store::settings(),
-                            Creation creation = Creation::AllNow);
+    explicit ProgramWindows(store::Settings& settings = store::settings());
     ~ProgramWindows();
     ProgramWindows(const ProgramWindows&) = delete;
     ProgramWindows& operator=(const ProgramWindows&) = delete;
 
     Tmainform& mainform() noexcept { return *mainform_; }
-    TAboutform& Aboutform() { return *others().about; }
-    TaddNameForm& addNameForm() { return *others().addName; }
-    TconfigForm& configForm() { return *others().config; }
-    TinstructionsForm& instructionsForm() { return *others().instructions; }
-    bool othersCreated() const noexcept { return windows_.about != nullptr; }
+    TAboutform& Aboutform() noexcept { return *windows_.about; }
+    TaddNameForm& addNameForm() noexcept { return *windows_.addName; }
+    TconfigForm& configForm() noexcept { return *windows_.config; }
+    TinstructionsForm& instructionsForm() noexcept { return *windows_.instructions; }
 
 private:
-    const Tmainform::Windows& others();
-
-    store::Settings& settings_;
     std::unique_ptr<Tmainform> mainform_;
     Tmainform::Windows windows_;
-    std::unique_ptr<QObject> firstPaintWatch_;
 };
 
 } // namespace dazoroz::ui

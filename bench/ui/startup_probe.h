@@ -1,8 +1,7 @@
 #pragma once
 
-// A developer's hook for the start-up benchmark (bench/ui): with DAZOROZ_STARTUP_PROBE set, the
-// program writes "shown <peak resident kB>" to standard output once its window has been painted
-// for the first time, and ends. Nothing happens without the variable.
+// The start-up benchmark's probe: installed on a window, it writes "shown <peak resident kB>" to
+// standard output once the window has been painted for the first time, and ends the program.
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -13,7 +12,7 @@
 
 #include <cstdio>
 
-namespace dazoroz::ui {
+namespace dazoroz::bench {
 
 // Peak resident memory of this process in kB (VmHWM), or -1 where /proc does not tell.
 inline long peakResidentKb() {
@@ -34,12 +33,6 @@ class StartupProbe : public QObject {
 public:
     explicit StartupProbe(QWidget* window) : QObject(window) { window->installEventFilter(this); }
 
-    // Installs a probe on `window` when the variable is set.
-    static void installIfAsked(QWidget* window) {
-        if (qEnvironmentVariableIsSet("DAZOROZ_STARTUP_PROBE"))
-            new StartupProbe(window);
-    }
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint && !done_) {
@@ -58,4 +51,4 @@ private:
     bool done_ = false;
 };
 
-} // namespace dazoroz::ui
+} // namespace dazoroz::bench
