@@ -1,9 +1,9 @@
 #pragma once
 
 #include "cli/console_window.h"
-#include "cli/port_connection.h"
 #include "cli/recipients.h"
 #include "net/vlm_ipport.h"
+#include "sending/port_connection.h"
 #include "sending/send_logic.h"
 #include "store/settings.h"
 
@@ -54,7 +54,7 @@ private:
     store::Settings settings_;
     std::FILE* err_;
     std::unique_ptr<net::TvlmIPPort> port_;
-    PortConnection connection_;
+    sending::PortConnection connection_;
     ConsoleWindow window_;
     sending::SendLogic logic_;
     QTimer timer_;

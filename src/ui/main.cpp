@@ -10,6 +10,7 @@
 #include "pictures.h"
 
 #include "net/vlm_ipport.h"
+#include "sending/port_connection.h"
 #include "store/names_list.h"
 
 #include <QAction>
@@ -283,24 +284,6 @@ void BevelPanel::paintEvent(QPaintEvent*) {
 
 // --- Tmainform -----------------------------------------------------------------------------
 
-namespace {
-
-// The TCP client port as the send logic's connection.
-class PortConnection : public sending::Connection {
-public:
-    explicit PortConnection(net::TvlmIPPort& port) : port_(port) {}
-    bool connected() const override { return port_.Connected(); }
-    void setRemoteHost(const std::string& host) override { port_.setRemoteHost(host); }
-    void setRemotePort(std::uint16_t port) override { port_.setRemotePort(port); }
-    void setConnected(bool connected) override { port_.setConnected(connected); }
-    void dataOut(const std::string& bytes) override { port_.setDataOut(bytes); }
-
-private:
-    net::TvlmIPPort& port_;
-};
-
-} // namespace
-
 Tmainform::Tmainform(store::Settings& settings, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -319,7 +302,7 @@ Tmainform::Tmainform(store::Settings& settings, QWidget* parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     clientSocket_ = std::make_unique<net::TvlmIPPort>();
-    connection_ = std::make_unique<PortConnection>(*clientSocket_);
+    connection_ = std::make_unique<sending::PortConnection>(*clientSocket_);
     sending::SendWindow& window = *this;
     sendLogic_ = std::make_unique<sending::SendLogic>(*connection_, window, settings_);
     bindPort();

@@ -3,10 +3,11 @@
 #include "net/vlm_ipport.h"
 #include "sending/send_logic.h"
 
-namespace dazoroz::cli {
+namespace dazoroz::sending {
 
-// The TCP client port as the send logic's connection: the same port the window uses.
-class PortConnection final : public sending::Connection {
+// The TCP client port as the send logic's connection, for the window and the command-line
+// sender alike. Header-only, so that the send logic itself stays free of the network layer.
+class PortConnection final : public Connection {
 public:
     explicit PortConnection(net::TvlmIPPort& port) : port_(port) {}
 
@@ -20,4 +21,4 @@ private:
     net::TvlmIPPort& port_;
 };
 
-} // namespace dazoroz::cli
+} // namespace dazoroz::sending
