@@ -38,17 +38,6 @@ inline QByteArray iniText(const QByteArray& server, int port, int timeout,
     return ini;
 }
 
-inline void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-inline QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 class Program {
 public:
     // `names` is written to names.txt (an empty one removes the file).
@@ -75,22 +64,24 @@ public:
     QString windirFile(const QString& name) const { return windir_.filePath(name); }
 
     template <class W = QWidget> W* child(const char* name) {
-        auto* w = main().findChild<W*>(QString::fromLatin1(name));
-        if (w == nullptr)
-            qFatal("no child %s", name);
-        return w;
+        return testing::child<W>(&main(), name);
     }
     QLineEdit* idEdit() { return child<QLineEdit>("idEditField"); }
     QPlainTextEdit* memo() { return child<QPlainTextEdit>("messageMemo"); }
     QPlainTextEdit* log() { return child<QPlainTextEdit>("sendingMemo"); }
     QString label(const char* name) { return child<QLabel>(name)->text(); }
     QString statusWord() { return label("messageStatusLabel"); }
-    bool multiMode() {
-        return !idEdit()->isEnabled() && child<QWidget>("selectingPanel")->isVisible();
+    // "single" or "multi" (recipient mode), then the pager-number field's text if any; "mixed"
+    // when the field and the hint panel disagree.
+    QString mode() {
+        const bool multi = child("selectingPanel")->isVisible();
+        if (idEdit()->isEnabled() == multi)
+            return QStringLiteral("mixed");
+        const QString text = idEdit()->text();
+        return QString::fromLatin1(multi ? "multi" : "single") + (text.isEmpty() ? "" : " " + text);
     }
-    bool singleMode() {
-        return idEdit()->isEnabled() && !child<QWidget>("selectingPanel")->isVisible();
-    }
+    // The message and its length counter: "text (n)".
+    QString message() { return memo()->toPlainText() + " " + label("lengthLabel"); }
     void click(const char* button) {
         QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
     }
@@ -124,48 +115,6 @@ public:
 private:
     QTemporaryDir windir_;
     std::unique_ptr<ProgramWindows> windows_;
-};
-
-// Drives a modal dialog that the next action opens: once it runs and is active, `drive` acts
-// on it. A watchdog closes it after 10 s so that a test never hangs. `shown` counts its
-// showings.
-class ModalDriver : public QObject {
-public:
-    ModalDriver(QDialog* dialog, std::function<void()> drive)
-        : dialog_(dialog), drive_(std::move(drive)) {
-        dialog->installEventFilter(this);
-        watchdog_.setSingleShot(true);
-        connect(&watchdog_, &QTimer::timeout, this, [this] {
-            if (dialog_->isVisible())
-                dialog_->done(-1);
-        });
-    }
-    ~ModalDriver() override { dialog_->removeEventFilter(this); }
-    ModalDriver(const ModalDriver&) = delete;
-    ModalDriver& operator=(const ModalDriver&) = delete;
-
-    int shown = 0;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == dialog_ && event->type() == QEvent::Show) {
-            ++shown;
-            watchdog_.start(10000);
-            QTimer::singleShot(0, this, [this] {
-                if (QTest::qWaitForWindowActive(dialog_) &&
-                    QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; }, 2000))
-                    drive_();
-                else
-                    dialog_->done(-1);
-            });
-        }
-        return false;
-    }
-
-private:
-    QDialog* dialog_; // outlives the driver
-    std::function<void()> drive_;
-    QTimer watchdog_;
 };
 
 } // namespace dazoroz::ui::testing

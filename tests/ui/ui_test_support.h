@@ -1,9 +1,11 @@
 #pragma once
 
-// Helpers shared by the GUI tests: real mouse sequences and bounded modal runs.
+// Helpers shared by the GUI tests: finding controls, files, real mouse sequences and bounded
+// modal runs.
 
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QGuiApplication>
 #include <QPoint>
 #include <QTest>
@@ -13,6 +15,25 @@
 #include <functional>
 
 namespace dazoroz::ui::testing {
+
+// The child control `name` of `parent`; a missing one ends the test run.
+template <class W = QWidget> W* child(const QObject* parent, const char* name) {
+    auto* w = parent->findChild<W*>(QString::fromLatin1(name));
+    if (w == nullptr)
+        qFatal("no child %s", name);
+    return w;
+}
+
+inline void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
 
 // A real double click as the platform delivers it: press, release, double-click, release.
 inline void realDoubleClick(QWidget* widget, QPoint pos) {
@@ -39,19 +60,51 @@ inline bool showActive(QWidget* window) {
     return QTest::qWaitFor([window] { return QApplication::activeWindow() == window; }, 5000);
 }
 
-// Runs dialog->exec() and, once its modal loop runs and the dialog is active with its focus
-// in place, `drive` on the open dialog. A watchdog ends the dialog with -1 after 10 s, so that
-// a test never hangs on a modal window.
-inline int execDriven(QDialog* dialog, const std::function<void()>& drive) {
-    QTimer::singleShot(0, dialog, [dialog, drive] {
-        if (QTest::qWaitForWindowActive(dialog) &&
-            QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; }, 2000))
-            drive();
-    });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, dialog, [dialog] { dialog->done(-1); });
-    watchdog.start(10000);
+// Drives a modal dialog that the next action opens: once it runs and is active with its focus
+// in place, `drive` acts on it. A watchdog ends it with -1 after 10 s so that a test never
+// hangs. `shown` counts its showings.
+class ModalDriver : public QObject {
+public:
+    ModalDriver(QDialog* dialog, std::function<void()> drive)
+        : dialog_(dialog), drive_(std::move(drive)) {
+        dialog->installEventFilter(this);
+        watchdog_.setSingleShot(true);
+        connect(&watchdog_, &QTimer::timeout, this, [this] {
+            if (dialog_->isVisible())
+                dialog_->done(-1);
+        });
+    }
+    ~ModalDriver() override { dialog_->removeEventFilter(this); }
+    ModalDriver(const ModalDriver&) = delete;
+    ModalDriver& operator=(const ModalDriver&) = delete;
+
+    int shown = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == dialog_ && event->type() == QEvent::Show) {
+            ++shown;
+            watchdog_.start(10000);
+            QTimer::singleShot(0, this, [this] {
+                if (QTest::qWaitForWindowActive(dialog_) &&
+                    QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; }, 2000))
+                    drive_();
+                else
+                    dialog_->done(-1);
+            });
+        }
+        return false;
+    }
+
+private:
+    QDialog* dialog_; // outlives the driver
+    std::function<void()> drive_;
+    QTimer watchdog_;
+};
+
+// dialog->exec(), driven by `drive` once the dialog runs.
+inline int execDriven(QDialog* dialog, std::function<void()> drive) {
+    ModalDriver driver(dialog, std::move(drive));
     return dialog->exec();
 }
 
