@@ -2,7 +2,6 @@
 #include "ui_test_support.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyle>
@@ -12,7 +11,7 @@
 #include <memory>
 
 using dazoroz::ui::NamesCheckList;
-using dazoroz::ui::testing::realDoubleClick;
+using namespace dazoroz::ui::testing;
 
 namespace {
 
@@ -91,14 +90,6 @@ private slots:
     void init() { makeList(); }
     void cleanup() { list.reset(); }
 
-    void rowsAreSortedSixteenPixelsHigh() {
-        QCOMPARE(rows(*list), (QStringList{"Ann, 1", "bob, 2", "Cy, 3", "dee, 4"}));
-        const QRect r1 = list->visualRect(list->model()->index(1, 0));
-        QCOMPARE(r1.height(), 16);
-        QCOMPARE(r1.top(), 16);
-        QCOMPARE(list->selectedRow(), -1);
-    }
-
     void checkBoxIsWhereTheStyleDrawsIt() {
         for (int row = 0; row < list->count(); ++row) {
             const QRect box = styleCheckRect(*list, row);
@@ -114,22 +105,19 @@ private slots:
         QTest::addColumn<bool>("checkedBefore");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<bool>("checkedAfter");
-        QTest::newRow("box of unchecked")
-            << 1 << "centre" << false << QStringList{"state 1 0->1", "click sel=1"} << true;
-        QTest::newRow("box of checked")
-            << 2 << "centre" << true << QStringList{"state 2 1->0", "click sel=2"} << false;
-        QTest::newRow("box, top left pixel")
-            << 0 << "topLeft" << false << QStringList{"state 0 0->1", "click sel=0"} << true;
-        QTest::newRow("box, bottom right pixel")
-            << 3 << "bottomRight" << false << QStringList{"state 3 0->1", "click sel=3"} << true;
-        QTest::newRow("just right of the box")
-            << 1 << "rightOutside" << false << QStringList{"click sel=1"} << false;
-        QTest::newRow("just left of the box")
-            << 1 << "leftOutside" << true << QStringList{"click sel=1"} << true;
-        QTest::newRow("text of unchecked")
-            << 1 << "text" << false << QStringList{"click sel=1"} << false;
-        QTest::newRow("text of checked")
-            << 2 << "text" << true << QStringList{"click sel=2"} << true;
+        const auto add = [](const char* tag, int row, const char* where, bool before,
+                            const QStringList& expected, bool after) {
+            QTest::newRow(tag) << row << QString::fromLatin1(where) << before << expected << after;
+        };
+        add("box of unchecked", 1, "centre", false, {"state 1 0->1", "click sel=1"}, true);
+        add("box of checked", 2, "centre", true, {"state 2 1->0", "click sel=2"}, false);
+        add("box, top left pixel", 0, "topLeft", false, {"state 0 0->1", "click sel=0"}, true);
+        add("box, bottom right pixel", 3, "bottomRight", false, {"state 3 0->1", "click sel=3"},
+            true);
+        add("just right of the box", 1, "rightOutside", false, {"click sel=1"}, false);
+        add("just left of the box", 1, "leftOutside", true, {"click sel=1"}, true);
+        add("text of unchecked", 1, "text", false, {"click sel=1"}, false);
+        add("text of checked", 2, "text", true, {"click sel=2"}, true);
     }
     void clickOnRow() {
         QFETCH(int, row);
@@ -140,40 +128,27 @@ private slots:
         list->setChecked(row, checkedBefore);
         EventLog log(*list);
         const QRect box = styleCheckRect(*list, row);
-        QPoint pos;
-        if (where == "centre")
-            pos = box.center();
-        else if (where == "topLeft")
-            pos = box.topLeft();
-        else if (where == "bottomRight")
-            pos = box.bottomRight();
-        else if (where == "rightOutside")
-            pos = QPoint(box.right() + 1, box.center().y());
-        else if (where == "leftOutside")
-            pos = QPoint(box.left() - 1, box.center().y());
-        else
-            pos = textPoint(row);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, pos);
+        const QHash<QString, QPoint> points{{"centre", box.center()},
+                                            {"topLeft", box.topLeft()},
+                                            {"bottomRight", box.bottomRight()},
+                                            {"rightOutside", {box.right() + 1, box.center().y()}},
+                                            {"leftOutside", {box.left() - 1, box.center().y()}},
+                                            {"text", textPoint(row)}};
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, points.value(where));
         QCOMPARE(log.events, expected);
         QCOMPARE(list->isChecked(row), checkedAfter);
         QCOMPARE(list->selectedRow(), row);
         QVERIFY(list->hasFocus());
     }
 
-    void clickBelowTheLastRowDoesNothing() {
+    void clickBelowTheLastRowOrRightClickDoesNothing() {
         list->setSelectedRow(1);
         EventLog log(*list);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(30, 16 * 4 + 20));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(8, 16 * 4 + 5));
+        QTest::mouseClick(list->viewport(), Qt::RightButton, {}, boxCentre(2));
         QCOMPARE(log.events, QStringList{});
         QCOMPARE(list->selectedRow(), 1);
-    }
-
-    void rightClickDoesNothing() {
-        EventLog log(*list);
-        QTest::mouseClick(list->viewport(), Qt::RightButton, {}, boxCentre(1));
-        QCOMPARE(log.events, QStringList{});
-        QCOMPARE(list->selectedRow(), -1);
         QCOMPARE(list->checkedCount(), 0);
     }
 
@@ -212,25 +187,25 @@ private slots:
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<bool>("checkedAfter");
+        const auto row = [](const char* tag, int selected, bool before, Qt::Key key,
+                            const char* text, int modifiers, const QStringList& expected,
+                            bool after) {
+            QTest::newRow(tag) << selected << before << int{key} << QString::fromLatin1(text)
+                               << modifiers << expected << after;
+        };
         const int none = Qt::NoModifier;
-        QTest::newRow("blank on checked") << 1 << true << int{Qt::Key_Space} << " " << none
-                                          << QStringList{"state 1 1->0", "click sel=1"} << false;
-        QTest::newRow("blank on unchecked") << 1 << false << int{Qt::Key_Space} << " " << none
-                                            << QStringList{"state 1 0->1", "click sel=1"} << true;
-        QTest::newRow("letter toggles, no search")
-            << 0 << false << int{Qt::Key_D} << "d" << none
-            << QStringList{"state 0 0->1", "click sel=0"} << true;
-        QTest::newRow("digit") << 3 << true << int{Qt::Key_1} << "1" << none
-                               << QStringList{"state 3 1->0", "click sel=3"} << false;
-        QTest::newRow("no row selected")
-            << -1 << false << int{Qt::Key_Space} << " " << none << QStringList{} << false;
-        QTest::newRow("Ctrl+blank is no character")
-            << 1 << false << int{Qt::Key_Space} << " " << int{Qt::ControlModifier} << QStringList{}
-            << false;
-        QTest::newRow("Alt+letter is a mnemonic") << 1 << false << int{Qt::Key_A} << "a"
-                                                  << int{Qt::AltModifier} << QStringList{} << false;
-        QTest::newRow("Return is no character")
-            << 1 << false << int{Qt::Key_Return} << "\r" << none << QStringList{} << false;
+        row("blank on checked", 1, true, Qt::Key_Space, " ", none, {"state 1 1->0", "click sel=1"},
+            false);
+        row("blank on unchecked", 1, false, Qt::Key_Space, " ", none,
+            {"state 1 0->1", "click sel=1"}, true);
+        row("letter toggles, no search", 0, false, Qt::Key_D, "d", none,
+            {"state 0 0->1", "click sel=0"}, true);
+        row("digit", 3, true, Qt::Key_1, "1", none, {"state 3 1->0", "click sel=3"}, false);
+        row("no row selected", -1, false, Qt::Key_Space, " ", none, {}, false);
+        row("Ctrl+blank is no character", 1, false, Qt::Key_Space, " ", int{Qt::ControlModifier},
+            {}, false);
+        row("Alt+letter is a mnemonic", 1, false, Qt::Key_A, "a", int{Qt::AltModifier}, {}, false);
+        row("Return is no character", 1, false, Qt::Key_Return, "\r", none, {}, false);
     }
     void typedCharacter() {
         QFETCH(int, selected);
@@ -336,43 +311,34 @@ private slots:
         QCOMPARE(list->horizontalScrollBar()->value(), 0);
     }
 
-    void textIsShownAsPlainUtf8() {
-        list->clearEntries();
-        list->addEntry("<b>x</b>, 1");
-        list->addEntry("Zoë, 2");
-        QCOMPARE(list->model()->index(0, 0).data().toString(), QStringLiteral("<b>x</b>, 1"));
-        QCOMPARE(list->model()->index(1, 0).data().toString(), QStringLiteral("Zoë, 2"));
-    }
-
+    // Rows show the file's bytes as UTF-8 plain text, never as markup.
     void loadingTheNamesFileReplacesTheRows() {
-        {
-            QFile f(QStringLiteral("names.txt"));
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write("bob, 2\r\nAlice, 1\r\n\r\nZo\xc3\xab, 3\r\n");
-        }
+        writeFile(QStringLiteral("names.txt"),
+                  "bob, 2\r\n<img src=x>, 5\r\nAlice, 1\r\n\r\nZo\xc3\xab, 3\r\n<b>x</b>, 4\r\n");
         list->setChecked(1, true);
         list->setSelectedRow(1);
         list->clearEntries();
         list->namesModel().loadNames();
-        QCOMPARE(rows(*list), (QStringList{"", "Alice, 1", "bob, 2", QStringLiteral("Zoë, 3")}));
+        const QStringList expected{"",         "<b>x</b>, 4", "<img src=x>, 5",
+                                   "Alice, 1", "bob, 2",      QStringLiteral("Zoë, 3")};
+        QCOMPARE(rows(*list), expected);
+        QStringList shown;
+        for (int r = 0; r < list->count(); ++r)
+            shown << list->model()->index(r, 0).data().toString();
+        QCOMPARE(shown, expected);
         QCOMPARE(list->checkedCount(), 0);
         QCOMPARE(list->selectedRow(), -1);
         list->setChecked(2, true);
         QVERIFY(list->namesModel().saveNames());
-        QFile f(QStringLiteral("names.txt"));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("\r\nAlice, 1\r\nbob, 2\r\nZo\xc3\xab, 3\r\n"));
+        QCOMPARE(readFile(QStringLiteral("names.txt")),
+                 "\r\n<b>x</b>, 4\r\n<img src=x>, 5\r\nAlice, 1\r\nbob, 2\r\nZo\xc3\xab, 3\r\n");
     }
 
     void hundredThousandEntriesShowAndScroll() {
-        {
-            QFile f(QStringLiteral("names.txt"));
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QByteArray bytes;
-            for (int i = 100000; i > 0; --i)
-                bytes += "name " + QByteArray::number(i) + ", " + QByteArray::number(i) + "\r\n";
-            f.write(bytes);
-        }
+        QByteArray bytes;
+        for (int i = 100000; i > 0; --i)
+            bytes += "name " + QByteArray::number(i) + ", " + QByteArray::number(i) + "\r\n";
+        writeFile(QStringLiteral("names.txt"), bytes);
         list->clearEntries();
         list->namesModel().loadNames();
         QCOMPARE(list->count(), 100000);
