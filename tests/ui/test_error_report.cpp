@@ -17,28 +17,20 @@ private slots:
     void fullStopRule_data() {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "Unable to write to dazoroz.ini"
-                                << "Unable to write to dazoroz.ini.";
-        QTest::newRow("digit") << "code 11001"
-                               << "code 11001.";
-        QTest::newRow("quote sorts before the stop") << "'x' is \"odd\""
-                                                     << "'x' is \"odd\"";
-        QTest::newRow("ends with a stop") << "11001: [11001] Host not found."
-                                          << "11001: [11001] Host not found.";
-        QTest::newRow("bracket") << "failed (see log)"
-                                 << "failed (see log)";
-        QTest::newRow("blank") << "trailing "
-                               << "trailing ";
-        QTest::newRow("slash sorts after the stop") << "path a/"
-                                                    << "path a/.";
-        QTest::newRow("colon") << "Error:"
-                               << "Error:.";
-        QTest::newRow("comma sorts before") << "a,"
-                                            << "a,";
-        QTest::newRow("non-ASCII letter") << "Zoë"
-                                          << "Zoë.";
-        QTest::newRow("empty") << ""
-                               << "";
+        const auto row = [](const char* tag, const char* message, const char* shown) {
+            QTest::newRow(tag) << QString::fromUtf8(message) << QString::fromUtf8(shown);
+        };
+        row("letter", "Unable to write to dazoroz.ini", "Unable to write to dazoroz.ini.");
+        row("digit", "code 11001", "code 11001.");
+        row("quote sorts before the stop", "'x' is \"odd\"", "'x' is \"odd\"");
+        row("ends with a stop", "Host not found.", "Host not found.");
+        row("bracket", "failed (see log)", "failed (see log)");
+        row("blank", "trailing ", "trailing ");
+        row("slash sorts after the stop", "path a/", "path a/.");
+        row("colon", "Error:", "Error:.");
+        row("comma sorts before", "a,", "a,");
+        row("non-ASCII letter", "Zoë", "Zoë.");
+        row("empty", "", "");
     }
     void fullStopRule() {
         QFETCH(QString, message);
