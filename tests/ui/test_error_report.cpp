@@ -66,20 +66,6 @@ private slots:
         QCOMPARE(capture.texts(), QStringList{QStringLiteral("Zoë.")});
     }
 
-    void captureRestoresThePreviousReporter() {
-        QStringList outer;
-        const ErrorReporter before =
-            setErrorReporter([&outer](QWidget*, const QString& text) { outer << text; });
-        {
-            ErrorReportCapture inner;
-            reportError(nullptr, "inner");
-            QCOMPARE(inner.texts(), QStringList{"inner."});
-        }
-        reportError(nullptr, "outer");
-        QCOMPARE(outer, QStringList{"outer."});
-        setErrorReporter(before);
-    }
-
     void defaultReportIsAnErrorBoxTitledDazoroz() {
         QWidget parent;
         parent.show();

@@ -49,11 +49,14 @@ private:
         server->useSnppScript(script);
         start(iniText("127.0.0.1", server->port(), timeout), names);
     }
-    void typeMessage(const QString& text) { QTest::keyClicks(p->memo(), text); }
-    void send() {
+    dazoroz::sending::SendState state() { return p->main().sendLogic().sendState(); }
+    // Types a pager number (none: to the checked names) and a message, then presses Send.
+    void send(const QString& number, const QString& message) {
+        QTest::keyClicks(p->idEdit(), number);
+        QTest::keyClicks(p->memo(), message);
         p->click("sendButton");
         QCOMPARE(p->statusWord(), QStringLiteral("CONNECTING..."));
-        QCOMPARE(p->main().sendLogic().sendState(), ssConnecting);
+        QCOMPARE(state(), ssConnecting);
     }
 
 private slots:
@@ -66,9 +69,8 @@ private slots:
         startWithServer({});
         p->clickBox(0);
         p->clickBox(2);
-        typeMessage("Meet at 10");
-        send();
-        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        send({}, "Meet at 10");
+        QTRY_COMPARE_WITH_TIMEOUT(state(), ssIdle, kWait);
         QCOMPARE(server->received(0), QByteArray("PAGE 111\r\nMESS Meet at 10\r\nSEND\r\n"
                                                  "PAGE 333\r\nMESS Meet at 10\r\nSEND\r\n"
                                                  "QUIT\r\n"));
@@ -82,10 +84,8 @@ private slots:
 
     void oneTypedPagerNumber() {
         startWithServer({});
-        QTest::keyClicks(p->idEdit(), "5551234");
-        typeMessage("Hi");
-        send();
-        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        send("5551234", "Hi");
+        QTRY_COMPARE_WITH_TIMEOUT(state(), ssIdle, kWait);
         QCOMPARE(server->received(0), QByteArray("PAGE 5551234\r\nMESS Hi\r\nSEND\r\nQUIT\r\n"));
         QCOMPARE(logLines(*p), QStringList{});
         QCOMPARE(p->statusWord(), QStringLiteral("SUCCESS"));
@@ -98,14 +98,12 @@ private slots:
 
     void refusedConnect() {
         start(iniText("127.0.0.1", ScriptedServer::refusedPort(), 60));
-        QTest::keyClicks(p->idEdit(), "1");
-        typeMessage("x");
-        send();
+        send("1", "x");
         QTRY_COMPARE_WITH_TIMEOUT(p->statusWord(), QStringLiteral("FAIL"), kWait);
         QCOMPARE(p->main().statusBarText(), QStringLiteral("Error: [10061] Connection refused"));
         QCOMPARE(p->child<QLabel>("simpleText")->text(),
                  QStringLiteral("Error: [10061] Connection refused"));
-        QCOMPARE(p->main().sendLogic().sendState(), ssIdle);
+        QCOMPARE(state(), ssIdle);
         QCOMPARE(logLines(*p), QStringList{});
     }
 
@@ -114,9 +112,8 @@ private slots:
         script.failingPager = "222";
         startWithServer(script);
         p->click("checkAllButton");
-        typeMessage("m");
-        send();
-        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        send({}, "m");
+        QTRY_COMPARE_WITH_TIMEOUT(state(), ssIdle, kWait);
         QCOMPARE(logLines(*p),
                  (QStringList{"Sending to: Ann, 111 ...", "MESSAGE SENT OK",
                               "Sending to: bob, 222 ...", "FAIL, Send process terminated"}));
@@ -132,10 +129,8 @@ private slots:
         SnppScript script;
         script.silentOn = "PAGE";
         startWithServer(script, 1);
-        QTest::keyClicks(p->idEdit(), "42");
-        typeMessage("m");
-        send();
-        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        send("42", "m");
+        QTRY_COMPARE_WITH_TIMEOUT(state(), ssIdle, kWait);
         QCOMPARE(p->statusWord(), QStringLiteral("FAIL"));
         QCOMPARE(server->received(0), QByteArray("PAGE 42\r\n"));
         QTRY_VERIFY_WITH_TIMEOUT(server->peerClosed(0), kWait);
@@ -147,9 +142,7 @@ private slots:
         SnppScript script;
         script.silentOn = "MESS";
         startWithServer(script);
-        QTest::keyClicks(p->idEdit(), "42");
-        typeMessage("m");
-        send();
+        send("42", "m");
         QTRY_COMPARE_WITH_TIMEOUT(server->received(0), QByteArray("PAGE 42\r\nMESS m\r\n"), kWait);
         p->main().findChild<QAction*>("Exit1")->trigger();
         QCOMPARE(readFile(kNamesFile), kNames);
@@ -163,21 +156,19 @@ private slots:
     void unresolvableServerName() {
         start(iniText("no-such-host.invalid", 444, 0));
         ErrorReportCapture reports;
-        QTest::keyClicks(p->idEdit(), "1");
-        typeMessage("x");
-        send();
+        send("1", "x");
         QCOMPARE(reports.texts(), QStringList{"11001: [11001] Host not found."});
         QCOMPARE(reports.parents(), QList<QWidget*>{&p->main()});
         // The send hangs connecting (no time-out here) until Cancel.
         for (int tick = 0; tick < 9; ++tick)
             p->main().Timer1Timer();
-        QCOMPARE(p->main().sendLogic().sendState(), ssConnecting);
+        QCOMPARE(state(), ssConnecting);
         QCOMPARE(p->statusWord(), QStringLiteral("CONNECTING..."));
         p->click("sendButton"); // ignored while not idle
         QCOMPARE(reports.texts().size(), 1);
         p->click("cancelSendButton");
         QCOMPARE(p->statusWord(), QStringLiteral("CANCEL"));
-        QCOMPARE(p->main().sendLogic().sendState(), ssIdle);
+        QCOMPARE(state(), ssIdle);
         QCOMPARE(reports.texts().size(), 1);
     }
 
@@ -189,9 +180,8 @@ private slots:
         });
         start(iniText("127.0.0.1", server->port(), 60), "<i>Ann</i>, 111\r\n");
         p->clickBox(0);
-        typeMessage("m");
-        send();
-        QTRY_COMPARE_WITH_TIMEOUT(p->main().sendLogic().sendState(), ssIdle, kWait);
+        send({}, "m");
+        QTRY_COMPARE_WITH_TIMEOUT(state(), ssIdle, kWait);
         auto* banner = p->child<QLabel>("messageLabel");
         QCOMPARE(banner->text(), QStringLiteral("<b>x</b><img src=y>"));
         QCOMPARE(banner->textFormat(), Qt::PlainText);
@@ -208,9 +198,7 @@ private slots:
         script.greeting = "220 \x02Welcome\r\n";
         server->useSnppScript(script);
         start(iniText("127.0.0.1", server->port(), 60));
-        QTest::keyClicks(p->idEdit(), "7");
-        typeMessage("m");
-        send();
+        send("7", "m");
         QTRY_COMPARE_WITH_TIMEOUT(p->label("messageLabel"), QStringLiteral("Welcome"), kWait);
         auto* banner = p->child<QLabel>("messageLabel");
         const int left = banner->x();
@@ -227,16 +215,15 @@ private slots:
             huge += "words ";
         dazoroz::store::settings().standardMessages[0] = huge;
         p->click("pickButton1");
-        QTest::keyClicks(p->idEdit(), "9");
-        send();
+        send("9", {});
         QTRY_COMPARE_WITH_TIMEOUT(reports.texts().size(), 1, kWait);
         QVERIFY2(reports.texts().first().startsWith("10035: [10035] "),
                  qPrintable(reports.texts().first()));
         QCOMPARE(reports.parents(), QList<QWidget*>{&p->main()});
         // The reply's handling stopped before the state moved on; Cancel ends the send.
-        QCOMPARE(p->main().sendLogic().sendState(), dazoroz::sending::ssPageSent);
+        QCOMPARE(state(), dazoroz::sending::ssPageSent);
         p->click("cancelSendButton");
-        QCOMPARE(p->main().sendLogic().sendState(), ssIdle);
+        QCOMPARE(state(), ssIdle);
         QCOMPARE(p->statusWord(), QStringLiteral("CANCEL"));
     }
 };

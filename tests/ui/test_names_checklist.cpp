@@ -90,15 +90,6 @@ private slots:
     void init() { makeList(); }
     void cleanup() { list.reset(); }
 
-    void checkBoxIsWhereTheStyleDrawsIt() {
-        for (int row = 0; row < list->count(); ++row) {
-            const QRect box = styleCheckRect(*list, row);
-            QVERIFY(!box.isEmpty());
-            QCOMPARE(list->checkBoxRect(row), box);
-            QVERIFY(list->visualRect(list->model()->index(row, 0)).contains(box));
-        }
-    }
-
     void clickOnRow_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("where");
