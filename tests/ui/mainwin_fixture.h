@@ -5,7 +5,6 @@
 // their order and the main window shown and active.
 
 #include "ui/main.h"
-#include "ui/names_checklist.h"
 #include "ui_test_support.h"
 
 #include <QApplication>
@@ -86,14 +85,7 @@ public:
         QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
     }
 
-    // Rows as "text" or "text [x]" when checked.
-    QStringList rows() {
-        QStringList out;
-        for (int r = 0; r < list().count(); ++r)
-            out << QString::fromStdString(list().text(r)) +
-                       (list().isChecked(r) ? QStringLiteral(" [x]") : QString());
-        return out;
-    }
+    QStringList rows() { return checkListRows(list()); }
     int rowOf(const QString& text) {
         for (int r = 0; r < list().count(); ++r)
             if (QString::fromStdString(list().text(r)) == text)

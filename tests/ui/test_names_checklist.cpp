@@ -1,4 +1,3 @@
-#include "ui/names_checklist.h"
 #include "ui_test_support.h"
 
 #include <QApplication>
@@ -19,17 +18,17 @@ namespace {
 class EventLog {
 public:
     explicit EventLog(NamesCheckList& list) : list_(list) {
-        QObject::connect(&list, &NamesCheckList::stateChanged, &list,
+        QObject::connect(&list, &NamesCheckList::stateChanged, &context_,
                          [this](int row, bool oldChecked, bool newChecked) {
                              events.append(QStringLiteral("state %1 %2->%3")
                                                .arg(row)
                                                .arg(int{oldChecked})
                                                .arg(int{newChecked}));
                          });
-        QObject::connect(&list, &NamesCheckList::listClicked, &list, [this] {
+        QObject::connect(&list, &NamesCheckList::listClicked, &context_, [this] {
             events.append(QStringLiteral("click sel=%1").arg(list_.selectedRow()));
         });
-        QObject::connect(&list, &NamesCheckList::listDoubleClicked, &list, [this] {
+        QObject::connect(&list, &NamesCheckList::listDoubleClicked, &context_, [this] {
             events.append(QStringLiteral("dblclick sel=%1").arg(list_.selectedRow()));
         });
     }
@@ -37,6 +36,7 @@ public:
 
 private:
     NamesCheckList& list_;
+    QObject context_; // disconnects the log when it goes
 };
 
 // The check box as the style places it for a row, computed here independently of the list.
@@ -53,14 +53,6 @@ QRect styleCheckRect(NamesCheckList& list, int row) {
     opt.text = index.data().toString();
     opt.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
     return list.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, &list);
-}
-
-QStringList rows(const NamesCheckList& list) {
-    QStringList out;
-    for (int r = 0; r < list.count(); ++r)
-        out.append(QString::fromStdString(list.text(r)) +
-                   (list.isChecked(r) ? QStringLiteral(" [x]") : QString()));
-    return out;
 }
 
 } // namespace
@@ -252,40 +244,27 @@ private slots:
         QCOMPARE(list->addEntry("Ax, 9"), 1);
         QCOMPARE(list->addEntry("Zed, 7"), 5);
         QCOMPARE(list->addEntry("BOB, 2"), 2); // equal but for case: ordered by the exact text
-        QCOMPARE(rows(*list), (QStringList{"Ann, 1", "Ax, 9", "BOB, 2", "bob, 2 [x]", "Cy, 3",
-                                           "dee, 4 [x]", "Zed, 7"}));
+        QCOMPARE(checkListRows(*list), (QStringList{"Ann, 1", "Ax, 9", "BOB, 2", "bob, 2 [x]",
+                                                    "Cy, 3", "dee, 4 [x]", "Zed, 7"}));
         QCOMPARE(list->selectedRow(), 4);
         QCOMPARE(QString::fromStdString(list->text(list->selectedRow())), "Cy, 3");
 
         list->removeEntry(3); // the checked bob goes with its mark
-        QCOMPARE(rows(*list),
+        QCOMPARE(checkListRows(*list),
                  (QStringList{"Ann, 1", "Ax, 9", "BOB, 2", "Cy, 3", "dee, 4 [x]", "Zed, 7"}));
         QCOMPARE(list->checkedCount(), 1);
         QCOMPARE(list->selectedRow(), 3);
 
         list->removeEntry(3); // the selected entry: no row is selected after
         QCOMPARE(list->selectedRow(), -1);
-        QCOMPARE(rows(*list), (QStringList{"Ann, 1", "Ax, 9", "BOB, 2", "dee, 4 [x]", "Zed, 7"}));
+        QCOMPARE(checkListRows(*list),
+                 (QStringList{"Ann, 1", "Ax, 9", "BOB, 2", "dee, 4 [x]", "Zed, 7"}));
         QVERIFY_THROWS_EXCEPTION(std::out_of_range, list->removeEntry(5));
         QCOMPARE(list->count(), 5);
 
         // A blank typed now toggles nothing: no row is selected.
         EventLog log(*list);
         QTest::keyClick(list.get(), Qt::Key_Space);
-        QCOMPARE(log.events, QStringList{});
-    }
-
-    void clearEntriesLeavesNothingSelected() {
-        list->setSelectedRow(2);
-        list->setChecked(2, true);
-        list->clearEntries();
-        QCOMPARE(list->count(), 0);
-        QCOMPARE(list->checkedCount(), 0);
-        QCOMPARE(list->selectedRow(), -1);
-        EventLog log(*list);
-        QTest::keyClick(list.get(), Qt::Key_Down);
-        QTest::keyClick(list.get(), Qt::Key_Space);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(8, 8));
         QCOMPARE(log.events, QStringList{});
     }
 
@@ -302,17 +281,27 @@ private slots:
         QCOMPARE(list->horizontalScrollBar()->value(), 0);
     }
 
-    // Rows show the file's bytes as UTF-8 plain text, never as markup.
-    void loadingTheNamesFileReplacesTheRows() {
+    // Emptied, then loaded: rows show the file's bytes as UTF-8 plain text, never as markup.
+    void clearingAndLoadingTheNamesFile() {
         writeFile(QStringLiteral("names.txt"),
                   "bob, 2\r\n<img src=x>, 5\r\nAlice, 1\r\n\r\nZo\xc3\xab, 3\r\n<b>x</b>, 4\r\n");
         list->setChecked(1, true);
         list->setSelectedRow(1);
         list->clearEntries();
+        QCOMPARE(list->checkedCount(), 0);
+        QCOMPARE(list->selectedRow(), -1);
+        {
+            // An empty list takes no keys or clicks.
+            EventLog log(*list);
+            QTest::keyClick(list.get(), Qt::Key_Down);
+            QTest::keyClick(list.get(), Qt::Key_Space);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(8, 8));
+            QCOMPARE(log.events, QStringList{});
+        }
         list->namesModel().loadNames();
         const QStringList expected{"",         "<b>x</b>, 4", "<img src=x>, 5",
                                    "Alice, 1", "bob, 2",      QStringLiteral("Zoë, 3")};
-        QCOMPARE(rows(*list), expected);
+        QCOMPARE(checkListRows(*list), expected);
         QStringList shown;
         for (int r = 0; r < list->count(); ++r)
             shown << list->model()->index(r, 0).data().toString();

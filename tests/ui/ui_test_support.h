@@ -3,6 +3,8 @@
 // Helpers shared by the GUI tests: finding controls, files, real mouse sequences and bounded
 // modal runs.
 
+#include "ui/names_checklist.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
@@ -33,6 +35,14 @@ inline void writeFile(const QString& path, const QByteArray& bytes) {
 inline QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// The rows of a names check list as "text", or "text [x]" when checked.
+inline QStringList checkListRows(const NamesCheckList& list) {
+    QStringList out;
+    for (int r = 0; r < list.count(); ++r)
+        out << QString::fromStdString(list.text(r)) + (list.isChecked(r) ? " [x]" : "");
+    return out;
 }
 
 // A real double click as the platform delivers it: press, release, double-click, release.
