@@ -62,8 +62,9 @@ private:
     int queued_ = 0;
 };
 
-// Queues a message for the window; it is handled by the event loop of the window's thread.
-// Messages still queued when the window is destroyed are dropped.
+// Queues a message for the window; it is handled by the event loop of the window's thread (the
+// only thread that may call this). Messages still queued when the window is destroyed are
+// dropped.
 bool postMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                  std::intptr_t lParam);
 // Handles a message through the window at once, as a posted one would be handled when its turn

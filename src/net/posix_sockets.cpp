@@ -476,7 +476,8 @@ int posixRecv(Socket s, char* buffer, int length, int flags) {
     // The first read after a read notification tells what the readiness was. A connection
     // closed or broken by the peer is the close notification's to report (with its error), and
     // this read would block, just as if the readiness had been reported as a close at once.
-    const bool answersNotification = rec->readPending && !rec->closeReported;
+    const bool answersNotification =
+        rec->readPending && !rec->closeReported && (rec->events & kFdClose) != 0;
     rec->readPending = false; // reading is what re-enables read notifications
     armReader(*rec);
     const ssize_t n = ::recv(rec->fd, buffer, static_cast<std::size_t>(std::max(length, 0)), flags);

@@ -93,6 +93,15 @@ public:
         return peer_ >= 0 &&
                ::send(peer_, bytes, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
     }
+    // Closes the accepted connection, with a reset (RST) or in order.
+    void closePeer(bool reset) {
+        if (reset) {
+            const linger abort{1, 0};
+            ::setsockopt(peer_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+        ::close(peer_);
+        peer_ = -1;
+    }
 
 private:
     int fd_ = -1;
@@ -110,6 +119,8 @@ private slots:
     void dispatchedBehindPostedMessages();
     void dataWaitingBeforeTheConnectIsReported();
     void peerCloseFoundByTheReadIsTheCloseNotification();
+    void closeFoundByTheFirstRead_data();
+    void closeFoundByTheFirstRead();
     void cleanupTestCase() { QCOMPARE(dazoroz::net::posixOpenSocketCount(), std::size_t{0}); }
 };
 
@@ -194,6 +205,76 @@ void NotificationsTest::peerCloseFoundByTheReadIsTheCloseNotification() {
                                       "DataIn(false,c)", kDisconnectedOk}));
     QCOMPARE(seenInHandler, QStringList{"connected=0 pending=0 events=6"});
     QCOMPARE(port.engine().socket(), kInvalidSocket);
+}
+
+namespace {
+// Reads once on every read notification and records what the socket layer answered.
+class ReadingTarget final : public WindowMessageTarget {
+public:
+    dazoroz::net::Socket socket = kInvalidSocket;
+    QStringList seen;
+
+    long windowMessage(unsigned, std::uintptr_t, std::intptr_t lParam) override {
+        using namespace dazoroz::net;
+        const int event = selectEvent(lParam);
+        if (event == kFdRead) {
+            char buffer[64];
+            const int n = ws().recv(socket, buffer, sizeof buffer, 0);
+            seen << QStringLiteral("read %1").arg(n < 0 ? ws().WSAGetLastError() : n);
+        } else if (event == kFdClose) {
+            seen << QStringLiteral("close %1").arg(selectError(lParam));
+        }
+        return 0;
+    }
+    void messageFailed(std::exception_ptr) noexcept override {}
+};
+} // namespace
+
+// The first read after a read notification finds the connection closed or reset. With close
+// notifications asked for, they report it (with the error) and that read would block; without,
+// the read itself reports it.
+void NotificationsTest::closeFoundByTheFirstRead_data() {
+    using namespace dazoroz::net;
+    QTest::addColumn<long>("events");
+    QTest::addColumn<bool>("reset");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("orderly, close asked for")
+        << (kFdRead | kFdClose | kFdConnect) << false << QStringList{"read 10035", "close 0"};
+    QTest::newRow("reset, close asked for")
+        << (kFdRead | kFdClose | kFdConnect) << true << QStringList{"read 10035", "close 10054"};
+    QTest::newRow("orderly, read only") << (kFdRead | kFdConnect) << false << QStringList{"read 0"};
+    QTest::newRow("reset, read only")
+        << (kFdRead | kFdConnect) << true << QStringList{"read 10054"};
+}
+
+void NotificationsTest::closeFoundByTheFirstRead() {
+    using namespace dazoroz::net;
+    QFETCH(long, events);
+    QFETCH(bool, reset);
+    QFETCH(QStringList, expected);
+    QVERIFY(takeLibraryReference());
+    WindowPtr window(NotificationWindow::create());
+    QVERIFY(window != nullptr);
+    ReadingTarget target;
+    window->setTarget(&target);
+    BareListener listener;
+    target.socket = ws().socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(target.socket != kInvalidSocket);
+    QCOMPARE(ws().WSAAsyncSelect(target.socket, window.get(), kSocketMessage, events), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(listener.port());
+    ws().connect(target.socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    QVERIFY(listener.acceptAndSend("", 0));
+    settle(); // the connect completes and nothing is readable yet
+    QVERIFY(target.seen.isEmpty());
+    listener.closePeer(reset);
+    QTRY_COMPARE_WITH_TIMEOUT(target.seen, expected, kTimeout);
+    settle();
+    QCOMPARE(target.seen, expected);
+    QCOMPARE(ws().closesocket(target.socket), 0);
+    releaseLibraryReference();
 }
 
 QTEST_GUILESS_MAIN(NotificationsTest)
