@@ -15,11 +15,13 @@ QEvent::Type g_messageType = QEvent::None;
 
 class WindowMessageEvent final : public QEvent {
 public:
-    WindowMessageEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
-        : QEvent(g_messageType), message_(message), wParam_(wParam), lParam_(lParam) {}
+    WindowMessageEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam, bool posted)
+        : QEvent(g_messageType), message_(message), wParam_(wParam), lParam_(lParam),
+          posted_(posted) {}
     unsigned message_;
     std::uintptr_t wParam_;
     std::intptr_t lParam_;
+    bool posted_;
 };
 
 // The first window of the process registers the message type ("the window class").
@@ -56,6 +58,9 @@ bool NotificationWindow::event(QEvent* event) {
         return QObject::event(event);
     }
     const auto* message = static_cast<const WindowMessageEvent*>(event);
+    if (message->posted_) {
+        --queued_;
+    }
     if (target_ != nullptr) {
         try {
             target_->windowMessage(message->message_, message->wParam_, message->lParam_);
@@ -71,7 +76,21 @@ bool postMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
     if (window == nullptr || g_messageType == QEvent::None) {
         return false;
     }
-    QCoreApplication::postEvent(window, new WindowMessageEvent(message, wParam, lParam));
+    QCoreApplication::postEvent(window, new WindowMessageEvent(message, wParam, lParam, true));
+    ++window->queued_;
+    return true;
+}
+
+bool dispatchMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                     std::intptr_t lParam) {
+    if (window == nullptr || g_messageType == QEvent::None) {
+        return false;
+    }
+    if (window->queuedMessages() > 0) {
+        return postMessage(window, message, wParam, lParam);
+    }
+    WindowMessageEvent event(message, wParam, lParam, false);
+    QCoreApplication::sendEvent(window, &event);
     return true;
 }
 

@@ -49,19 +49,30 @@ public:
 
     void setTarget(WindowMessageTarget* target) noexcept { target_ = target; }
     WindowMessageTarget* target() const noexcept { return target_; }
+    // Messages posted to this window and not yet handled.
+    int queuedMessages() const noexcept { return queued_; }
 
 protected:
     bool event(QEvent* event) override;
 
 private:
     NotificationWindow();
+    friend bool postMessage(WindowHandle, unsigned, std::uintptr_t, std::intptr_t);
     WindowMessageTarget* target_ = nullptr;
+    int queued_ = 0;
 };
 
-// Queues a message for the window; it is handled by the event loop of the window's thread.
-// Messages still queued when the window is destroyed are dropped.
+// Queues a message for the window; it is handled by the event loop of the window's thread (the
+// only thread that may call this). Messages still queued when the window is destroyed are
+// dropped.
 bool postMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                  std::intptr_t lParam);
+// Handles a message through the window at once, as a posted one would be handled when its turn
+// comes (exceptions of the engine included), unless messages posted earlier are still waiting:
+// then it is posted behind them, so that the engine sees them in order. For the socket layer,
+// which reports readiness from the event loop itself and need not wait a turn of the loop.
+bool dispatchMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                     std::intptr_t lParam);
 // Hands a message to the window's engine at once and returns its result; unlike a posted
 // message, an exception of an event handler reaches the caller.
 long sendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,

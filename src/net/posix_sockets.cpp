@@ -1,5 +1,5 @@
 // The built-in socket library: the entry points of the table over non-blocking POSIX sockets,
-// with Windows-sockets error codes and asynchronous notifications posted to notification
+// with Windows-sockets error codes and asynchronous notifications sent to notification
 // windows. Socket handles are numbers of our own that are never reused in a process, so a
 // notification still queued for a closed socket can never be taken for a newer one.
 
@@ -227,6 +227,28 @@ void connectionUp(SocketRecord& rec) {
     armReader(rec);
 }
 
+// Without read notifications only a close is watched for: a look at the next byte tells it.
+void watchForClose(SocketRecord& rec) {
+    char probe = 0;
+    const ssize_t n = ::recv(rec.fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+        enable(rec.reader, false);
+        return;
+    }
+    if (n == 0) {
+        reportClose(rec, 0);
+        return;
+    }
+    const int e = errno;
+    if (wouldBlock(e) || e == EINTR) {
+        return;
+    }
+    rec.brokenError = wsaFromErrno(e);
+    reportClose(rec, rec.brokenError);
+}
+
+// Readiness goes to the engine as a read notification straight away, from the event loop that
+// saw it: the engine's own read finds out what it was (see posixRecv).
 void onReadable(Socket handle) {
     SocketRecord* rec = find(handle);
     if (rec == nullptr) {
@@ -236,27 +258,13 @@ void onReadable(Socket handle) {
         enable(rec->reader, false);
         return;
     }
-    char probe = 0;
-    const ssize_t n = ::recv(rec->fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0) {
-        if ((rec->events & kFdRead) != 0) {
-            rec->readPending = true;
-            post(*rec, kFdRead, 0);
-        } else {
-            enable(rec->reader, false);
-        }
+    if ((rec->events & kFdRead) == 0) {
+        watchForClose(*rec);
         return;
     }
-    if (n == 0) {
-        reportClose(*rec, 0);
-        return;
-    }
-    const int e = errno;
-    if (wouldBlock(e) || e == EINTR) {
-        return;
-    }
-    rec->brokenError = wsaFromErrno(e);
-    reportClose(*rec, rec->brokenError);
+    rec->readPending = true;
+    // May close the socket: rec is not used after this.
+    dispatchMessage(rec->window.data(), rec->message, rec->handle, makeSelectReply(kFdRead, 0));
 }
 
 void onWritable(Socket handle) {
@@ -465,16 +473,27 @@ int posixRecv(Socket s, char* buffer, int length, int flags) {
     if (rec->brokenError != 0) {
         return fail(rec->brokenError);
     }
+    // The first read after a read notification tells what the readiness was. A connection
+    // closed or broken by the peer is the close notification's to report (with its error), and
+    // this read would block, just as if the readiness had been reported as a close at once.
+    const bool answersNotification =
+        rec->readPending && !rec->closeReported && (rec->events & kFdClose) != 0;
     rec->readPending = false; // reading is what re-enables read notifications
     armReader(*rec);
     const ssize_t n = ::recv(rec->fd, buffer, static_cast<std::size_t>(std::max(length, 0)), flags);
-    if (n >= 0) {
-        if (n == 0 && length > 0) {
-            reportClose(*rec, 0);
-        }
+    if (n > 0 || (n == 0 && length <= 0)) {
         return static_cast<int>(n);
     }
+    if (n == 0) {
+        reportClose(*rec, 0);
+        return answersNotification ? fail(kWsaEWouldBlock) : 0;
+    }
     const int e = errno;
+    if (answersNotification && !wouldBlock(e) && e != EINTR) {
+        rec->brokenError = wsaFromErrno(e);
+        reportClose(*rec, rec->brokenError);
+        return fail(kWsaEWouldBlock);
+    }
     if (breaksConnection(e)) {
         rec->brokenError = wsaFromErrno(e);
         reportClose(*rec, rec->brokenError);
