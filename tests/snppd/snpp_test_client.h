@@ -17,13 +17,22 @@ namespace dazoroz::snppd::testing {
 
 constexpr int waitMs = 5000;
 
+// The reply codes of the complete lines of received: "220 250 ...".
+inline QByteArray replyCodes(const QByteArray& received) {
+    QByteArrayList lines = received.split('\n');
+    lines.removeLast(); // the part after the last line end
+    for (QByteArray& line : lines) {
+        line.truncate(3);
+    }
+    return lines.join(' ');
+}
+
 class TestClient : public QObject {
 public:
     explicit TestClient(quint16 port) {
         connect(&socket_, &QTcpSocket::readyRead, this, [this] {
-            const QByteArray chunk = socket_.readAll();
-            chunks_.append(chunk);
-            received_ += chunk;
+            chunks_.append(socket_.readAll());
+            received_ += chunks_.back();
         });
         connect(&socket_, &QTcpSocket::disconnected, this, [this] { closed_ = true; });
         socket_.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
@@ -31,44 +40,25 @@ public:
 
     void send(const QByteArray& data) { socket_.write(data); }
 
-    // The complete reply lines so far, without their CR LF.
-    QList<QByteArray> lines() const {
-        QList<QByteArray> result = received_.split('\n');
-        result.removeLast(); // the part after the last line end
-        for (QByteArray& line : result) {
-            if (line.endsWith('\r')) {
-                line.chop(1);
-            }
-        }
-        return result;
-    }
-
-    // The reply codes so far: the first three characters of every complete line.
-    QList<QByteArray> codes() const {
-        QList<QByteArray> result;
-        for (const QByteArray& line : lines()) {
-            result.append(line.left(3));
-        }
-        return result;
-    }
+    // The reply codes of the complete lines so far.
+    QByteArray codes() const { return replyCodes(received_); }
 
     [[nodiscard]] bool waitForLines(qsizetype count) {
-        return waitUntil([&] { return lines().size() >= count || closed_; }) &&
-               lines().size() >= count;
+        waitUntil([&] { return received_.count('\n') >= count || closed_; });
+        return received_.count('\n') >= count;
     }
 
-    // Sends one command and waits for the reply lines it brings.
-    [[nodiscard]] bool command(const QByteArray& line, qsizetype replyLines = 1) {
-        const qsizetype before = lines().size();
+    // Sends one command and waits for the reply line it brings.
+    [[nodiscard]] bool command(const QByteArray& line) {
+        const qsizetype before = received_.count('\n');
         send(line + "\r\n");
-        return waitForLines(before + replyLines);
+        return waitForLines(before + 1);
     }
 
     [[nodiscard]] bool waitForClose() {
         return waitUntil([&] { return closed_; });
     }
 
-    bool closed() const { return closed_; }
     const QByteArray& received() const { return received_; }
     const QList<QByteArray>& chunks() const { return chunks_; }
     QTcpSocket& socket() { return socket_; }
