@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -13,6 +14,7 @@
 namespace dazoroz::sending::testing {
 
 using Events = std::vector<std::string>;
+using Names = std::vector<std::pair<std::string, bool>>;
 
 struct PortError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -77,35 +79,33 @@ public:
 
     std::string pager = "5551234";
     std::string message = "Hello";
-    std::vector<std::pair<std::string, bool>> names;
+    Names names;
 
     void setStatusWord(const std::string& word) override { events_.push_back("status:" + word); }
     void clearLog() override { events_.push_back("clearLog"); }
     void appendLog(const std::string& line) override { events_.push_back("log:" + line); }
-    void setStatusBarText(const std::string& text) override {
-        events_.push_back("statusBar:" + text);
-    }
+    void setStatusBarText(const std::string& s) override { events_.push_back("statusBar:" + s); }
     void setBanner(const std::string& text) override { events_.push_back("banner:" + text); }
     std::string pagerNumber() const override { return pager; }
     std::string messageText() const override { return message; }
     int nameCount() const override { return static_cast<int>(names.size()); }
-    std::string nameText(int row) const override { return at(row).first; }
-    bool nameChecked(int row) const override { return at(row).second; }
+    std::string nameText(int row) const override {
+        return names.at(static_cast<std::size_t>(row)).first;
+    }
+    bool nameChecked(int row) const override {
+        return names.at(static_cast<std::size_t>(row)).second;
+    }
 
 private:
-    const std::pair<std::string, bool>& at(int row) const {
-        return names.at(static_cast<std::size_t>(row));
-    }
     Events& events_;
 };
 
-// One step of a scripted exchange and what it must produce.
-enum class Do { send, cancel, connected, disconnected, error, reply, ticks, editField, portFails };
-
+// One step of a scripted exchange, "verb argument", and the calls and state it must produce.
+// Verbs: send, cancel, reply <text>, connected|disconnected|error <code> <description>,
+// tick <count>, field <new pager field text>, uncheck (every name),
+// failOn <start of the port write that throws>.
 struct Step {
-    Do what;
-    std::string text; // reply, description, field value or failing write
-    int code = 0;     // status or error code, or the number of ticks
+    std::string action;
     Events expect;
     SendState after;
     bool throws = false;
@@ -117,105 +117,83 @@ struct Harness {
     FakeWindow window{events};
     store::Settings settings{"10.0.0.1", {}, 444, 60, {}};
     SendLogic logic{port, window, settings};
+    bool closeAtOnce = false;         // a port may also close at once inside a delivery
+    SendState stateOnReturn = ssIdle; // of the last delivery, before a deferred close
 
     Harness() {
         port.logic = &logic;
         logic.reset();
     }
 
-    bool closeAtOnce = false;         // a port may also close at once inside a delivery
-    SendState stateOnReturn = ssIdle; // of the last delivery, before a deferred close
-
     Events take() { return std::exchange(events, {}); }
 
     // The port delivers each receive and each receive error with closes deferred.
-    void reply(const std::string& text) {
+    template <class Handler> void deliver(Handler handler) {
         port.deferClose = !closeAtOnce;
-        logic.clientSocketDataIn(text, false);
+        handler();
         stateOnReturn = logic.sendState();
         port.deferClose = false;
         port.deliverDeferredClose();
     }
-    void error(int code, const std::string& description) {
-        port.deferClose = true;
-        logic.clientSocketError(code, description);
-        port.deferClose = false;
-        port.deliverDeferredClose();
+    void reply(const std::string& text) {
+        deliver([&] { logic.clientSocketDataIn(text, false); });
     }
 
-    void act(const Step& s) {
-        switch (s.what) {
-        case Do::send:
+    void act(const std::string& action) {
+        const auto space = action.find(' ');
+        const std::string verb = action.substr(0, space);
+        const std::string arg = space == std::string::npos ? "" : action.substr(space + 1);
+        const int code = std::atoi(arg.c_str());
+        const auto gap = arg.find(' ');
+        const std::string description = gap == std::string::npos ? "" : arg.substr(gap + 1);
+        if (verb == "send") {
             logic.sendButtonClick();
-            break;
-        case Do::cancel:
+        } else if (verb == "cancel") {
             logic.cancelSendButtonClick();
-            break;
-        case Do::connected:
-            if (s.code == 0)
-                port.established = true;
-            logic.clientSocketConnected(s.code, s.text);
-            break;
-        case Do::disconnected:
+        } else if (verb == "reply") {
+            reply(arg);
+        } else if (verb == "connected") {
+            port.established = code == 0;
+            logic.clientSocketConnected(code, description);
+        } else if (verb == "disconnected") {
             port.established = false;
-            logic.clientSocketDisconnected(s.code, s.text);
-            break;
-        case Do::error:
-            error(s.code, s.text);
-            break;
-        case Do::reply:
-            reply(s.text);
-            break;
-        case Do::ticks:
-            for (int i = 0; i < s.code; ++i)
+            logic.clientSocketDisconnected(code, description);
+        } else if (verb == "error") {
+            deliver([&] { logic.clientSocketError(code, description); });
+        } else if (verb == "tick") {
+            for (int i = 0; i < code; ++i)
                 logic.watchdogTick();
-            break;
-        case Do::editField:
-            window.pager = s.text;
-            break;
-        case Do::portFails:
-            port.failOn = s.text;
-            break;
+        } else if (verb == "field") {
+            window.pager = arg;
+        } else if (verb == "uncheck") {
+            for (auto& name : window.names)
+                name.second = false;
+        } else if (verb == "failOn") {
+            port.failOn = arg;
+        } else {
+            FAIL() << "no such step: " << action;
         }
     }
 
     void run(const std::vector<Step>& steps) {
         for (std::size_t i = 0; i < steps.size(); ++i) {
-            SCOPED_TRACE("step " + std::to_string(i + 1));
             const Step& s = steps[i];
+            SCOPED_TRACE("step " + std::to_string(i + 1) + ": " + s.action);
             if (s.throws)
-                EXPECT_THROW(act(s), PortError);
+                EXPECT_THROW(act(s.action), PortError);
             else
-                EXPECT_NO_THROW(act(s));
+                EXPECT_NO_THROW(act(s.action));
             EXPECT_EQ(take(), s.expect);
             EXPECT_EQ(logic.sendState(), s.after);
         }
     }
 };
 
-inline Step send(Events expect, SendState after, bool throws = false) {
-    return {Do::send, {}, 0, std::move(expect), after, throws};
-}
-inline Step reply(std::string text, Events expect, SendState after, bool throws = false) {
-    return {Do::reply, std::move(text), 0, std::move(expect), after, throws};
-}
-inline Step connected(int code, std::string description, Events expect, SendState after) {
-    return {Do::connected, std::move(description), code, std::move(expect), after};
-}
-inline Step ticks(int count, Events expect, SendState after) {
-    return {Do::ticks, {}, count, std::move(expect), after};
-}
-inline Step setup(Do what, std::string text, SendState after) {
-    return {what, std::move(text), 0, {}, after};
-}
-
-using Names = std::vector<std::pair<std::string, bool>>;
-
 struct Script {
     std::string name;
-    Names names;
-    std::int32_t sendTimeout = 60;
     std::vector<Step> steps;
+    Names names = {}; // the field is emptied when there are names
+    std::int32_t sendTimeout = 60;
 };
 
 inline void PrintTo(const Script& script, std::ostream* os) {
@@ -232,17 +210,36 @@ inline void runScript(const Script& script) {
     h.settings.sendTimeout = script.sendTimeout;
     h.window.names = script.names;
     if (!script.names.empty())
-        h.window.pager.clear(); // the field is emptied in multi-recipient mode
+        h.window.pager.clear();
     h.run(script.steps);
 }
 
 // What an accepted Send does with the harness's default settings.
 inline const Events kSendStarts{"clearLog",      "statusBar:", "status:CONNECTING...",
                                 "host:10.0.0.1", "port:444",   "connect"};
-// What a failure reply does while a connection is open (the close follows the delivery).
-inline Events failedBy(const std::string& reply) {
-    return {"log:FAIL, Send process terminated", "status:FAIL", "close", "statusBar:" + reply,
-            "onDisconnected:0"};
+inline const Step kStart{"send", kSendStarts, ssConnecting};
+inline const Step kConnect{"connected 0 OK", {"status:CONNECTED..."}, ssConnected};
+
+// A single-recipient send by the ordinary road, from Send to QUIT.
+inline const std::vector<Step> kSingleToQuit{
+    kStart,
+    kConnect,
+    {"reply 220 \002Welcome\r\n", {"dataOut:PAGE 5551234\r\n", "banner:Welcome"}, ssPageSent},
+    {"reply 250 Pager ID Accepted\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent},
+    {"reply 250 Message OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent},
+    {"reply 250 Message Sent Successfully\r\n",
+     {"status:SUCCESS", "dataOut:QUIT\r\n"},
+     ssQuitSent}};
+
+// The first `count` steps of kSingleToQuit, then `more`.
+inline std::vector<Step> single(std::ptrdiff_t count, const std::vector<Step>& more = {}) {
+    std::vector<Step> steps(kSingleToQuit.begin(), kSingleToQuit.begin() + count);
+    steps.insert(steps.end(), more.begin(), more.end());
+    return steps;
 }
+
+// Two checked names, and the first of them paged.
+inline const Names kTwo{{"Ann, 12-34", true}, {"Bob, 555", true}};
+inline const Events kPageAnn{"log:Sending to: Ann, 12-34 ...", "dataOut:PAGE 1234\r\n"};
 
 } // namespace dazoroz::sending::testing

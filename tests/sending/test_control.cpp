@@ -1,13 +1,12 @@
 // Send control: starting a send, Cancel, the connection events, FailIt and the watchdog.
 #include "send_fakes.h"
 
-#include <functional>
-
 namespace dazoroz::sending::testing {
 namespace {
 
 const Events kCleared{"clearLog", "statusBar:"};
-Events kRejectedAt(const std::string& lastWrite) {
+// A Send whose last port write (one of host, port and connect) threw.
+Events rejectedAt(const std::string& lastWrite) {
     Events e{"clearLog", "statusBar:", "status:CONNECTING...", "host:10.0.0.1"};
     if (lastWrite != e.back())
         e.push_back("port:444");
@@ -21,13 +20,18 @@ Events startsWithPort(const std::string& port) {
     return e;
 }
 
+// A press of Send, with what differs from a ready single-recipient send.
 struct SendRow {
     std::string name;
-    std::function<void(Harness&)> prepare;
-    Events expect;
-    SendState after;
-    std::deque<std::string> queue{};
-    bool throws = false;
+    Events expect = kSendStarts; // a refused press (kCleared) stays idle
+    std::deque<std::string> queue = {};
+    std::string pager = "5551234";
+    std::string message = "Hello";
+    Names names = {};
+    std::string address = "10.0.0.1";
+    std::int32_t port = 444;
+    bool connected = false;
+    std::string failOn = {}; // the port write that throws
 };
 
 void PrintTo(const SendRow& row, std::ostream* os) {
@@ -39,81 +43,48 @@ class SendPress : public ::testing::TestWithParam<SendRow> {};
 TEST_P(SendPress, ChecksPreconditionsThenStarts) {
     const SendRow& row = GetParam();
     Harness h;
-    h.settings.sendTimeout = 7;
-    row.prepare(h);
-    if (row.throws)
+    h.settings = {row.address, {}, row.port, 7, {}};
+    h.window.pager = row.pager;
+    h.window.message = row.message;
+    h.window.names = row.names;
+    h.port.established = row.connected;
+    h.port.failOn = row.failOn;
+    if (!row.failOn.empty())
         EXPECT_THROW(h.logic.sendButtonClick(), PortError);
     else
         EXPECT_NO_THROW(h.logic.sendButtonClick());
     EXPECT_EQ(h.take(), row.expect);
-    EXPECT_EQ(h.logic.sendState(), row.after);
+    const SendState after = row.expect == kCleared ? ssIdle : ssConnecting;
+    EXPECT_EQ(h.logic.sendState(), after);
     EXPECT_EQ(h.logic.recipientQueue(), row.queue);
     // Captured at every accepted press, but not when the port broke off the click.
-    EXPECT_EQ(h.logic.messageToSend(), row.throws ? "" : h.window.message);
-    EXPECT_EQ(h.logic.timeoutCountdown(), row.after == ssConnecting ? 7 : 0);
+    EXPECT_EQ(h.logic.messageToSend(), row.failOn.empty() ? row.message : "");
+    EXPECT_EQ(h.logic.timeoutCountdown(), after == ssConnecting ? 7 : 0);
 }
 
 const Names kMixed{{"Ann, 12-34", true}, {"Bob, 555", false}, {"Cy,123", true}};
+const std::deque<std::string> kAnnCy{"Ann, 12-34", "Cy,123"};
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, SendPress,
-    ::testing::Values(
-        SendRow{"Starts", [](Harness&) {}, kSendStarts, ssConnecting},
-        SendRow{"PortAlreadyConnected", [](Harness& h) { h.port.established = true; }, kCleared,
-                ssIdle},
-        SendRow{"NoServerAddress", [](Harness& h) { h.settings.serverAddress.clear(); }, kCleared,
-                ssIdle},
-        SendRow{"PortZero", [](Harness& h) { h.settings.serverPort = 0; }, kCleared, ssIdle},
-        SendRow{"PortNegative", [](Harness& h) { h.settings.serverPort = -444; }, kCleared, ssIdle},
-        SendRow{"EmptyMessage", [](Harness& h) { h.window.message.clear(); }, kCleared, ssIdle},
-        SendRow{"EmptyMessageWithNames",
-                [](Harness& h) {
-                    h.window.names = kMixed;
-                    h.window.message.clear();
-                },
-                kCleared,
-                ssIdle,
-                {"Ann, 12-34", "Cy,123"}},
-        SendRow{"EmptyFieldNoNames", [](Harness& h) { h.window.pager.clear(); }, kCleared, ssIdle},
-        SendRow{"EmptyFieldUncheckedNames",
-                [](Harness& h) {
-                    h.window.pager.clear();
-                    h.window.names = {{"Ann, 12-34", false}};
-                },
-                kCleared, ssIdle},
-        SendRow{"EmptyFieldCheckedNames",
-                [](Harness& h) {
-                    h.window.pager.clear();
-                    h.window.names = kMixed;
-                },
-                kSendStarts,
-                ssConnecting,
-                {"Ann, 12-34", "Cy,123"}},
-        SendRow{"Port65535", [](Harness& h) { h.settings.serverPort = 65535; },
-                startsWithPort("65535"), ssConnecting},
-        SendRow{"Port65536CutToZero", [](Harness& h) { h.settings.serverPort = 65536; },
-                startsWithPort("0"), ssConnecting},
-        SendRow{"Port70000Cut", [](Harness& h) { h.settings.serverPort = 70000; },
-                startsWithPort("4464"), ssConnecting},
-        SendRow{"HostRejected",
-                [](Harness& h) { h.port.failOn = "host:"; },
-                kRejectedAt("host:10.0.0.1"),
-                ssConnecting,
-                {},
-                true},
-        SendRow{"PortRejected",
-                [](Harness& h) { h.port.failOn = "port:"; },
-                kRejectedAt("port:444"),
-                ssConnecting,
-                {},
-                true},
-        SendRow{"ConnectRejected",
-                [](Harness& h) { h.port.failOn = "connect"; },
-                kRejectedAt("connect"),
-                ssConnecting,
-                {},
-                true}),
-    byName);
+const SendRow kSendRows[] = {
+    {.name = "Starts"},
+    {.name = "PortAlreadyConnected", .expect = kCleared, .connected = true},
+    {.name = "NoServerAddress", .expect = kCleared, .address = ""},
+    {.name = "PortZero", .expect = kCleared, .port = 0},
+    {.name = "PortNegative", .expect = kCleared, .port = -444},
+    {.name = "NoMessage", .expect = kCleared, .message = ""},
+    {.name = "NamesNoMessage", .expect = kCleared, .queue = kAnnCy, .message = "", .names = kMixed},
+    {.name = "NoFieldNoNames", .expect = kCleared, .pager = ""},
+    {.name = "NoFieldNoneChecked", .expect = kCleared, .pager = "", .names = {{"Ann, 1", false}}},
+    {.name = "NoFieldSomeChecked", .queue = kAnnCy, .pager = "", .names = kMixed},
+    {.name = "Port65535", .expect = startsWithPort("65535"), .port = 65535},
+    {.name = "Port65536CutToZero", .expect = startsWithPort("0"), .port = 65536},
+    {.name = "Port70000Cut", .expect = startsWithPort("4464"), .port = 70000},
+    {.name = "HostRejected", .expect = rejectedAt("host:10.0.0.1"), .failOn = "host:"},
+    {.name = "PortRejected", .expect = rejectedAt("port:444"), .failOn = "port:"},
+    {.name = "ConnectRejected", .expect = rejectedAt("connect"), .failOn = "connect"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, SendPress, ::testing::ValuesIn(kSendRows), byName);
 
 class Control : public ::testing::TestWithParam<Script> {};
 
@@ -121,114 +92,60 @@ TEST_P(Control, ProducesExactlyTheseCalls) {
     runScript(GetParam());
 }
 
-const Step kConnect = connected(0, "OK", {"status:CONNECTED..."}, ssConnected);
-const Step kGreeting = reply("220 ready\r\n", {"dataOut:PAGE 5551234\r\n"}, ssPageSent);
-const std::vector<Step> kSingleToQuit{
-    send(kSendStarts, ssConnecting),
-    kConnect,
-    kGreeting,
-    reply("250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent),
-    reply("250 OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent),
-    reply("250 OK\r\n", {"status:SUCCESS", "dataOut:QUIT\r\n"}, ssQuitSent)};
 const Events kFailed{"close", "onDisconnected:0", "status:FAIL"};
-
-std::vector<Step> then(std::vector<Step> steps, const std::vector<Step>& more) {
-    steps.insert(steps.end(), more.begin(), more.end());
-    return steps;
-}
+const Events kCancelled{"close", "status:FAIL", "status:CANCEL"};
 
 const Script kScripts[] = {
     {"SendWhileBusyChangesNothing",
+     {kStart, {"send", {}, ssConnecting}, kConnect, {"send", {}, ssConnected}}},
+    // With nothing open there is no disconnect report: FailIt itself ends the send, and stops
+    // the countdown.
+    {"CancelWhileIdleAndAfterAPortError",
+     {{"cancel", kCancelled, ssIdle},
+      {"failOn host:", {}, ssIdle},
+      {"send", rejectedAt("host:10.0.0.1"), ssConnecting, true},
+      {"cancel", kCancelled, ssIdle},
+      {"tick 3", {}, ssIdle}},
      {},
-     60,
-     {send(kSendStarts, ssConnecting), send({}, ssConnecting), kConnect, send({}, ssConnected)}},
-    {"CancelWhileIdle",
-     {},
-     60,
-     {{Do::cancel, {}, 0, {"close", "status:FAIL", "status:CANCEL"}, ssIdle}}},
+     1},
+    // FailIt's steps come after the disconnect reported from inside the close.
     {"CancelWhileConnecting",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting),
-      {Do::cancel, {}, 0, {"close", "onDisconnected:0", "status:FAIL", "status:CANCEL"}, ssIdle},
-      ticks(600, {}, ssIdle)}},
+     {kStart,
+      {"cancel", {"close", "onDisconnected:0", "status:FAIL", "status:CANCEL"}, ssIdle},
+      {"tick 600", {}, ssIdle},
+      kStart}},
     {"ConnectRefused",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting), connected(10061, "[10061] Connection refused",
-                                                 {"close", "onDisconnected:0", "status:FAIL",
-                                                  "statusBar:Error: [10061] Connection refused"},
-                                                 ssIdle)}},
+     {kStart,
+      {"connected 10061 [10061] Connection refused",
+       {"close", "onDisconnected:0", "status:FAIL", "statusBar:Error: [10061] Connection refused"},
+       ssIdle}}},
     {"ConnectionResetDuringSend",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting),
-      kConnect,
-      kGreeting,
-      {Do::error,
-       "Winsock error in recv()",
-       10054,
-       {"close", "status:FAIL", "statusBar:Error: Winsock error in recv()", "onDisconnected:0"},
-       ssIdle}}},
-    {"ServerClosesNormallyAfterQuit",
-     {},
-     60,
-     then(kSingleToQuit, {{Do::disconnected, "OK", 0, {}, ssIdle}, ticks(600, {}, ssIdle)})},
+     single(3, {{"error 10054 Winsock error in recv()",
+                 {"close", "status:FAIL", "statusBar:Error: Winsock error in recv()",
+                  "onDisconnected:0"},
+                 ssIdle}})},
     {"LineDropsWithError",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting),
-      kConnect,
-      kGreeting,
-      {Do::disconnected,
-       "[10053] Software caused connection abort",
-       10053,
-       {"statusBar:Error: [10053] Software caused connection abort"},
-       ssIdle}}},
-    {"QuitNeverAnsweredTimesOut", {}, 1, then(kSingleToQuit, {ticks(3, kFailed, ssIdle)})},
-    {"PortErrorAtSendHangsUntilTimeout",
-     {},
-     1,
-     {setup(Do::portFails, "connect", ssIdle), send(kRejectedAt("connect"), ssConnecting, true),
-      ticks(2, {}, ssConnecting), ticks(1, {"close", "status:FAIL"}, ssIdle)}},
-    {"PortErrorAtSendWithoutTimeoutHangsUntilCancel",
-     {},
-     0,
-     {setup(Do::portFails, "host:", ssIdle),
-      send(kRejectedAt("host:10.0.0.1"), ssConnecting, true),
-      ticks(600, {}, ssConnecting),
-      {Do::cancel, {}, 0, {"close", "status:FAIL", "status:CANCEL"}, ssIdle}}},
+     single(3, {{"disconnected 10053 [10053] Software caused connection abort",
+                 {"statusBar:Error: [10053] Software caused connection abort"},
+                 ssIdle}})},
+    {"QuitNeverAnsweredTimesOut", single(6, {{"tick 3", kFailed, ssIdle}}), {}, 1},
     {"CountdownLoadedOncePerSend",
-     {{"Ann, 12-34", true}, {"Bob, 555", true}},
-     2,
-     {send(kSendStarts, ssConnecting), ticks(3, {}, ssConnecting), kConnect,
-      reply("220 ready\r\n", {"log:Sending to: Ann, 12-34 ...", "dataOut:PAGE 1234\r\n"},
-            ssPageSent),
-      reply("250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent),
-      reply("250 OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent),
-      reply("250 OK\r\n",
-            {"log:MESSAGE SENT OK", "log:Sending to: Bob, 555 ...", "dataOut:PAGE 555\r\n"},
-            ssPageSent),
-      ticks(2, {}, ssPageSent), ticks(1, kFailed, ssIdle)}},
+     {kStart,
+      {"tick 3", {}, ssConnecting},
+      kConnect,
+      {"reply 220 ready\r\n", kPageAnn, ssPageSent},
+      {"reply 250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent},
+      {"reply 250 OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent},
+      {"reply 250 OK\r\n",
+       {"log:MESSAGE SENT OK", "log:Sending to: Bob, 555 ...", "dataOut:PAGE 555\r\n"},
+       ssPageSent},
+      {"tick 2", {}, ssPageSent},
+      {"tick 1", kFailed, ssIdle}},
+     kTwo,
+     2},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, Control, ::testing::ValuesIn(kScripts), byName);
-
-// A close asked for by FailIt reports OnDisconnected from inside the close: FailIt's own steps
-// must still come after it, so the end state is the same as with a deferred report.
-TEST(FailIt, FinishesAfterDisconnectReportedFromInsideClose) {
-    Harness h;
-    h.logic.sendButtonClick();
-    h.port.established = true;
-    h.logic.clientSocketConnected(0, "OK");
-    h.take();
-    h.logic.FailIt();
-    EXPECT_EQ(h.take(), kFailed);
-    EXPECT_EQ(h.logic.sendState(), ssIdle);
-    EXPECT_EQ(h.logic.timeoutCountdown(), 0);
-    h.logic.sendButtonClick(); // idle again: a new send is accepted
-    EXPECT_EQ(h.take(), kSendStarts);
-}
 
 struct WatchdogRow {
     std::int32_t sendTimeout;

@@ -7,19 +7,12 @@
 namespace dazoroz::sending::testing {
 namespace {
 
-// Brings a single-recipient send into the given state by the ordinary road.
-void driveTo(Harness& h, SendState state) {
-    if (state >= ssConnecting)
-        h.logic.sendButtonClick();
-    if (state >= ssConnected) {
-        h.port.established = true;
-        h.logic.clientSocketConnected(0, "OK");
-    }
-    const char* replies[] = {"220 ready\r\n", "250 OK\r\n", "250 OK\r\n", "250 OK\r\n"};
-    for (int s = ssPageSent; s <= state; ++s)
-        h.reply(replies[s - ssPageSent]);
-    ASSERT_EQ(h.logic.sendState(), state);
-    h.take();
+// What a failure reply does; a connection that was asked for reports its close after it.
+Events failedBy(const std::string& reply, bool open = true) {
+    Events e{"log:FAIL, Send process terminated", "status:FAIL", "close", "statusBar:" + reply};
+    if (open)
+        e.push_back("onDisconnected:0");
+    return e;
 }
 
 struct ReplyRow {
@@ -37,21 +30,15 @@ std::vector<ReplyRow> replyRows() {
     std::vector<ReplyRow> rows;
     for (int i = ssIdle; i <= ssQuitSent; ++i) {
         const auto from = static_cast<SendState>(i);
-        // Only a connection that was asked for reports its close.
-        const auto closed = [from](Events e) {
-            if (from != ssIdle)
-                e.push_back("onDisconnected:0");
-            return e;
-        };
-        rows.push_back({from, "220 ready\r\n", {"dataOut:PAGE 5551234\r\n"}, ssPageSent});
-        rows.push_back({from, "220", {"dataOut:PAGE 5551234\r\n"}, ssPageSent});
-        rows.push_back({from, "221 bye\r\n", closed({"close"}), ssIdle});
+        const bool open = from != ssIdle;
+        // A greeting without a banner, or with an empty one, leaves the caption alone.
+        for (const std::string r : {"220 ready\r\n", "220", "220 \002a"})
+            rows.push_back({from, r, {"dataOut:PAGE 5551234\r\n"}, ssPageSent});
+        rows.push_back({from, "221 bye\r\n",
+                        open ? Events{"close", "onDisconnected:0"} : Events{"close"}, ssIdle});
         for (const std::string r :
              {"550 Invalid pager\r\n", "554 x", "421 gone\r\n", "421", "5", "59"})
-            rows.push_back({from, r,
-                            closed({"log:FAIL, Send process terminated", "status:FAIL", "close",
-                                    "statusBar:" + r}),
-                            ssIdle});
+            rows.push_back({from, r, failedBy(r, open), ssIdle});
         for (const std::string r : {"435 x\r\n", "214 help\r\n", "354 go\r\n", "", "22", "2", "42",
                                     "422 x\r\n", "200 x\r\n", " 250 OK\r\n", "\r\n"})
             rows.push_back({from, r, {}, from});
@@ -59,6 +46,8 @@ std::vector<ReplyRow> replyRows() {
     for (const SendState s : {ssIdle, ssConnecting, ssConnected, ssQuitSent})
         rows.push_back({s, "250 OK\r\n", {}, s});
     rows.push_back({ssPageSent, "250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent});
+    // Two replies in one delivery are handled as one.
+    rows.push_back({ssPageSent, "250 OK\r\n250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent});
     rows.push_back({ssMessSent, "250 OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent});
     rows.push_back({ssSendSent, "250 OK\r\n", {"status:SUCCESS", "dataOut:QUIT\r\n"}, ssQuitSent});
     return rows;
@@ -69,8 +58,8 @@ class ReplyInState : public ::testing::TestWithParam<std::tuple<ReplyRow, bool>>
 TEST_P(ReplyInState, AnswersByCodeAndState) {
     const auto& [row, closeAtOnce] = GetParam();
     Harness h;
+    h.run(single(row.from - ssIdle));
     h.closeAtOnce = closeAtOnce;
-    driveTo(h, row.from);
     h.reply(row.reply);
     Events expect = row.expect;
     const auto report = std::ranges::find(expect, "onDisconnected:0");
@@ -80,8 +69,7 @@ TEST_P(ReplyInState, AnswersByCodeAndState) {
         expect.insert(std::ranges::find(expect, "close") + 1, "onDisconnected:0");
     }
     // A deferred close leaves the state to the disconnect report that follows it.
-    const bool deferred = !closeAtOnce && reported;
-    EXPECT_EQ(h.stateOnReturn, deferred ? row.from : row.after);
+    EXPECT_EQ(h.stateOnReturn, !closeAtOnce && reported ? row.from : row.after);
     EXPECT_EQ(h.take(), expect);
     EXPECT_EQ(h.logic.sendState(), row.after);
     if (row.after == ssIdle) {
@@ -100,104 +88,89 @@ TEST_P(Exchange, ProducesExactlyTheseCalls) {
 
 const Names kThree{
     {"Ann, 12-34", true}, {"Bob, 555", false}, {"Cy,123", true}, {"Dee, (0)9 9", true}};
-const Names kTwo{{"Ann, 12-34", true}, {"Bob, 555", true}};
-const Step kConnect = connected(0, "OK", {"status:CONNECTED..."}, ssConnected);
-const Step kMess = reply("250 Pager ID Accepted\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent);
-const Step kSend = reply("250 Message OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent);
-const Step kByeClose = reply("221 OK, Goodbye\r\n", {"close", "onDisconnected:0"}, ssIdle);
-const Events kPageSingle{"dataOut:PAGE 5551234\r\n"};
-const Events kPageAnn{"log:Sending to: Ann, 12-34 ...", "dataOut:PAGE 1234\r\n"};
-const std::string kSent = "250 Message Sent Successfully\r\n";
+const Step kMess{"reply 250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent};
+const Step kSend{"reply 250 OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent};
+const Step kBye{"reply 221 OK, Goodbye\r\n", {"close", "onDisconnected:0"}, ssIdle};
+const std::string kSent = "reply 250 Message Sent Successfully\r\n";
+// Three of four names checked: Ann paged and sent, Cy paged.
+const std::vector<Step> kThreeToCy{
+    kStart,
+    kConnect,
+    {"reply 220 ready\r\n", kPageAnn, ssPageSent},
+    kMess,
+    kSend,
+    {kSent,
+     {"log:MESSAGE SENT OK", "log:Sending to: Cy,123 ...", "dataOut:PAGE 23\r\n"},
+     ssPageSent}};
+
+std::vector<Step> then(std::vector<Step> steps, const std::vector<Step>& more) {
+    steps.insert(steps.end(), more.begin(), more.end());
+    return steps;
+}
 
 const Script kScripts[] = {
-    {"SingleRecipient",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting), kConnect,
-      reply("220 \x02"
-            "Welcome\r\n",
-            {"dataOut:PAGE 5551234\r\n", "banner:Welcome"}, ssPageSent),
-      kMess, kSend, reply(kSent, {"status:SUCCESS", "dataOut:QUIT\r\n"}, ssQuitSent), kByeClose}},
+    {"SingleRecipient", single(6, {kBye})},
     {"ThreeRecipients",
-     kThree,
-     60,
-     {send(kSendStarts, ssConnecting), kConnect, reply("220 ready\r\n", kPageAnn, ssPageSent),
-      kMess, kSend,
-      reply(kSent, {"log:MESSAGE SENT OK", "log:Sending to: Cy,123 ...", "dataOut:PAGE 23\r\n"},
-            ssPageSent),
-      kMess, kSend,
-      reply(kSent,
+     then(kThreeToCy,
+          {kMess,
+           kSend,
+           {kSent,
             {"log:MESSAGE SENT OK", "log:Sending to: Dee, (0)9 9 ...", "dataOut:PAGE 099\r\n"},
-            ssPageSent),
-      kMess, kSend,
-      reply(kSent, {"log:MESSAGE SENT OK", "status:SUCCESS", "dataOut:QUIT\r\n"}, ssQuitSent),
-      kByeClose}},
+            ssPageSent},
+           kMess,
+           kSend,
+           {kSent, {"log:MESSAGE SENT OK", "status:SUCCESS", "dataOut:QUIT\r\n"}, ssQuitSent},
+           kBye}),
+     kThree},
     {"FailureReplyStopsTheQueue",
-     kThree,
-     60,
-     {send(kSendStarts, ssConnecting), kConnect, reply("220 ready\r\n", kPageAnn, ssPageSent),
-      kMess, kSend,
-      reply(kSent, {"log:MESSAGE SENT OK", "log:Sending to: Cy,123 ...", "dataOut:PAGE 23\r\n"},
-            ssPageSent),
-      reply("550 Invalid Pager ID\r\n", failedBy("550 Invalid Pager ID\r\n"), ssIdle),
-      reply("250 OK\r\n", {}, ssIdle)}},
-    {"TwoRepliesInOneDelivery",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting), kConnect, reply("220 ready\r\n", kPageSingle, ssPageSent),
-      reply("250 OK\r\n250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent)}},
+     then(kThreeToCy,
+          {{"reply 550 Invalid Pager ID\r\n", failedBy("550 Invalid Pager ID\r\n"), ssIdle},
+           {"reply 250 OK\r\n", {}, ssIdle}}),
+     kThree},
+    // A send that failed part-way leaves nothing queued for the next one, in either mode.
+    {"NextSendStartsWithAFreshQueue",
+     {kStart,
+      kConnect,
+      {"reply 220 ready\r\n", kPageAnn, ssPageSent},
+      {"reply 550 x\r\n", failedBy("550 x\r\n"), ssIdle},
+      kStart,
+      kConnect,
+      {"reply 220 ready\r\n", kPageAnn, ssPageSent},
+      {"reply 421 x\r\n", failedBy("421 x\r\n"), ssIdle},
+      {"uncheck", {}, ssIdle},
+      {"field 777", {}, ssIdle},
+      kStart,
+      kConnect,
+      {"reply 220 ready\r\n", {"dataOut:PAGE 777\r\n"}, ssPageSent},
+      kMess,
+      kSend,
+      {kSent, {"status:SUCCESS", "dataOut:QUIT\r\n"}, ssQuitSent}},
+     kThree},
     {"SplitReplyClassifiedPieceByPiece",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting), kConnect, reply("220 ready\r\n", kPageSingle, ssPageSent),
-      reply("2", {}, ssPageSent), reply("50 OK\r\n", failedBy("50 OK\r\n"), ssIdle)}},
-    {"SecondGreetingPagesFieldAgain",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting), kConnect, reply("220 ready\r\n", kPageSingle, ssPageSent),
-      kMess, setup(Do::editField, "777", ssMessSent),
-      reply("220 ready\r\n", {"dataOut:PAGE 777\r\n"}, ssPageSent)}},
-    {"SecondGreetingPagesNextQueued",
-     kTwo,
-     60,
-     {send(kSendStarts, ssConnecting), kConnect, reply("220 ready\r\n", kPageAnn, ssPageSent),
-      reply("220 ready\r\n", {"log:Sending to: Bob, 555 ...", "dataOut:PAGE 555\r\n"}, ssPageSent),
-      reply("220 ready\r\n", {}, ssPageSent)}},
-    {"FieldReadWhenGreetingArrives",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting), setup(Do::editField, "999", ssConnecting), kConnect,
-      reply("220 ready\r\n", {"dataOut:PAGE 999\r\n"}, ssPageSent)}},
-    {"LineBreakInFieldStaysInPageCommand",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting), kConnect, setup(Do::editField, "12\r\nSEND", ssConnected),
-      reply("220 ready\r\n", {"dataOut:PAGE 12 SEND\r\n"}, ssPageSent)}},
-    {"EmptyBannerKeepsCaption",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting), kConnect,
-      reply("220 \x02"
-            "Hi\r\n",
-            {"dataOut:PAGE 5551234\r\n", "banner:Hi"}, ssPageSent),
-      reply("220 \x02"
-            "a",
-            kPageSingle, ssPageSent),
-      reply("220 x\x02"
-            "Hello\r\n",
-            kPageSingle, ssPageSent)}},
-    {"FailedPageHandOverKeepsHeadQueued",
-     kTwo,
-     60,
-     {send(kSendStarts, ssConnecting), kConnect, setup(Do::portFails, "dataOut:PAGE", ssConnected),
-      reply("220 ready\r\n", kPageAnn, ssConnected, true), setup(Do::portFails, "", ssConnected),
-      reply("220 ready\r\n", kPageAnn, ssPageSent)}},
-    {"FailedMessHandOverKeepsState",
-     {},
-     60,
-     {send(kSendStarts, ssConnecting), kConnect, reply("220 ready\r\n", kPageSingle, ssPageSent),
-      setup(Do::portFails, "dataOut:MESS", ssPageSent),
-      reply("250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssPageSent, true)}},
+     single(3, {{"reply 2", {}, ssPageSent}, {"reply 50 OK\r\n", failedBy("50 OK\r\n"), ssIdle}})},
+    // The field is read at every greeting, and kept on the command line.
+    {"GreetingReadsTheFieldEachTime",
+     {kStart,
+      {"field 999", {}, ssConnecting},
+      kConnect,
+      {"reply 220 ready\r\n", {"dataOut:PAGE 999\r\n"}, ssPageSent},
+      kMess,
+      {"field 12\r\nSEND", {}, ssMessSent},
+      {"reply 220 ready\r\n", {"dataOut:PAGE 12 SEND\r\n"}, ssPageSent}}},
+    // Every greeting pages the next queued name; a page or message the port failed to take
+    // leaves the name queued and the state where it was.
+    {"GreetingsPageQueuedNamesInTurn",
+     {kStart,
+      kConnect,
+      {"failOn dataOut:PAGE", {}, ssConnected},
+      {"reply 220 ready\r\n", kPageAnn, ssConnected, true},
+      {"failOn", {}, ssConnected},
+      {"reply 220 ready\r\n", kPageAnn, ssPageSent},
+      {"reply 220 ready\r\n", {"log:Sending to: Bob, 555 ...", "dataOut:PAGE 555\r\n"}, ssPageSent},
+      {"failOn dataOut:MESS", {}, ssPageSent},
+      {"reply 250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssPageSent, true},
+      {"reply 220 ready\r\n", {}, ssPageSent}},
+     kTwo},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, Exchange, ::testing::ValuesIn(kScripts), byName);
@@ -220,22 +193,12 @@ TEST_P(Banner, TakenFromMarkedGreeting) {
 const std::string k50(50, 'x');
 INSTANTIATE_TEST_SUITE_P(
     Greetings, Banner,
-    ::testing::Values(BannerRow{"220 \x02"
-                                "Hello\r\n",
-                                "Hello"},
-                      BannerRow{"220 \x02" + k50 + "\r\n", k50.substr(0, 40)},
-                      BannerRow{"220 \x02"
-                                "ab",
-                                "a"},
-                      BannerRow{"220 \x02"
-                                "a",
-                                ""},
-                      BannerRow{"220 xHello\r\n", ""},
-                      BannerRow{"220 \x02"
-                                "Hi\rthere\r\n",
-                                "Hi"},
-                      BannerRow{"220 \x02\r\n", ""}, BannerRow{"220\x02Hello\r\n", ""},
-                      BannerRow{"220 \x02" + k50.substr(0, 41), k50.substr(0, 40)}));
+    ::testing::Values(BannerRow{"220 \002Hello\r\n", "Hello"},
+                      BannerRow{"220 \002" + k50 + "\r\n", k50.substr(0, 40)},
+                      BannerRow{"220 \002ab", "a"}, BannerRow{"220 \002a", ""},
+                      BannerRow{"220 xHello\r\n", ""}, BannerRow{"220 \002Hi\rthere\r\n", "Hi"},
+                      BannerRow{"220 \002\r\n", ""}, BannerRow{"220\002Hello\r\n", ""},
+                      BannerRow{"220 \002" + k50.substr(0, 41), k50.substr(0, 40)}));
 
 struct MessRow {
     std::string message;
@@ -253,10 +216,7 @@ class MessCommand : public ::testing::TestWithParam<MessRow> {};
 TEST_P(MessCommand, KeepsMessageOnOneCommandLine) {
     Harness h;
     h.window.message = GetParam().message;
-    h.run({send(kSendStarts, ssConnecting), kConnect,
-           reply("220 ready\r\n", kPageSingle, ssPageSent),
-           reply("250 OK\r\n", {"dataOut:" + GetParam().command}, ssMessSent),
-           reply("250 OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent)});
+    h.run(single(3, {{"reply 250 OK\r\n", {"dataOut:" + GetParam().command}, ssMessSent}, kSend}));
     EXPECT_EQ(h.logic.messageToSend(), GetParam().message);
 }
 

@@ -1,16 +1,17 @@
 #pragma once
 
 #include "store/file_io.h"
+#include "store/names_list.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,63 +25,46 @@ public:
     bool writeReturnsZero = false;
     bool failFsync = false;
     int renamesBeforeFailure = -1; // -1: renames never fail
-    int renames = 0;
 
     ssize_t read(int fd, void* buffer, std::size_t count) override {
-        if (readBudget) {
-            if (*readBudget == 0) {
-                errno = EIO;
-                return -1;
-            }
-            count = std::min(count, *readBudget);
-        }
-        const ssize_t n = FileOps::read(fd, buffer, count);
-        if (n > 0 && readBudget)
-            *readBudget -= static_cast<std::size_t>(n);
-        return n;
+        return spend(readBudget, EIO, count, [&](auto n) { return FileOps::read(fd, buffer, n); });
     }
     ssize_t write(int fd, const void* buffer, std::size_t count) override {
         if (writeReturnsZero)
             return 0;
-        if (writeBudget) {
-            if (*writeBudget == 0) {
-                errno = ENOSPC;
-                return -1;
-            }
-            count = std::min(count, *writeBudget);
-        }
-        const ssize_t n = FileOps::write(fd, buffer, count);
-        if (n > 0 && writeBudget)
-            *writeBudget -= static_cast<std::size_t>(n);
-        return n;
+        return spend(writeBudget, ENOSPC, count,
+                     [&](auto n) { return FileOps::write(fd, buffer, n); });
     }
-    int fsync(int fd) override {
-        if (failFsync) {
-            errno = EIO;
-            return -1;
-        }
-        return FileOps::fsync(fd);
-    }
+    int fsync(int fd) override { return failFsync ? fail(EIO) : FileOps::fsync(fd); }
     int rename(const char* from, const char* to) override {
-        if (renamesBeforeFailure >= 0 && renames >= renamesBeforeFailure) {
-            errno = EIO;
-            return -1;
-        }
-        ++renames;
+        if (renamesBeforeFailure == 0)
+            return fail(EIO);
+        --renamesBeforeFailure;
         return FileOps::rename(from, to);
+    }
+
+private:
+    static int fail(int error) {
+        errno = error;
+        return -1;
+    }
+    template <class Call>
+    static ssize_t spend(std::optional<std::size_t>& budget, int error, std::size_t count,
+                         Call call) {
+        if (budget && *budget == 0)
+            return fail(error);
+        const ssize_t n = call(budget ? std::min(count, *budget) : count);
+        if (n > 0 && budget)
+            *budget -= static_cast<std::size_t>(n);
+        return n;
     }
 };
 
 inline std::string readFile(const std::filesystem::path& file) {
-    std::string bytes;
-    if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
-        char buffer[65536];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            bytes.append(buffer, n);
-        std::fclose(f);
-    }
-    return bytes;
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 inline void writeFile(const std::filesystem::path& file, const std::string& bytes) {
@@ -102,14 +86,19 @@ inline std::vector<std::string> listDirectory(const std::filesystem::path& dir) 
 inline std::filesystem::path freshTestDirectory() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    for (char& c : name) {
-        if (c == '/')
-            c = '_';
-    }
+    std::replace(name.begin(), name.end(), '/', '_');
     const auto dir = std::filesystem::absolute("scratch") / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
+}
+
+// The list's entries in list order.
+inline std::vector<std::string> rows(const NamesList& list) {
+    std::vector<std::string> out;
+    for (int i = 0; i < list.size(); ++i)
+        out.push_back(list.text(i));
+    return out;
 }
 
 } // namespace dazoroz::store::test_support

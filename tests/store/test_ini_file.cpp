@@ -8,15 +8,10 @@
 #include <optional>
 #include <string>
 
-namespace fs = std::filesystem;
 using namespace dazoroz::store;
 using namespace dazoroz::store::test_support;
 
 namespace {
-
-std::string S(const char* bytes, std::size_t size) {
-    return {bytes, size};
-}
 
 // ---- Reading ---------------------------------------------------------------------------
 
@@ -36,36 +31,31 @@ TEST_P(IniReading, FindsTheValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, IniReading,
-    ::testing::Values(
-        ReadCase{"Plain", "[General]\nserverIP=1.2.3.4\n", "serverIP", "1.2.3.4"},
-        ReadCase{"NamesIgnoreCase", "[gENERAL]\nSERVERip=x\n", "serverIP", "x"},
-        ReadCase{"BlanksAroundEverything", "  [ General ]  \n\t serverIP \t=  a b  \t\n",
-                 "serverIP", "a b"},
-        ReadCase{"EmptyValueIsNotMissing", "[General]\nserverIP=\n", "serverIP", ""},
-        ReadCase{"DoubleQuotesStripped", "[General]\nm=\" hi \"\n", "m", " hi "},
-        ReadCase{"SingleQuotesStripped", "[General]\nm='x'\n", "m", "x"},
-        ReadCase{"OnlyOnePairStripped", "[General]\nm=\"\"x\"\"\n", "m", "\"x\""},
-        ReadCase{"UnmatchedQuotesKept", "[General]\nm=\"x'\n", "m", "\"x'"},
-        ReadCase{"LoneQuoteKept", "[General]\nm=\"\n", "m", "\""},
-        ReadCase{"QuotesInsideKept", "[General]\nm=say \"hi\"\n", "m", "say \"hi\""},
-        ReadCase{"ValueHoldsEquals", "[General]\nm=a=b==c\n", "m", "a=b==c"},
-        ReadCase{"SemicolonInValueKept", "[General]\nm=a ; b\n", "m", "a ; b"},
-        ReadCase{"CommentLineIgnored", "[General]\n;m=1\n  ; m=2\nm=3\n", "m", "3"},
-        ReadCase{"FirstDuplicateWins", "[General]\nm=1\nM=2\n", "m", "1"},
-        ReadCase{"OtherSectionNotSearched", "[Other]\nm=1\n[General]\nn=2\n", "m", std::nullopt},
-        ReadCase{"KeyBeforeAnySectionBelongsToNone", "m=1\n[General]\n", "m", std::nullopt},
-        ReadCase{"RepeatedSectionContinues", "[General]\na=1\n[Other]\nm=1\n[General]\nm=2\n", "m",
-                 "2"},
-        ReadCase{"HeaderWithTrailingText", "[General] ; main\nm=1\n", "m", "1"},
-        ReadCase{"HeaderWithoutBracketIsNoHeader", "[Other]\n[General\nm=1\n", "m", std::nullopt},
-        ReadCase{"LineWithoutEqualsIsNoKey", "[General]\nm\nm 5\n", "m", std::nullopt},
-        ReadCase{"NothingBeforeEqualsIsNoKey", "[General]\n=5\n", "", std::nullopt},
-        ReadCase{"CrLfLineEnds", "[General]\r\nm=1\r\n", "m", "1"},
-        ReadCase{"CrOnlyLineEnds", "[General]\rm=1\rn=2", "n", "2"},
-        ReadCase{"LastLineWithoutLineEnd", "[General]\nm=1", "m", "1"},
-        ReadCase{"ByteOrderMarkIgnored", "\xEF\xBB\xBF[General]\nm=1\n", "m", "1"},
-        ReadCase{"NulBytesAreText", S("[General]\nm=a\0b\n", 16), "m", S("a\0b", 3)},
-        ReadCase{"EmptySectionNameIsItsOwn", "[]\nm=1\n", "m", std::nullopt}),
+    ::testing::Values(ReadCase{"Plain", "[General]\nserverIP=1.2.3.4\n", "serverIP", "1.2.3.4"},
+                      ReadCase{"NamesIgnoreCase", "[gENERAL]\nSERVERip=x\n", "serverIP", "x"},
+                      ReadCase{"BlanksAroundEverything",
+                               "  [ General ]  \n\t serverIP \t=  a b  \t\n", "serverIP", "a b"},
+                      ReadCase{"EmptyValueIsNotMissing", "[General]\nserverIP=\n", "serverIP", ""},
+                      ReadCase{"DoubleQuotesStripped", "[General]\nm=\" hi \"\n", "m", " hi "},
+                      ReadCase{"SingleQuotesStripped", "[General]\nm='x'\n", "m", "x"},
+                      ReadCase{"OnlyOnePairStripped", "[General]\nm=\"\"x\"\"\n", "m", "\"x\""},
+                      ReadCase{"UnmatchedQuotesKept", "[General]\nm=\"x'\n", "m", "\"x'"},
+                      ReadCase{"LoneQuoteKept", "[General]\nm=\"\n", "m", "\""},
+                      ReadCase{"QuotesInsideKept", "[General]\nm=say \"hi\"\n", "m", "say \"hi\""},
+                      ReadCase{"SemicolonInValueKept", "[General]\nm=a ; b\n", "m", "a ; b"},
+                      ReadCase{"CommentLineIgnored", "[General]\n;m=1\n  ; m=2\nm=3\n", "m", "3"},
+                      ReadCase{"FirstDuplicateWins", "[General]\nm=1\nM=2\n", "m", "1"},
+                      ReadCase{"OtherSectionNotSearched", "[Other]\nm=1\n[General]\nn=2\n", "m",
+                               std::nullopt},
+                      ReadCase{"RepeatedSectionContinues",
+                               "[General]\na=1\n[Other]\nm=1\n[General]\nm=2\n", "m", "2"},
+                      ReadCase{"HeaderWithTrailingText", "[General] ; main\nm=1\n", "m", "1"},
+                      ReadCase{"NothingBeforeEqualsIsNoKey", "[General]\n=5\n", "", std::nullopt},
+                      ReadCase{"CrLfLineEnds", "[General]\r\nm=1\r\n", "m", "1"},
+                      ReadCase{"CrOnlyLineEnds", "[General]\rm=1\rn=2", "n", "2"},
+                      ReadCase{"LastLineWithoutLineEnd", "[General]\nm=1", "m", "1"},
+                      ReadCase{"ByteOrderMarkIgnored", "\xEF\xBB\xBF[General]\nm=1\n", "m", "1"},
+                      ReadCase{"EmptySectionNameIsItsOwn", "[]\nm=1\n", "m", std::nullopt}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(IniReading, LongValuesAreCutWithoutSplittingACharacter) {
@@ -117,15 +107,6 @@ INSTANTIATE_TEST_SUITE_P(
         IntCase{"25 ", std::nullopt}, IntCase{"1.5", std::nullopt}, IntCase{"--1", std::nullopt},
         IntCase{"$G", std::nullopt}));
 
-TEST(IniInteger, ReadsTheDefaultForAMissingOrBadKey) {
-    const IniDocument doc("[General]\nport= 0x1BC\nbad=4x4\nempty=\nquoted=\" 25\"\n");
-    EXPECT_EQ(readProfileInt(doc, "General", "port", 1), 444);
-    EXPECT_EQ(readProfileInt(doc, "General", "bad", 1), 1);
-    EXPECT_EQ(readProfileInt(doc, "General", "empty", 1), 1);
-    EXPECT_EQ(readProfileInt(doc, "General", "missing", 1), 1);
-    EXPECT_EQ(readProfileInt(doc, "General", "quoted", 1), 25);
-}
-
 // ---- Writing: one row per shape of file, with the exact bytes that result --------------
 
 struct WriteCase {
@@ -161,8 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"FirstDuplicateUpdated", "[General]\nk=1\nk=2\n", "K", "9",
                   "[General]\nk=9\nk=2\n"},
         WriteCase{"NewKeyAfterLastKeyOfItsSection",
-                  "[General]\na=1\n; about Other\n\n[Other]\nk=2\n", "k", "3",
-                  "[General]\na=1\nk=3\n; about Other\n\n[Other]\nk=2\n"},
+                  "[General]\na=1\n; about=Other\n\n[Other]\nk=2\n", "k", "3",
+                  "[General]\na=1\nk=3\n; about=Other\n\n[Other]\nk=2\n"},
         WriteCase{"NewKeyRightAfterHeaderOfKeylessSection", "[General]\n; note\n", "k", "v",
                   "[General]\nk=v\n; note\n"},
         WriteCase{"NewKeyAfterLineWithoutLineEnd", "[General]\r\na=1", "k", "v",
@@ -187,42 +168,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "[General]\nk=a  [X] b\n"}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// ---- The file ----------------------------------------------------------------------------
-
-TEST(IniFile, WriteCreatesTheFileButNotItsDirectory) {
+// A file that cannot be read whole is neither read nor replaced.
+TEST(IniFile, PartlyReadFileIsNotReplaced) {
     const auto dir = freshTestDirectory();
-    EXPECT_TRUE(writeProfileString(dir / "a.ini", "General", "k", "v"));
-    EXPECT_EQ(readFile(dir / "a.ini"), "[General]\nk=v\n");
-    EXPECT_TRUE(writeProfileString(dir / "a.ini", "General", "j", "w"));
-    EXPECT_EQ(readIniFile(dir / "a.ini").value("general", "J"), "w");
-
-    EXPECT_FALSE(writeProfileString(dir / "no" / "a.ini", "General", "k", "v"));
-    EXPECT_FALSE(fs::exists(dir / "no"));
-}
-
-TEST(IniFile, UnreadableFileIsNotReplaced) {
-    const auto dir = freshTestDirectory();
-    fs::create_directory(dir / "a.ini");
-    EXPECT_FALSE(writeProfileString(dir / "a.ini", "General", "k", "v"));
-    EXPECT_TRUE(fs::is_directory(dir / "a.ini"));
-    EXPECT_TRUE(readIniFile(dir / "a.ini").bytes().empty());
-
-    writeFile(dir / "b.ini", "[General]\nk=1\n");
+    writeFile(dir / "a.ini", "[General]\nk=1\n");
     FailingOps ops;
-    ops.readBudget = 5;
-    EXPECT_FALSE(writeProfileString(dir / "b.ini", "General", "k", "2", ops));
-    EXPECT_EQ(readFile(dir / "b.ini"), "[General]\nk=1\n");
-    EXPECT_FALSE(readIniFile(dir / "b.ini", ops).value("General", "k").has_value());
-}
-
-TEST(IniFile, FailedWriteLeavesTheFileAsItWas) {
-    const auto dir = freshTestDirectory();
-    writeFile(dir / "a.ini", "[General]\r\nk=1\r\n");
-    FailingOps ops;
-    ops.writeBudget = 4;
+    ops.readBudget = 13; // all but the last line end
     EXPECT_FALSE(writeProfileString(dir / "a.ini", "General", "k", "2", ops));
-    EXPECT_EQ(readFile(dir / "a.ini"), "[General]\r\nk=1\r\n");
+    EXPECT_EQ(readFile(dir / "a.ini"), "[General]\nk=1\n");
     EXPECT_EQ(listDirectory(dir), std::vector<std::string>{"a.ini"});
+    ops.readBudget = 13;
+    EXPECT_FALSE(readIniFile(dir / "a.ini", ops).value("General", "k").has_value());
 }
 
 } // namespace

@@ -7,9 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
-#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -21,14 +18,9 @@ using namespace dazoroz::store::test_support;
 
 namespace {
 
-std::vector<std::string> rows(const NamesList& list) {
-    std::vector<std::string> out;
-    for (int i = 0; i < list.size(); ++i)
-        out.push_back(list.text(i));
-    return out;
-}
+using Texts = std::vector<std::string>;
 
-NamesList listOf(const std::vector<std::string>& texts) {
+NamesList listOf(const Texts& texts) {
     NamesList list;
     list.addMany(texts);
     return list;
@@ -41,16 +33,14 @@ NamesList loadBytes(const fs::path& file, const std::string& bytes) {
     return list;
 }
 
-std::string S(const char* bytes, std::size_t size) {
-    return {bytes, size};
-}
+using namespace std::string_literals;
 
 // ---- Reading: one row per shape of file ---------------------------------------------------
 
 struct ReadCase {
     const char* name;
     std::string bytes;
-    std::vector<std::string> expected; // in list order
+    Texts expected; // in list order
 };
 
 class NamesFileReading : public ::testing::TestWithParam<ReadCase> {};
@@ -60,6 +50,7 @@ TEST_P(NamesFileReading, GivesTheseEntries) {
     EXPECT_EQ(rows(loadBytes(dir / "names.txt", GetParam().bytes)), GetParam().expected);
 }
 
+// \032 is Ctrl-Z.
 INSTANTIATE_TEST_SUITE_P(
     Files, NamesFileReading,
     ::testing::Values(ReadCase{"Empty", "", {}},
@@ -71,45 +62,32 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"OnlyOneLfSkippedAfterCr", "a\r\n\nb\r\n", {"\nb", "a"}},
                       ReadCase{"CrCrLf", "a\r\r\n", {"", "a"}},
                       ReadCase{"DuplicatesKept", "x\r\nX\r\nx\r\n", {"X", "x", "x"}},
-                      ReadCase{"CtrlZEndsTheFile",
-                               "b\r\n\x1a"
-                               "a\r\n",
-                               {"b"}},
-                      ReadCase{"CtrlZEndsALine",
-                               "zed\r\nab\x1a"
-                               "cd\r\n",
-                               {"ab", "zed"}},
-                      ReadCase{"CtrlZAfterCr", "a\r\x1a\nb", {"a"}},
-                      ReadCase{"OnlyCtrlZ", "\x1a", {}},
-                      ReadCase{"NulBytes", S("b\0c\r\n\0\r\n", 8), {S("\0", 1), S("b\0c", 3)}},
+                      ReadCase{"CtrlZEndsTheFile", "b\r\n\032a\r\n", {"b"}},
+                      ReadCase{"CtrlZEndsALine", "zed\r\nab\032cd\r\n", {"ab", "zed"}},
+                      ReadCase{"CtrlZAfterCr", "a\r\032\nb", {"a"}},
+                      ReadCase{"OnlyCtrlZ", "\032", {}},
+                      ReadCase{"NulBytes", "b\0c\r\n\0\r\n"s, {"\0"s, "b\0c"s}},
                       ReadCase{
                           "HighBytesKept", "\xe9t\xe9\r\n\xff\xfe\r\n", {"\xe9t\xe9", "\xff\xfe"}}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(NamesFileLoading, MissingFileGivesEmptyListAndCreatesNothing) {
+// Nothing to read: no file, a directory, or a FIFO that must not make us wait for a writer.
+TEST(NamesFileLoading, NoFileGivesAnEmptyListAndCreatesNothing) {
     const auto dir = freshTestDirectory();
     NamesList list;
     loadNames(list, dir / "names.txt");
-    EXPECT_TRUE(list.empty());
     EXPECT_TRUE(listDirectory(dir).empty());
-}
-
-TEST(NamesFileLoading, DirectoryOrFifoInPlaceOfTheFileGivesEmptyList) {
-    const auto dir = freshTestDirectory();
     fs::create_directory(dir / "names.txt");
-    NamesList list;
     loadNames(list, dir / "names.txt");
-    EXPECT_TRUE(list.empty());
-
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    loadNames(list, dir / "fifo"); // must not wait for a writer
+    loadNames(list, dir / "fifo");
     EXPECT_TRUE(list.empty());
 }
 
 // A read that fails part-way keeps every entry read whole before it.
 struct ReadFailureCase {
     std::size_t bytesBeforeFailure;
-    std::vector<std::string> expected;
+    Texts expected;
 };
 
 class NamesFileReadFailure : public ::testing::TestWithParam<ReadFailureCase> {};
@@ -126,53 +104,44 @@ TEST_P(NamesFileReadFailure, KeepsTheEntriesReadBeforeIt) {
 
 INSTANTIATE_TEST_SUITE_P(Offsets, NamesFileReadFailure,
                          ::testing::Values(ReadFailureCase{0, {}}, ReadFailureCase{1, {}},
-                                           ReadFailureCase{2, {"a"}}, ReadFailureCase{4, {"a"}},
+                                           ReadFailureCase{2, {"a"}},
                                            ReadFailureCase{5, {"a", "b"}},
-                                           ReadFailureCase{7, {"a", "b"}},
                                            ReadFailureCase{8, {"a", "b"}},
                                            ReadFailureCase{9, {"a", "b", "cc"}},
                                            ReadFailureCase{100, {"a", "b", "cc"}}));
 
 // ---- Writing ---------------------------------------------------------------------------
 
-TEST(NamesFileSaving, EmptyListGivesZeroByteFile) {
-    const auto dir = freshTestDirectory();
-    EXPECT_TRUE(saveNames(NamesList{}, dir / "names.txt"));
-    ASSERT_TRUE(fs::is_regular_file(dir / "names.txt"));
-    EXPECT_EQ(fs::file_size(dir / "names.txt"), 0u);
-}
+struct SaveCase {
+    const char* name;
+    Texts entries;
+    std::string bytes;
+};
 
-TEST(NamesFileSaving, WritesEveryEntryWithCrLfInListOrderAndReplacesTheFile) {
+class NamesFileSaving : public ::testing::TestWithParam<SaveCase> {};
+
+// A new file, and a longer one replaced.
+TEST_P(NamesFileSaving, WritesEveryEntryWithCrLfInListOrder) {
     const auto dir = freshTestDirectory();
+    const NamesList list = listOf(GetParam().entries);
+    EXPECT_TRUE(saveNames(list, dir / "names.txt"));
+    EXPECT_EQ(readFile(dir / "names.txt"), GetParam().bytes);
     writeFile(dir / "names.txt", std::string(5000, 'q'));
-    const NamesList list = listOf({"bob, 2", "", "Alice, 1", "a\nb", "Alice, 1"});
     EXPECT_TRUE(saveNames(list, dir / "names.txt"));
-    EXPECT_EQ(readFile(dir / "names.txt"), "\r\na\nb\r\nAlice, 1\r\nAlice, 1\r\nbob, 2\r\n");
-    EXPECT_EQ(listDirectory(dir), std::vector<std::string>{"names.txt"});
-
-    NamesList again;
-    loadNames(again, dir / "names.txt");
-    EXPECT_EQ(rows(again), rows(list));
+    EXPECT_EQ(readFile(dir / "names.txt"), GetParam().bytes);
+    EXPECT_EQ(listDirectory(dir), Texts{"names.txt"});
 }
 
-TEST(NamesFileSaving, CrAndCtrlZInsideAnEntryCannotCutTheFileShort) {
-    const auto dir = freshTestDirectory();
-    EXPECT_TRUE(saveNames(listOf({"a\x1a"
-                                  "b",
-                                  "c\rd", "zed"}),
-                          dir / "names.txt"));
-    NamesList again;
-    loadNames(again, dir / "names.txt");
-    EXPECT_EQ(rows(again), (std::vector<std::string>{"a b", "c d", "zed"}));
-}
-
-TEST(NamesFileSaving, WhatFollowedCtrlZIsGoneAfterTheNextSave) {
-    const auto dir = freshTestDirectory();
-    const NamesList list = loadBytes(dir / "names.txt", "b\r\na\x1a"
-                                                        "c\r\n");
-    EXPECT_TRUE(saveNames(list, dir / "names.txt"));
-    EXPECT_EQ(readFile(dir / "names.txt"), "a\r\nb\r\n");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Lists, NamesFileSaving,
+    ::testing::Values(
+        SaveCase{"EmptyListGivesZeroBytes", {}, ""},
+        SaveCase{"Entries",
+                 {"bob, 2", "", "Alice, 1", "a\nb", "Alice, 1"},
+                 "\r\na\nb\r\nAlice, 1\r\nAlice, 1\r\nbob, 2\r\n"},
+        // They would split the entry or cut the file short when read back.
+        SaveCase{"CrAndCtrlZBecomeBlanks", {"a\032b", "c\rd", "zed"}, "a b\r\nc d\r\nzed\r\n"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(NamesFileSaving, ExistingFileKeepsItsModeNewFileFollowsUmask) {
     const auto dir = freshTestDirectory();
@@ -220,7 +189,7 @@ TEST_P(NamesFileSaveFailure, KeepsThePreviousFile) {
     ops.writeReturnsZero = c.writeReturnsZero;
     ops.failFsync = c.failFsync;
     ops.renamesBeforeFailure = c.renamesBeforeFailure;
-    std::vector<std::string> many;
+    Texts many;
     for (int i = 0; i < 20000; ++i) // more than one write's worth
         many.push_back("entry number " + std::to_string(i) + ", " + std::to_string(i));
 
@@ -229,7 +198,7 @@ TEST_P(NamesFileSaveFailure, KeepsThePreviousFile) {
     writeFile(dir / "names.txt", previous);
     EXPECT_FALSE(saveNames(listOf(many), dir / "names.txt", ops));
     EXPECT_EQ(readFile(dir / "names.txt"), previous);
-    EXPECT_EQ(listDirectory(dir), std::vector<std::string>{"names.txt"});
+    EXPECT_EQ(listDirectory(dir), Texts{"names.txt"});
 
     fs::remove(dir / "names.txt");
     EXPECT_FALSE(saveNames(listOf({"a", "b"}), dir / "names.txt", ops));
@@ -252,8 +221,8 @@ TEST(NamesFileSaveRefused, MissingDirectoryOrDirectoryInPlaceOfTheFile) {
     fs::create_directory(dir / "names.txt");
     writeFile(dir / "names.txt" / "inside", "x");
     EXPECT_FALSE(saveNames(listOf({"a"}), dir / "names.txt"));
-    EXPECT_EQ(listDirectory(dir / "names.txt"), std::vector<std::string>{"inside"});
-    EXPECT_EQ(listDirectory(dir), std::vector<std::string>{"names.txt"});
+    EXPECT_EQ(listDirectory(dir / "names.txt"), Texts{"inside"});
+    EXPECT_EQ(listDirectory(dir), Texts{"names.txt"});
 }
 
 TEST(NamesFileSaveRefused, WriteProtectedFileStaysForOrdinaryUsers) {
@@ -276,17 +245,11 @@ struct BadInputCase {
 
 // What the entries hold between them: every byte before the first Ctrl-Z but the line ends.
 std::size_t textBytes(std::string_view b) {
-    b = b.substr(0, b.find('\x1a'));
+    b = b.substr(0, b.find('\032'));
     std::size_t n = b.size();
     for (std::size_t i = 0; i < b.size(); ++i)
         n -= b[i] == '\r' || (b[i] == '\n' && i > 0 && b[i - 1] == '\r');
     return n;
-}
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 std::string randomBytes(std::size_t n, unsigned seed, bool ctrlZ = true) {
@@ -295,7 +258,7 @@ std::string randomBytes(std::size_t n, unsigned seed, bool ctrlZ = true) {
     for (char& c : s) {
         do
             c = static_cast<char>(rng() & 0xff);
-        while (!ctrlZ && c == '\x1a');
+        while (!ctrlZ && c == '\032');
     }
     return s;
 }
@@ -317,15 +280,8 @@ TEST_P(NamesFileBadInput, LoadsWhatItCanAndSavesItBackUnchanged) {
         EXPECT_EQ(list.size(), c.expectedEntries);
     }
     std::size_t total = 0;
-    const bool ascii = std::all_of(c.bytes.begin(), c.bytes.end(),
-                                   [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
-    for (int i = 0; i < list.size(); ++i) {
+    for (int i = 0; i < list.size(); ++i)
         total += list.text(i).size();
-        ASSERT_EQ(list.text(i).find_first_of(std::string("\r\x1a")), std::string::npos) << i;
-        if (ascii && i > 0) {
-            ASSERT_LE(lower(list.text(i - 1)), lower(list.text(i))) << i;
-        }
-    }
     EXPECT_EQ(total, textBytes(c.bytes));
 
     ASSERT_TRUE(saveNames(list, dir / "names.txt"));
@@ -343,28 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInputCase{"CrOnlyFile", std::string(100000, '\r'), 100000},
                       BadInputCase{"LfOnlyFile", std::string(100000, '\n'), 1},
                       BadInputCase{"HundredThousandLines", hundredThousandLines(), 100000},
-                      BadInputCase{"BinaryAfterCtrlZ", "a\r\nb\r\n\x1a" + randomBytes(4096, 3), 2}),
+                      BadInputCase{"BinaryAfterCtrlZ", "a\r\nb\r\n\032" + randomBytes(4096, 3), 2}),
     [](const auto& p) { return std::string(p.param.name); });
-
-// Lines of any bytes but CR and Ctrl-Z come back exactly, whatever they hold.
-TEST(NamesFileBadInput, RandomLinesComeBackExactly) {
-    std::mt19937 rng(11);
-    std::vector<std::string> lines;
-    std::string bytes;
-    for (int i = 0; i < 1000; ++i) {
-        std::string line;
-        for (auto n = rng() % 40; n-- > 0;) {
-            const auto c = static_cast<char>(rng() & 0xff);
-            if (c != '\r' && c != '\x1a')
-                line += c;
-        }
-        bytes += line + "\r\n";
-        lines.push_back(std::move(line));
-    }
-    auto got = rows(loadBytes(freshTestDirectory() / "names.txt", bytes));
-    std::sort(got.begin(), got.end());
-    std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(got, lines);
-}
 
 } // namespace
