@@ -15,7 +15,7 @@ bool g_counting = false;
 long g_allocations = 0;
 } // namespace
 
-// The library's other forms (arrays, nothrow) come down to these.
+// The standard has the other forms (arrays, nothrow) call these two.
 void* operator new(std::size_t size) {
     g_allocations += g_counting ? 1 : 0;
     if (void* p = std::malloc(size != 0 ? size : 1)) {
@@ -30,9 +30,8 @@ void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 
-using dazoroz::net::TvlmIPPort;
-using dazoroz::net::testing::kTimeout;
-using dazoroz::testsupport::ScriptedServer;
+using namespace dazoroz::net;
+using namespace dazoroz::net::testing;
 
 namespace {
 
@@ -82,30 +81,22 @@ private slots:
         for (int i = 0; i < lines; ++i) {
             stream += QByteArray(lineLength, static_cast<char>('a' + i % 26)) + "\r\n";
         }
-        ScriptedServer server;
-        TvlmIPPort port;
-        port.setEOL(eol.toStdString());
-        int connected = 0;
+        Harness h(eol.toStdString());
         int delivered = 0;
         long longTexts = 0;
         std::size_t bytes = 0;
-        port.OnConnected = [&](TvlmIPPort&, int, const std::string&) {
-            ++connected;
-        };
-        port.OnDataIn = [&](TvlmIPPort&, const std::string& text, bool) {
+        h.port.OnDataIn = [&](TvlmIPPort&, const std::string& text, bool) {
             ++delivered;
             bytes += text.size();
             if (text.size() > 15) { // beyond the small-string buffer: one allocation
                 ++longTexts;
             }
         };
-        port.setRemoteHost("127.0.0.1");
-        port.setRemotePort(server.port());
-        port.setConnected(true);
-        QTRY_COMPARE_WITH_TIMEOUT(connected, 1, kTimeout);
-        QTRY_COMPARE_WITH_TIMEOUT(server.connectionCount(), 1, kTimeout);
+        h.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(h.server.connectionCount(), 1, kTimeout);
 
-        app()->watched = port.engine().window();
+        app()->watched = h.port.engine().window();
         g_allocations = 0;
         // In ten parts, each sent once the one before has been delivered: ten notifications at
         // least.
@@ -113,7 +104,7 @@ private slots:
         for (int i = 0; i < 10; ++i) {
             const QByteArray piece = stream.mid(i * part, i == 9 ? -1 : part);
             const std::size_t before = bytes;
-            server.send(0, piece);
+            h.server.send(0, piece);
             QTRY_VERIFY_WITH_TIMEOUT(bytes > before, kTimeout);
         }
         const std::size_t expected = eol.isEmpty() ? std::size_t(stream.size())
@@ -126,7 +117,7 @@ private slots:
             QCOMPARE(delivered, lines);
         }
         QCOMPARE(g_allocations, longTexts);
-        port.setConnected(false);
+        h.port.setConnected(false);
     }
 };
 
