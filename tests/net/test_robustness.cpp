@@ -124,9 +124,8 @@ private slots:
             const auto client = static_cast<Client>(random.bounded(3));
             const int stopAt = random.bounded(1, 20);
             const QString round_ = QString::asprintf(
-                "round %d eol %zu capacity %u size %lld reset %d "
-                "client %d",
-                round, eol.size(), capacity, static_cast<long long>(data.size()), reset, client);
+                "round %d eol %zu capacity %u size %lld reset %d client %d", round, eol.size(),
+                capacity, static_cast<long long>(data.size()), reset, client);
 
             ScriptedServer server;
             Reply script = Reply::pieces(pieces, random.bounded(2));
