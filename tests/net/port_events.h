@@ -2,12 +2,16 @@
 
 // Records every event of a TvlmIPPort as one readable line, so that tests can compare whole
 // event sequences: "Connected(0,OK)", "DataIn(true,220 hi\r\n)", "Disconnected(0,OK)",
-// "Error(10054,Winsock error in recv())", "ReadyToSend". Control bytes are escaped (\r \n \0 \xNN).
+// "Error(10054,Winsock error in recv())", "ReadyToSend", and "Lost(<what>)" for an exception of
+// a handler that reached OnUnhandledException. Control bytes are escaped (\r \n \0 \xNN).
 
+#include "net/socket_library.h"
 #include "net/vlm_ipport.h"
+#include "support/scripted_server.h"
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTest>
 
 #include <algorithm>
 #include <functional>
@@ -15,7 +19,18 @@
 
 namespace dazoroz::net::testing {
 
-inline QString escaped(const std::string& bytes) {
+constexpr int kTimeout = 10000;
+
+inline const QString kConnectedOk = QStringLiteral("Connected(0,OK)");
+inline const QString kReady = QStringLiteral("ReadyToSend");
+inline const QString kDisconnectedOk = QStringLiteral("Disconnected(0,OK)");
+
+// The events of a successful connect, then the given ones.
+inline QStringList opened(const QStringList& then = {}) {
+    return QStringList{kConnectedOk, kReady} + then;
+}
+
+inline QString escaped(std::string_view bytes) {
     QString out;
     for (const char ch : bytes) {
         const auto byte = static_cast<unsigned char>(ch);
@@ -36,62 +51,131 @@ inline QString escaped(const std::string& bytes) {
 
 struct PortEvents {
     QStringList log;
-    std::string received; // every byte delivered by OnDataIn, in order
+    std::string received; // the bytes delivered, each complete line's terminator put back
     int dataInCount = 0;
     int disconnectedCount = 0;
     std::size_t longest = 0; // the longest Text delivered
-    bool logging = true;     // off: only the counters and received (for long streams)
+    bool logging = true; // off: DataIn is logged without its text, as "DataIn(true)" (long streams)
+    // The handler's own work, run after each event has been logged (with its log entry).
+    std::function<void(TvlmIPPort&, const QString&)> react;
 
-    // Extra actions run after an event has been recorded (a handler's own work).
-    std::function<void(TvlmIPPort&, int, const std::string&)> onConnected;
-    std::function<void(TvlmIPPort&, const std::string&, bool)> onDataIn;
-    std::function<void(TvlmIPPort&, int, const std::string&)> onDisconnected;
-    std::function<void(TvlmIPPort&, int, const std::string&)> onError;
-    std::function<void(TvlmIPPort&)> onReadyToSend;
-
+    void record(TvlmIPPort& port, const QString& entry) {
+        if (logging || !entry.startsWith(QLatin1String("DataIn"))) {
+            log << entry;
+        }
+        if (react) {
+            react(port, entry);
+        }
+    }
+    // Closes the port from inside a handler and logs what it says right after.
+    void closeFromHandler(TvlmIPPort& p) {
+        p.setConnected(false);
+        log << QStringLiteral("Closing(connected=%1,pending=%2,pump=%3)")
+                   .arg(p.Connected())
+                   .arg(p.engine().closePending())
+                   .arg(p.engine().pumpRunning());
+    }
     void bind(TvlmIPPort& port) {
-        port.OnConnected = [this](TvlmIPPort& p, int code, const std::string& text) {
-            log << QStringLiteral("Connected(%1,%2)").arg(code).arg(QString::fromStdString(text));
-            if (onConnected) {
-                onConnected(p, code, text);
-            }
+        const auto status = [this](TvlmIPPort& p, const char* name, int code,
+                                   const std::string& text) {
+            record(p, QStringLiteral("%1(%2,%3)").arg(name).arg(code).arg(escaped(text)));
+        };
+        port.OnConnected = [status](TvlmIPPort& p, int code, const std::string& text) {
+            status(p, "Connected", code, text);
         };
         port.OnDataIn = [this](TvlmIPPort& p, const std::string& text, bool eol) {
-            if (logging) {
-                log << QStringLiteral("DataIn(%1,%2)")
-                           .arg(eol ? QLatin1String("true") : QLatin1String("false"))
-                           .arg(escaped(text));
-            }
             received += text;
+            received += eol ? p.EOL() : std::string();
             longest = std::max(longest, text.size());
             ++dataInCount;
-            if (onDataIn) {
-                onDataIn(p, text, eol);
-            }
+            const QLatin1String line(eol ? "true" : "false");
+            record(p, logging ? QStringLiteral("DataIn(%1,%2)").arg(line, escaped(text))
+                              : QStringLiteral("DataIn(%1)").arg(line));
         };
-        port.OnDisconnected = [this](TvlmIPPort& p, int code, const std::string& text) {
-            log << QStringLiteral("Disconnected(%1,%2)")
-                       .arg(code)
-                       .arg(QString::fromStdString(text));
+        port.OnDisconnected = [this, status](TvlmIPPort& p, int code, const std::string& text) {
             ++disconnectedCount;
-            if (onDisconnected) {
-                onDisconnected(p, code, text);
-            }
+            status(p, "Disconnected", code, text);
         };
-        port.OnError = [this](TvlmIPPort& p, int code, const std::string& text) {
-            log << QStringLiteral("Error(%1,%2)").arg(code).arg(QString::fromStdString(text));
-            if (onError) {
-                onError(p, code, text);
-            }
+        port.OnError = [status](TvlmIPPort& p, int code, const std::string& text) {
+            status(p, "Error", code, text);
         };
         port.OnReadyToSend = [this](TvlmIPPort& p) {
-            log << QStringLiteral("ReadyToSend");
-            if (onReadyToSend) {
-                onReadyToSend(p);
+            record(p, kReady);
+        };
+        port.OnUnhandledException = [this](TvlmIPPort& p, std::exception_ptr error) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                record(p, QStringLiteral("Lost(%1)").arg(QString::fromUtf8(e.what())));
             }
         };
     }
 };
+
+// A port with its events recorded and a scripted server to talk to.
+struct Harness {
+    testsupport::ScriptedServer server;
+    TvlmIPPort port;
+    PortEvents events;
+
+    explicit Harness(const std::string& eol = {}) {
+        events.bind(port);
+        port.setEOL(eol);
+    }
+    // Starts connecting to 127.0.0.1 at the given port, the scripted server's by default.
+    void connect(quint16 to = 0) {
+        port.setRemoteHost("127.0.0.1");
+        port.setRemotePort(to != 0 ? to : server.port());
+        port.setConnected(true);
+    }
+    // No socket, no connection, no pump: a new connect may start.
+    bool idle() {
+        return !port.Connected() && port.engine().socket() == kInvalidSocket &&
+               !port.engine().pumpRunning();
+    }
+};
+
+// The message of the EvlmIPPort that action throws ("<Code>: <description>"); empty when it
+// throws none.
+template <typename Action> QString refusal(Action action) {
+    try {
+        action();
+    } catch (const EvlmIPPort& e) {
+        const QString message = QString::fromStdString(e.what());
+        return message.startsWith(QString::number(e.Code) + ": ")
+                   ? message
+                   : "Code does not match " + message;
+    }
+    return {};
+}
+
+// Writes one property given as "Name=value": booleans as 0 or 1, "EOL=n" as n line feeds.
+inline void write(TvlmIPPort& port, const QString& assignment) {
+    const QString name = assignment.section('=', 0, 0);
+    const QString value = assignment.section('=', 1);
+    if (name == "RemoteHost") {
+        port.setRemoteHost(value.toStdString());
+    } else if (name == "RemotePort") {
+        port.setRemotePort(value.toUShort());
+    } else if (name == "LocalPort") {
+        port.setLocalPort(value.toUShort());
+    } else if (name == "MaxLineLength") {
+        port.setMaxLineLength(value.toUInt());
+    } else if (name == "EOL") {
+        port.setEOL(std::string(value.toUInt(), '\n'));
+    } else if (name == "InBufferSize") {
+        port.setInBufferSize(value.toInt());
+    } else if (name == "OutBufferSize") {
+        port.setOutBufferSize(value.toInt());
+    } else if (name == "KeepAlive") {
+        port.setKeepAlive(value == "1");
+    } else if (name == "Linger") {
+        port.setLinger(value == "1");
+    } else {
+        QCOMPARE(name, "Connected");
+        port.setConnected(value == "1");
+    }
+}
 
 // Handles everything already queued (posted notifications included), without waiting for more.
 inline void settle() {

@@ -1,6 +1,7 @@
 // The receive line buffer over scripted byte streams, used the way the receive pump uses it.
 
 #include "net/line_buffer.h"
+#include "port_events.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -10,28 +11,26 @@
 #include <string>
 
 using dazoroz::net::LineBuffer;
+using dazoroz::net::testing::escaped;
 
 namespace {
 
 // "T:" complete line, "P:" partial line; control bytes escaped.
 QString show(const LineBuffer::Piece& piece, bool complete) {
-    QString text;
-    for (std::size_t i = 0; i < piece.length; ++i) {
-        const char ch = piece.bytes[i];
-        text += ch == '\r'   ? QStringLiteral("\\r")
-                : ch == '\n' ? QStringLiteral("\\n")
-                : ch == '\0' ? QStringLiteral("\\0")
-                             : QString(QLatin1Char(ch));
-    }
-    return (complete ? QStringLiteral("T:") : QStringLiteral("P:")) + text;
+    return (complete ? "T:" : "P:") + escaped({piece.bytes, piece.length});
 }
 
 struct Pump {
-    LineBuffer& buffer;
+    LineBuffer buffer;
+    bool ready = false; // capacity and terminator accepted
     QStringList pieces;
     std::string rebuilt; // the delivered bytes with each complete line's terminator put back
     std::size_t longest = 0;
     bool terminatorInsideLine = false;
+
+    Pump(int capacity, std::string_view terminator)
+        : ready(buffer.setCapacity(static_cast<std::uint16_t>(capacity)) &&
+                buffer.setTerminator(terminator)) {}
 
     void take(const LineBuffer::Piece& piece, bool complete) {
         pieces << show(piece, complete);
@@ -88,141 +87,126 @@ class LineBufferTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void streams_data();
-    void streams();
-    void terminatorChangedWhilePending();
-    void capacityChangeEmpties();
-    void randomStreamsLoseNothing();
-};
+    void streams_data() {
+        QTest::addColumn<QByteArray>("terminator");
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<QList<QByteArray>>("segments");
+        QTest::addColumn<QStringList>("expected"); // pieces after the peer's close
 
-void LineBufferTest::streams_data() {
-    QTest::addColumn<QByteArray>("terminator");
-    QTest::addColumn<int>("capacity");
-    QTest::addColumn<QList<QByteArray>>("segments");
-    QTest::addColumn<QStringList>("expected"); // pieces after the peer's close
-
-    QTest::newRow("no terminator, one reply")
-        << QByteArray() << 2048 << QList<QByteArray>{"220 ready\r\n"}
-        << QStringList{"T:220 ready\\r\\n"};
-    QTest::newRow("no terminator, two replies in one read")
-        << QByteArray() << 2048 << QList<QByteArray>{"250 a\r\n250 b\r\n"}
-        << QStringList{"T:250 a\\r\\n250 b\\r\\n"};
-    QTest::newRow("no terminator, reply over two reads")
-        << QByteArray() << 2048 << QList<QByteArray>{"250 a", "bc\r\n"}
-        << QStringList{"T:250 a", "T:bc\\r\\n"};
-    QTest::newRow("no terminator, read larger than capacity")
-        << QByteArray() << 4 << QList<QByteArray>{"abcdefghij"}
-        << QStringList{"T:abcd", "T:efgh", "T:ij"};
-    QTest::newRow("CR LF lines and a rest")
-        << QByteArray("\r\n") << 2048 << QList<QByteArray>{"a\r\nb\r\nc"}
-        << QStringList{"T:a", "T:b", "P:c"};
-    QTest::newRow("bare CR LF") << QByteArray("\r\n") << 2048 << QList<QByteArray>{"\r\n"}
-                                << QStringList{"T:"};
-    QTest::newRow("terminator split over reads")
-        << QByteArray("\r\n") << 2048 << QList<QByteArray>{"ab\r", "\ncd\r", "\n"}
-        << QStringList{"T:ab", "T:cd"};
-    QTest::newRow("3000 bytes at capacity 2048")
-        << QByteArray("\r\n") << 2048 << QList<QByteArray>{QByteArray(3000, 'x'), "tail\r\n"}
-        << QStringList{"P:" + QString(2048, 'x'), "T:" + QString(952, 'x') + "tail"};
-    QTest::newRow("terminator straddling the capacity")
-        << QByteArray("\r\n") << 8 << QList<QByteArray>{"1234567\r\nab\r\n"}
-        << QStringList{"P:1234567\\r", "T:\\nab"};
-    QTest::newRow("line exactly the capacity")
-        << QByteArray("\r\n") << 8 << QList<QByteArray>{"12345678\r\n"}
-        << QStringList{"P:12345678", "T:"};
-    QTest::newRow("NUL terminator")
-        << QByteArray("\0", 1) << 2048 << QList<QByteArray>{QByteArray("a\0b\0\0c", 6)}
-        << QStringList{"T:a", "T:b", "T:", "P:c"};
-    QTest::newRow("NUL bytes inside lines")
-        << QByteArray("\n") << 2048 << QList<QByteArray>{QByteArray("a\0b\nc\0", 6)}
-        << QStringList{"T:a\\0b", "P:c\\0"};
-    QTest::newRow("overlapping candidates")
-        << QByteArray("<EOT>") << 2048 << QList<QByteArray>{"x<EO<<EOT>y<EOT"}
-        << QStringList{"T:x<EO<", "P:y<EOT"};
-    QTest::newRow("terminator longer than what is pending")
-        << QByteArray("\r\n") << 2048 << QList<QByteArray>{"\r"} << QStringList{"P:\\r"};
-    QTest::newRow("capacity one") << QByteArray("\n") << 1 << QList<QByteArray>{"ab\n"}
-                                  << QStringList{"P:a", "P:b", "T:"};
-}
-
-void LineBufferTest::streams() {
-    QFETCH(QByteArray, terminator);
-    QFETCH(int, capacity);
-    QFETCH(QList<QByteArray>, segments);
-    QFETCH(QStringList, expected);
-    LineBuffer buffer;
-    QVERIFY(buffer.setCapacity(static_cast<std::uint16_t>(capacity)));
-    QVERIFY(buffer.setTerminator(terminator.toStdString()));
-    Pump pump{buffer, {}, {}};
-    std::string all;
-    for (const QByteArray& segment : segments) {
-        pump.receive(segment.toStdString());
-        all += segment.toStdString();
+        QTest::newRow("no terminator, one reply")
+            << QByteArray() << 2048 << QList<QByteArray>{"220 ready\r\n"}
+            << QStringList{"T:220 ready\\r\\n"};
+        QTest::newRow("no terminator, two replies in one read")
+            << QByteArray() << 2048 << QList<QByteArray>{"250 a\r\n250 b\r\n"}
+            << QStringList{"T:250 a\\r\\n250 b\\r\\n"};
+        QTest::newRow("no terminator, reply over two reads")
+            << QByteArray() << 2048 << QList<QByteArray>{"250 a", "bc\r\n"}
+            << QStringList{"T:250 a", "T:bc\\r\\n"};
+        QTest::newRow("no terminator, read larger than capacity")
+            << QByteArray() << 4 << QList<QByteArray>{"abcdefghij"}
+            << QStringList{"T:abcd", "T:efgh", "T:ij"};
+        QTest::newRow("CR LF lines and a rest")
+            << QByteArray("\r\n") << 2048 << QList<QByteArray>{"a\r\nb\r\nc"}
+            << QStringList{"T:a", "T:b", "P:c"};
+        QTest::newRow("bare CR LF")
+            << QByteArray("\r\n") << 2048 << QList<QByteArray>{"\r\n"} << QStringList{"T:"};
+        QTest::newRow("terminator split over reads")
+            << QByteArray("\r\n") << 2048 << QList<QByteArray>{"ab\r", "\ncd\r", "\n"}
+            << QStringList{"T:ab", "T:cd"};
+        QTest::newRow("3000 bytes at capacity 2048")
+            << QByteArray("\r\n") << 2048 << QList<QByteArray>{QByteArray(3000, 'x'), "tail\r\n"}
+            << QStringList{"P:" + QString(2048, 'x'), "T:" + QString(952, 'x') + "tail"};
+        QTest::newRow("terminator straddling the capacity")
+            << QByteArray("\r\n") << 8 << QList<QByteArray>{"1234567\r\nab\r\n"}
+            << QStringList{"P:1234567\\r", "T:\\nab"};
+        QTest::newRow("line exactly the capacity")
+            << QByteArray("\r\n") << 8 << QList<QByteArray>{"12345678\r\n"}
+            << QStringList{"P:12345678", "T:"};
+        QTest::newRow("NUL terminator")
+            << QByteArray("\0", 1) << 2048 << QList<QByteArray>{QByteArray("a\0b\0\0c", 6)}
+            << QStringList{"T:a", "T:b", "T:", "P:c"};
+        QTest::newRow("NUL bytes inside lines")
+            << QByteArray("\n") << 2048 << QList<QByteArray>{QByteArray("a\0b\nc\0", 6)}
+            << QStringList{"T:a\\0b", "P:c\\0"};
+        QTest::newRow("overlapping candidates")
+            << QByteArray("<EOT>") << 2048 << QList<QByteArray>{"x<EO<<EOT>y<EOT"}
+            << QStringList{"T:x<EO<", "P:y<EOT"};
+        QTest::newRow("terminator longer than what is pending")
+            << QByteArray("\r\n") << 2048 << QList<QByteArray>{"\r"} << QStringList{"P:\\r"};
+        QTest::newRow("capacity one") << QByteArray("\n") << 1 << QList<QByteArray>{"ab\n"}
+                                      << QStringList{"P:a", "P:b", "T:"};
     }
-    pump.close();
-    QCOMPARE(pump.pieces, expected);
-    QCOMPARE(pump.rebuilt, all);
-    QCOMPARE(buffer.count(), 0);
-}
 
-void LineBufferTest::terminatorChangedWhilePending() {
-    LineBuffer buffer;
-    QVERIFY(buffer.setCapacity(2048));
-    QVERIFY(buffer.setTerminator("\r\n"));
-    Pump pump{buffer, {}, {}};
-    pump.receive("a|b|c");
-    QVERIFY(pump.pieces.isEmpty());
-    QCOMPARE(buffer.pending(), std::string_view("a|b|c"));
-    QVERIFY(buffer.setTerminator("|"));
-    pump.deliver();
-    QCOMPARE(pump.pieces, (QStringList{"T:a", "T:b"}));
-    QVERIFY(buffer.setTerminator({}));
-    pump.deliver();
-    QCOMPARE(pump.pieces, (QStringList{"T:a", "T:b", "T:c"}));
-    QCOMPARE(buffer.count(), 0);
-}
-
-void LineBufferTest::capacityChangeEmpties() {
-    LineBuffer buffer;
-    QVERIFY(buffer.setCapacity(16));
-    Pump pump{buffer, {}, {}};
-    QVERIFY(buffer.setTerminator("\n"));
-    pump.receive("pending");
-    QVERIFY(buffer.setCapacity(4));
-    QCOMPARE(buffer.count(), 0);
-    QCOMPARE(buffer.freeSpace().size(), std::size_t{4});
-}
-
-// Any stream, any capacity, any terminator, any cut into reads: the pieces put together again
-// give the stream, pieces never exceed the capacity, and a complete line never holds the
-// terminator (lines end at its first occurrence).
-void LineBufferTest::randomStreamsLoseNothing() {
-    QRandomGenerator random(20240601);
-    const char alphabet[] = {'a', 'b', '\r', '\n', '\0', '|'};
-    const std::string terminators[] = {"", "\r\n", "\n", "ab", std::string(1, '\0'), "aaa", "|"};
-    for (int round = 0; round < 2000; ++round) {
-        const auto capacity = static_cast<std::uint16_t>(random.bounded(1, 40));
-        const std::string& terminator = terminators[random.bounded(7)];
-        std::string stream(static_cast<std::size_t>(random.bounded(0, 300)), 'a');
-        for (char& ch : stream) {
-            ch = alphabet[random.bounded(6)];
-        }
-        LineBuffer buffer;
-        QVERIFY(buffer.setCapacity(capacity));
-        QVERIFY(buffer.setTerminator(terminator));
-        Pump pump{buffer, {}, {}};
-        for (std::size_t at = 0; at < stream.size();) {
-            const auto n = std::min<std::size_t>(stream.size() - at,
-                                                 static_cast<std::size_t>(random.bounded(1, 70)));
-            pump.receive(stream.substr(at, n));
-            at += n;
+    void streams() {
+        QFETCH(QByteArray, terminator);
+        QFETCH(int, capacity);
+        QFETCH(QList<QByteArray>, segments);
+        QFETCH(QStringList, expected);
+        Pump pump(capacity, terminator.toStdString());
+        QVERIFY(pump.ready);
+        std::string all;
+        for (const QByteArray& segment : segments) {
+            pump.receive(segment.toStdString());
+            all += segment.toStdString();
         }
         pump.close();
-        QCOMPARE(pump.rebuilt, stream);
-        QVERIFY(pump.longest <= capacity);
-        QVERIFY(!pump.terminatorInsideLine);
+        QCOMPARE(pump.pieces, expected);
+        QCOMPARE(pump.rebuilt, all);
+        QCOMPARE(pump.buffer.count(), 0);
     }
-}
+
+    // Pending bytes are searched with a new terminator at the next extraction, and thrown away
+    // by a new capacity.
+    void settingsChangedWhilePending() {
+        Pump pump(16, "\r\n");
+        pump.receive("a|b|c");
+        QVERIFY(pump.pieces.isEmpty());
+        QCOMPARE(pump.buffer.pending(), std::string_view("a|b|c"));
+        QVERIFY(pump.buffer.setTerminator("|"));
+        pump.deliver();
+        QCOMPARE(pump.pieces, (QStringList{"T:a", "T:b"}));
+        QVERIFY(pump.buffer.setTerminator({}));
+        pump.deliver();
+        QCOMPARE(pump.pieces, (QStringList{"T:a", "T:b", "T:c"}));
+        QCOMPARE(pump.buffer.count(), 0);
+        QVERIFY(pump.buffer.setTerminator("\n"));
+        pump.receive("pending");
+        QCOMPARE(pump.buffer.count(), 7);
+        QVERIFY(pump.buffer.setCapacity(4));
+        QCOMPARE(pump.buffer.count(), 0);
+        QCOMPARE(pump.buffer.freeSpace().size(), std::size_t{4});
+    }
+
+    // Any stream, any capacity, any terminator, any cut into reads: the pieces put together again
+    // give the stream, pieces never exceed the capacity, and a complete line never holds the
+    // terminator (lines end at its first occurrence).
+    void randomStreamsLoseNothing() {
+        QRandomGenerator random(20240601);
+        const char alphabet[] = {'a', 'b', '\r', '\n', '\0', '|'};
+        const std::string terminators[] = {"",    "\r\n", "\n", "ab", std::string(1, '\0'),
+                                           "aaa", "|"};
+        for (int round = 0; round < 2000; ++round) {
+            const int capacity = random.bounded(1, 40);
+            const std::string& terminator = terminators[random.bounded(7)];
+            std::string stream(static_cast<std::size_t>(random.bounded(0, 300)), 'a');
+            for (char& ch : stream) {
+                ch = alphabet[random.bounded(6)];
+            }
+            Pump pump(capacity, terminator);
+            QVERIFY(pump.ready);
+            for (std::size_t at = 0; at < stream.size();) {
+                const auto n = std::min<std::size_t>(
+                    stream.size() - at, static_cast<std::size_t>(random.bounded(1, 70)));
+                pump.receive(stream.substr(at, n));
+                at += n;
+            }
+            pump.close();
+            QCOMPARE(pump.rebuilt, stream);
+            QVERIFY(pump.longest <= std::size_t(capacity));
+            QVERIFY(!pump.terminatorInsideLine);
+        }
+    }
+};
 
 QTEST_APPLESS_MAIN(LineBufferTest)
 #include "test_line_buffer.moc"

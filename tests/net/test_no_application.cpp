@@ -12,34 +12,31 @@ class NoApplicationTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void constructionFails();
-    void errorClasses();
+    void constructionFails() {
+        try {
+            TvlmIPPort port;
+            QFAIL("created without an event loop");
+        } catch (const EvlmIPPort& e) {
+            QCOMPARE(e.Code, -1);
+            QCOMPARE(std::string(e.what()), "-1: Velmora IPPort: Error creating component");
+        }
+        QCOMPARE(socketLibrary().loadCount, 0); // nothing was left loaded
+        QCOMPARE(posixOpenSocketCount(), std::size_t{0});
+    }
+
+    void errorClasses() {
+        // The base component raises its base error; the port raises its own class.
+        TvlmCore core;
+        try {
+            std::rethrow_exception(core.CreateError(5, "Five."));
+        } catch (const EvlmIPPort&) {
+            QFAIL("the base component raised the port's error");
+        } catch (const EComponentError& e) {
+            QCOMPARE(e.Code, 5);
+            QCOMPARE(std::string(e.what()), "5: Five.");
+        }
+    }
 };
-
-void NoApplicationTest::constructionFails() {
-    try {
-        TvlmIPPort port;
-        QFAIL("created without an event loop");
-    } catch (const EvlmIPPort& e) {
-        QCOMPARE(e.Code, -1);
-        QCOMPARE(std::string(e.what()), "-1: Velmora IPPort: Error creating component");
-    }
-    QCOMPARE(socketLibrary().loadCount, 0); // nothing was left loaded
-    QCOMPARE(posixOpenSocketCount(), std::size_t{0});
-}
-
-void NoApplicationTest::errorClasses() {
-    // The base component raises its base error; the port raises its own class.
-    TvlmCore core;
-    try {
-        std::rethrow_exception(core.CreateError(5, "Five."));
-    } catch (const EvlmIPPort&) {
-        QFAIL("the base component raised the port's error");
-    } catch (const EComponentError& e) {
-        QCOMPARE(e.Code, 5);
-        QCOMPARE(std::string(e.what()), "5: Five.");
-    }
-}
 
 QTEST_APPLESS_MAIN(NoApplicationTest)
 #include "test_no_application.moc"

@@ -3,9 +3,7 @@
 // replaced in this program) and compared with the number of texts too long for the string's
 // own small buffer.
 
-#include "net/vlm_ipport.h"
 #include "port_events.h"
-#include "support/scripted_server.h"
 
 #include <QTest>
 
@@ -15,54 +13,25 @@
 namespace {
 bool g_counting = false;
 long g_allocations = 0;
+} // namespace
 
-void* allocate(std::size_t size) {
-    if (g_counting) {
-        ++g_allocations;
-    }
+// The standard has the other forms (arrays, nothrow) call these two.
+void* operator new(std::size_t size) {
+    g_allocations += g_counting ? 1 : 0;
     if (void* p = std::malloc(size != 0 ? size : 1)) {
         return p;
     }
     throw std::bad_alloc();
 }
-} // namespace
-
-void* operator new(std::size_t size) {
-    return allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return allocate(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
 void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
-using dazoroz::net::TvlmIPPort;
-using dazoroz::testsupport::Reply;
-using dazoroz::testsupport::ScriptedServer;
+using namespace dazoroz::net;
+using namespace dazoroz::net::testing;
 
 namespace {
 
@@ -89,80 +58,68 @@ CountingApplication* app() {
     return static_cast<CountingApplication*>(QCoreApplication::instance());
 }
 
-constexpr int kTimeout = 10000;
-
 } // namespace
 
 class ReceiveAllocationsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void onlyTheDeliveredTextAllocates_data();
-    void onlyTheDeliveredTextAllocates();
-};
-
-void ReceiveAllocationsTest::onlyTheDeliveredTextAllocates_data() {
-    QTest::addColumn<QByteArray>("eol");
-    QTest::addColumn<int>("lineLength");
-    QTest::addColumn<int>("lines");
-    QTest::newRow("CR LF, long lines") << QByteArray("\r\n") << 100 << 200;
-    QTest::newRow("CR LF, short lines") << QByteArray("\r\n") << 10 << 500;
-    QTest::newRow("no terminator") << QByteArray() << 100 << 200;
-}
-
-void ReceiveAllocationsTest::onlyTheDeliveredTextAllocates() {
-    QFETCH(QByteArray, eol);
-    QFETCH(int, lineLength);
-    QFETCH(int, lines);
-    QByteArray stream;
-    for (int i = 0; i < lines; ++i) {
-        stream += QByteArray(lineLength, static_cast<char>('a' + i % 26)) + "\r\n";
+    void onlyTheDeliveredTextAllocates_data() {
+        QTest::addColumn<QByteArray>("eol");
+        QTest::addColumn<int>("lineLength");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("CR LF, long lines") << QByteArray("\r\n") << 100 << 200;
+        QTest::newRow("CR LF, short lines") << QByteArray("\r\n") << 10 << 500;
+        QTest::newRow("no terminator") << QByteArray() << 100 << 200;
     }
-    ScriptedServer server;
-    TvlmIPPort port;
-    port.setEOL(eol.toStdString());
-    int connected = 0;
-    int delivered = 0;
-    long longTexts = 0;
-    std::size_t bytes = 0;
-    port.OnConnected = [&](TvlmIPPort&, int, const std::string&) {
-        ++connected;
-    };
-    port.OnDataIn = [&](TvlmIPPort&, const std::string& text, bool) {
-        ++delivered;
-        bytes += text.size();
-        if (text.size() > 15) { // beyond the small-string buffer: one allocation
-            ++longTexts;
+
+    void onlyTheDeliveredTextAllocates() {
+        QFETCH(QByteArray, eol);
+        QFETCH(int, lineLength);
+        QFETCH(int, lines);
+        QByteArray stream;
+        for (int i = 0; i < lines; ++i) {
+            stream += QByteArray(lineLength, static_cast<char>('a' + i % 26)) + "\r\n";
         }
-    };
-    port.setRemoteHost("127.0.0.1");
-    port.setRemotePort(server.port());
-    port.setConnected(true);
-    QTRY_COMPARE_WITH_TIMEOUT(connected, 1, kTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(server.connectionCount(), 1, kTimeout);
+        Harness h(eol.toStdString());
+        int delivered = 0;
+        long longTexts = 0;
+        std::size_t bytes = 0;
+        h.port.OnDataIn = [&](TvlmIPPort&, const std::string& text, bool) {
+            ++delivered;
+            bytes += text.size();
+            if (text.size() > 15) { // beyond the small-string buffer: one allocation
+                ++longTexts;
+            }
+        };
+        h.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(h.server.connectionCount(), 1, kTimeout);
 
-    app()->watched = port.engine().window();
-    g_allocations = 0;
-    // In ten parts, each sent once the one before has been delivered: ten notifications at least.
-    const qsizetype part = stream.size() / 10;
-    for (int i = 0; i < 10; ++i) {
-        const QByteArray piece = stream.mid(i * part, i == 9 ? -1 : part);
-        const std::size_t before = bytes;
-        server.send(0, piece);
-        QTRY_VERIFY_WITH_TIMEOUT(bytes > before, kTimeout);
-    }
-    const std::size_t expected =
-        eol.isEmpty() ? std::size_t(stream.size()) : std::size_t(lines) * std::size_t(lineLength);
-    QTRY_COMPARE_WITH_TIMEOUT(bytes, expected, kTimeout);
-    app()->watched = nullptr;
+        app()->watched = h.port.engine().window();
+        g_allocations = 0;
+        // In ten parts, each sent once the one before has been delivered: ten notifications at
+        // least.
+        const qsizetype part = stream.size() / 10;
+        for (int i = 0; i < 10; ++i) {
+            const QByteArray piece = stream.mid(i * part, i == 9 ? -1 : part);
+            const std::size_t before = bytes;
+            h.server.send(0, piece);
+            QTRY_VERIFY_WITH_TIMEOUT(bytes > before, kTimeout);
+        }
+        const std::size_t expected = eol.isEmpty() ? std::size_t(stream.size())
+                                                   : std::size_t(lines) * std::size_t(lineLength);
+        QTRY_COMPARE_WITH_TIMEOUT(bytes, expected, kTimeout);
+        app()->watched = nullptr;
 
-    QVERIFY(app()->dispatches >= 10);
-    if (!eol.isEmpty()) {
-        QCOMPARE(delivered, lines);
+        QVERIFY(app()->dispatches >= 10);
+        if (!eol.isEmpty()) {
+            QCOMPARE(delivered, lines);
+        }
+        QCOMPARE(g_allocations, longTexts);
+        h.port.setConnected(false);
     }
-    QCOMPARE(g_allocations, longTexts);
-    port.setConnected(false);
-}
+};
 
 int main(int argc, char** argv) {
     CountingApplication application(argc, argv);

@@ -1,24 +1,18 @@
 // The process-wide socket library: loading, sharing, failures, and the notification window.
 
 #include "net/notification_window.h"
-#include "net/socket_library.h"
-#include "net/vlm_ipport.h"
 #include "port_events.h"
-#include "support/scripted_server.h"
 
 #include <QTest>
 
 #include <memory>
 
 using namespace dazoroz::net;
-using dazoroz::net::testing::PortEvents;
-using dazoroz::net::testing::settle;
+using namespace dazoroz::net::testing;
 using dazoroz::testsupport::Reply;
 using dazoroz::testsupport::ScriptedServer;
 
 namespace {
-
-constexpr int kTimeout = 10000;
 
 // A library whose start-up answers what the test asks for; everything else is the real one.
 int g_startupResult = 0;
@@ -89,248 +83,204 @@ class SocketLibraryTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void libraryMissing();
-    void twoComponentsShareOneLoad();
-    void refusedStartUp_data();
-    void refusedStartUp();
-    void unresolvedSlotKeepsItsStub();
-    void optionRefusedBySocket();
-    void staleNotificationIgnored();
-    void foreignMessagesIgnored();
-    void noSocketLeftBehind();
-};
+    void cleanupTestCase() { QCOMPARE(posixOpenSocketCount(), std::size_t{0}); }
 
-void SocketLibraryTest::init() {
-    QCOMPARE(socketLibrary().loadCount, 0);
-    g_startupResult = 0;
-    g_grantedVersion = kWinsockVersion11;
-    g_startups = 0;
-    g_cleanups = 0;
-}
-
-void SocketLibraryTest::libraryMissing() {
-    LibraryPath missing("NOSUCH.DLL");
-    TvlmIPPort port;
-    PortEvents events;
-    events.bind(port);
-    QVERIFY(!port.WinsockLoaded());
-    QCOMPARE(port.WinsockInfo(), std::string("Could not load Winsock DLL."));
-    QCOMPARE(port.WinsockStatus(), std::string("Down"));
-    QCOMPARE(socketLibrary().loadCount, 0);
-    QCOMPARE(socketCallError(), 10093);
-
-    // Nothing parses and nothing resolves, silently; the connect then finds no address.
-    for (const char* host : {"localhost", "10.0.0.1", "nosuch.invalid"}) {
-        port.setRemoteHost(host);
-        QCOMPARE(port.RemoteHost(), std::string());
+    void init() {
+        QCOMPARE(socketLibrary().loadCount, 0);
+        g_startupResult = 0;
+        g_grantedVersion = kWinsockVersion11;
+        g_startups = 0;
+        g_cleanups = 0;
     }
-    port.setRemotePort(444);
-    try {
-        port.setConnected(true);
-        QFAIL("connect without a library succeeded");
-    } catch (const EvlmIPPort& e) {
-        QCOMPARE(e.Code, 102);
-        QCOMPARE(std::string(e.what()), "102: The RemoteHost address is invalid (0.0.0.0).");
-    }
-    QCOMPARE(port.LocalHost(), std::string("[10093] Winsock not loaded yet (WSANOTINITIALISED)"));
-    port.setWinsockLoaded(true); // still missing: never fails, stays false
-    QVERIFY(!port.WinsockLoaded());
-    settle();
-    QVERIFY(events.log.isEmpty());
 
-    setLibraryPath(kDefaultLibraryPath);
-    port.setWinsockLoaded(true);
-    QVERIFY(port.WinsockLoaded());
-    QCOMPARE(port.WinsockStatus(), std::string("Running"));
-    port.setRemoteHost("localhost");
-    QCOMPARE(port.RemoteHost(), std::string("127.0.0.1"));
-}
-
-void SocketLibraryTest::twoComponentsShareOneLoad() {
-    auto first = std::make_unique<TvlmIPPort>();
-    QCOMPARE(socketLibrary().loadCount, 1);
-    auto second = std::make_unique<TvlmIPPort>();
-    QCOMPARE(socketLibrary().loadCount, 2);
-    QVERIFY(first->WinsockLoaded() && second->WinsockLoaded());
-
-    first.reset();
-    QCOMPARE(socketLibrary().loadCount, 1);
-    QCOMPARE(socketCallError(), 0); // still resolved for the other one
-    QCOMPARE(second->WinsockStatus(), std::string("Running"));
-    ScriptedServer server;
-    server.setGreeting(Reply::send("220 hi\r\n"));
-    PortEvents events;
-    events.bind(*second);
-    second->setRemoteHost("127.0.0.1");
-    second->setRemotePort(server.port());
-    second->setConnected(true);
-    QTRY_COMPARE_WITH_TIMEOUT(events.dataInCount, 1, kTimeout);
-
-    second.reset(); // destroyed while connected: no event
-    QCOMPARE(events.log,
-             (QStringList{"Connected(0,OK)", "ReadyToSend", "DataIn(true,220 hi\\r\\n)"}));
-    QCOMPARE(socketLibrary().loadCount, 0);
-    QCOMPARE(socketLibrary().module, nullptr);
-    QCOMPARE(socketCallError(), 10093); // the stubs are back
-    QCOMPARE(std::string(socketLibrary().startup.szSystemStatus), std::string("Down"));
-    QCOMPARE(std::string(socketLibrary().startup.szDescription), std::string());
-    QTRY_VERIFY_WITH_TIMEOUT(server.peerClosed(0), kTimeout);
-}
-
-void SocketLibraryTest::refusedStartUp_data() {
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("version");
-    QTest::addColumn<QString>("info");
-    QTest::newRow("not ready") << 10091 << 0x0101 << "Network subsystem not ready.";
-    QTest::newRow("version out of range") << 10092 << 0x0101 << "Version not supported.";
-    QTest::newRow("invalid argument") << 10022 << 0x0101 << "Version not supported.";
-    QTest::newRow("other version granted") << 0 << 0x0002 << "Incompatible Winsock version.";
-}
-
-void SocketLibraryTest::refusedStartUp() {
-    QFETCH(int, result);
-    QFETCH(int, version);
-    QFETCH(QString, info);
-    registerSocketModule(kFakeModule);
-    LibraryPath fake("fakesock.dll");
-    g_startupResult = result;
-    g_grantedVersion = static_cast<std::uint16_t>(version);
-    {
+    void libraryMissing() {
+        LibraryPath missing("NOSUCH.DLL");
         TvlmIPPort port;
+        PortEvents events;
+        events.bind(port);
         QVERIFY(!port.WinsockLoaded());
-        QCOMPARE(QString::fromStdString(port.WinsockInfo()), info);
+        QCOMPARE(port.WinsockInfo(), std::string("Could not load Winsock DLL."));
         QCOMPARE(port.WinsockStatus(), std::string("Down"));
-        // Every refusal gives its reference back: nothing stays loaded.
         QCOMPARE(socketLibrary().loadCount, 0);
-        QVERIFY(g_startups > 0);
-        QCOMPARE(g_cleanups, g_startups);
         QCOMPARE(socketCallError(), 10093);
-        port.setWinsockLoaded(true); // tries again, fails again the same way
-        QVERIFY(!port.WinsockLoaded());
-        QCOMPARE(QString::fromStdString(port.WinsockInfo()), info);
-        QCOMPARE(socketLibrary().loadCount, 0);
-    }
-    QCOMPARE(g_cleanups, g_startups);
-}
 
-void SocketLibraryTest::unresolvedSlotKeepsItsStub() {
-    registerSocketModule(kFakeModule);
-    LibraryPath fake("FAKESOCK.DLL");
-    TvlmIPPort port;
-    QVERIFY(port.WinsockLoaded());
-    QCOMPARE(socketCallError(), 0);
-    char name[64];
-    QCOMPARE(ws().gethostname(name, sizeof name), kSocketError);
-}
-
-void SocketLibraryTest::optionRefusedBySocket() {
-    registerSocketModule(kRefusingModule);
-    LibraryPath refusing("REFUSING.DLL");
-    ScriptedServer server;
-    TvlmIPPort port;
-    PortEvents events;
-    events.bind(port);
-    const auto refusal = [](auto action) {
-        try {
-            action();
-        } catch (const EvlmIPPort& e) {
-            return QString::fromLatin1(e.what());
+        // Nothing parses and nothing resolves, silently; the connect then finds no address.
+        for (const char* host : {"localhost", "10.0.0.1", "nosuch.invalid"}) {
+            port.setRemoteHost(host);
+            QCOMPARE(port.RemoteHost(), std::string());
         }
-        return QString();
-    };
-    const QString bad = QStringLiteral("10042: [10042] Bad protocol option");
+        port.setRemotePort(444);
+        QCOMPARE(refusal([&] { port.setConnected(true); }),
+                 "102: The RemoteHost address is invalid (0.0.0.0).");
+        QCOMPARE(port.LocalHost(),
+                 std::string("[10093] Winsock not loaded yet (WSANOTINITIALISED)"));
+        port.setWinsockLoaded(true); // still missing: never fails, stays false
+        QVERIFY(!port.WinsockLoaded());
+        settle();
+        QVERIFY(events.log.isEmpty());
 
-    // Refused options do not stop a connect.
-    g_refusedOption = SO_KEEPALIVE;
-    port.setKeepAlive(true);
-    port.setRemoteHost("127.0.0.1");
-    port.setRemotePort(server.port());
-    port.setConnected(true);
-    QTRY_COMPARE_WITH_TIMEOUT(events.log.size(), 2, kTimeout);
-    QVERIFY(port.Connected());
-
-    // Keep-alive takes what the socket reports after the refusal.
-    QCOMPARE(refusal([&] { port.setKeepAlive(true); }), bad);
-    QVERIFY(!port.KeepAlive());
-    // Linger keeps its old value.
-    g_refusedOption = SO_LINGER;
-    QCOMPARE(refusal([&] { port.setLinger(false); }), bad);
-    QVERIFY(port.Linger());
-    // The buffer sizes keep the requested value.
-    g_refusedOption = SO_RCVBUF;
-    QCOMPARE(refusal([&] { port.setInBufferSize(4096); }), bad);
-    QCOMPARE(port.InBufferSize(), 4096);
-    g_refusedOption = SO_SNDBUF;
-    QCOMPARE(refusal([&] { port.setOutBufferSize(8192); }), bad);
-    QCOMPARE(port.OutBufferSize(), 8192);
-    g_refusedOption = -1;
-    port.setConnected(false);
-    // Without a socket every write is just stored.
-    g_refusedOption = SO_LINGER;
-    port.setLinger(false);
-    QVERIFY(!port.Linger());
-    g_refusedOption = -1;
-}
-
-void SocketLibraryTest::staleNotificationIgnored() {
-    ScriptedServer server;
-    server.setGreeting(Reply::send("220 hi\r\n"));
-    server.setResponder([](const QByteArray&, int) { return Reply::send("250 ok\r\n"); });
-    TvlmIPPort port;
-    PortEvents events;
-    events.bind(port);
-    port.setRemoteHost("127.0.0.1");
-    port.setRemotePort(server.port());
-    port.setConnected(true);
-    QTRY_COMPARE_WITH_TIMEOUT(events.dataInCount, 1, kTimeout);
-    const Socket old = port.engine().socket();
-    port.setConnected(false);
-    port.setConnected(true);
-    QTRY_COMPARE_WITH_TIMEOUT(events.dataInCount, 2, kTimeout);
-    QVERIFY(port.engine().socket() != old);
-    events.log.clear();
-
-    const WindowHandle window = port.engine().window();
-    for (const long event : {kFdRead, kFdWrite, kFdConnect, kFdClose}) {
-        QVERIFY(postMessage(window, kSocketMessage, old, makeSelectReply(event, 10054)));
+        setLibraryPath(kDefaultLibraryPath);
+        port.setWinsockLoaded(true);
+        QVERIFY(port.WinsockLoaded());
+        QCOMPARE(port.WinsockStatus(), std::string("Running"));
+        port.setRemoteHost("localhost");
+        QCOMPARE(port.RemoteHost(), std::string("127.0.0.1"));
     }
-    settle();
-    QVERIFY(events.log.isEmpty());
-    QVERIFY(port.Connected());
 
-    port.setDataOut("PING\r\n");
-    QTRY_COMPARE_WITH_TIMEOUT(events.log, QStringList{"DataIn(true,250 ok\\r\\n)"}, kTimeout);
-    port.setConnected(false);
-}
+    void twoComponentsShareOneLoad() {
+        auto first = std::make_unique<TvlmIPPort>();
+        QCOMPARE(socketLibrary().loadCount, 1);
+        auto second = std::make_unique<TvlmIPPort>();
+        QCOMPARE(socketLibrary().loadCount, 2);
+        QVERIFY(first->WinsockLoaded() && second->WinsockLoaded());
 
-void SocketLibraryTest::foreignMessagesIgnored() {
-    ScriptedServer server;
-    TvlmIPPort port;
-    PortEvents events;
-    events.bind(port);
-    port.setRemoteHost("127.0.0.1");
-    port.setRemotePort(server.port());
-    port.setConnected(true);
-    QTRY_COMPARE_WITH_TIMEOUT(events.log.size(), 2, kTimeout);
-    const WindowHandle window = port.engine().window();
-    const Socket current = port.engine().socket();
-    postMessage(window, kSocketMessage, current, makeSelectReply(kFdOob, 0)); // not ours
-    postMessage(window, kSocketMessage, current, makeSelectReply(kFdRead | kFdClose, 0));
-    postMessage(window, kSocketMessage + 1, current, makeSelectReply(kFdClose, 0));
-    postMessage(window, kWmUser, current, makeSelectReply(kFdRead, 0));
-    settle();
-    QCOMPARE(events.log.size(), 2);
-    QVERIFY(port.Connected());
-    // A write notification for the current socket is passed on as it is.
-    QCOMPARE(sendMessage(window, kSocketMessage, current, makeSelectReply(kFdWrite, 0)), 0);
-    QCOMPARE(events.log.back(), QStringLiteral("ReadyToSend"));
-    port.setConnected(false);
-}
+        first.reset();
+        QCOMPARE(socketLibrary().loadCount, 1);
+        QCOMPARE(socketCallError(), 0); // still resolved for the other one
+        QCOMPARE(second->WinsockStatus(), std::string("Running"));
+        ScriptedServer server;
+        server.setGreeting(Reply::send("220 hi\r\n"));
+        PortEvents events;
+        events.bind(*second);
+        second->setRemoteHost("127.0.0.1");
+        second->setRemotePort(server.port());
+        second->setConnected(true);
+        QTRY_COMPARE_WITH_TIMEOUT(events.dataInCount, 1, kTimeout);
 
-void SocketLibraryTest::noSocketLeftBehind() {
-    QCOMPARE(posixOpenSocketCount(), std::size_t{0});
-}
+        second.reset(); // destroyed while connected: no event
+        QCOMPARE(events.log, opened({"DataIn(true,220 hi\\r\\n)"}));
+        QCOMPARE(socketLibrary().loadCount, 0);
+        QCOMPARE(socketLibrary().module, nullptr);
+        QCOMPARE(socketCallError(), 10093); // the stubs are back
+        QCOMPARE(std::string(socketLibrary().startup.szSystemStatus), std::string("Down"));
+        QCOMPARE(std::string(socketLibrary().startup.szDescription), std::string());
+        QTRY_VERIFY_WITH_TIMEOUT(server.peerClosed(0), kTimeout);
+    }
+
+    void refusedStartUp_data() {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("version");
+        QTest::addColumn<QString>("info");
+        QTest::newRow("not ready") << 10091 << 0x0101 << "Network subsystem not ready.";
+        QTest::newRow("version out of range") << 10092 << 0x0101 << "Version not supported.";
+        QTest::newRow("invalid argument") << 10022 << 0x0101 << "Version not supported.";
+        QTest::newRow("other version granted") << 0 << 0x0002 << "Incompatible Winsock version.";
+    }
+
+    void refusedStartUp() {
+        QFETCH(int, result);
+        QFETCH(int, version);
+        QFETCH(QString, info);
+        registerSocketModule(kFakeModule);
+        LibraryPath fake("fakesock.dll");
+        g_startupResult = result;
+        g_grantedVersion = static_cast<std::uint16_t>(version);
+        {
+            TvlmIPPort port;
+            QVERIFY(!port.WinsockLoaded());
+            QCOMPARE(QString::fromStdString(port.WinsockInfo()), info);
+            QCOMPARE(port.WinsockStatus(), std::string("Down"));
+            // Every refusal gives its reference back: nothing stays loaded.
+            QCOMPARE(socketLibrary().loadCount, 0);
+            QVERIFY(g_startups > 0);
+            QCOMPARE(g_cleanups, g_startups);
+            QCOMPARE(socketCallError(), 10093);
+            port.setWinsockLoaded(true); // tries again, fails again the same way
+            QVERIFY(!port.WinsockLoaded());
+            QCOMPARE(QString::fromStdString(port.WinsockInfo()), info);
+            QCOMPARE(socketLibrary().loadCount, 0);
+        }
+        QCOMPARE(g_cleanups, g_startups);
+    }
+
+    void unresolvedSlotKeepsItsStub() {
+        registerSocketModule(kFakeModule);
+        LibraryPath fake("FAKESOCK.DLL");
+        TvlmIPPort port;
+        QVERIFY(port.WinsockLoaded());
+        QCOMPARE(socketCallError(), 0);
+        char name[64];
+        QCOMPARE(ws().gethostname(name, sizeof name), kSocketError);
+    }
+
+    // A write that the socket refuses fails with its error; the property then holds what the
+    // socket reports (KeepAlive), its old value (Linger) or the requested value (buffer sizes).
+    // Refused options do not stop a connect, and without a socket every write is just stored.
+    void optionRefusedBySocket_data() {
+        QTest::addColumn<int>("option");
+        QTest::addColumn<QString>("write");
+        QTest::addColumn<QString>("after"); // KeepAlive Linger InBufferSize OutBufferSize
+        QTest::newRow("KeepAlive") << SO_KEEPALIVE << "KeepAlive=1"
+                                   << "0 1 2048 2048";
+        QTest::newRow("Linger") << SO_LINGER << "Linger=0"
+                                << "1 1 2048 2048";
+        QTest::newRow("InBufferSize") << SO_RCVBUF << "InBufferSize=4096"
+                                      << "1 1 4096 2048";
+        QTest::newRow("OutBufferSize") << SO_SNDBUF << "OutBufferSize=8192"
+                                       << "1 1 2048 8192";
+    }
+
+    void optionRefusedBySocket() {
+        QFETCH(int, option);
+        QFETCH(QString, write);
+        QFETCH(QString, after);
+        registerSocketModule(kRefusingModule);
+        LibraryPath refusing("REFUSING.DLL");
+        Harness h;
+        h.port.setKeepAlive(true);
+        g_refusedOption = option;
+        h.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
+
+        QCOMPARE(refusal([&] { testing::write(h.port, write); }),
+                 "10042: [10042] Bad protocol option");
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4")
+                     .arg(h.port.KeepAlive())
+                     .arg(h.port.Linger())
+                     .arg(h.port.InBufferSize())
+                     .arg(h.port.OutBufferSize()),
+                 after);
+        h.port.setConnected(false);
+        QCOMPARE(refusal([&] { testing::write(h.port, write); }), QString());
+        g_refusedOption = -1;
+    }
+
+    // Notifications of a socket closed since (a newer one is open), and messages that are no
+    // notification of ours, are ignored.
+    void notificationsNotForTheCurrentSocketIgnored() {
+        Harness h;
+        h.server.setGreeting(Reply::send("220 hi\r\n"));
+        h.server.setResponder([](const QByteArray&, int) { return Reply::send("250 ok\r\n"); });
+        h.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.dataInCount, 1, kTimeout);
+        const Socket old = h.port.engine().socket();
+        h.port.setConnected(false);
+        h.port.setConnected(true);
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.dataInCount, 2, kTimeout);
+        const Socket current = h.port.engine().socket();
+        QVERIFY(current != old);
+        h.events.log.clear();
+
+        const WindowHandle window = h.port.engine().window();
+        for (const long event : {kFdRead, kFdWrite, kFdConnect, kFdClose}) {
+            QVERIFY(postMessage(window, kSocketMessage, old, makeSelectReply(event, 10054)));
+        }
+        postMessage(window, kSocketMessage, current, makeSelectReply(kFdOob, 0));
+        postMessage(window, kSocketMessage, current, makeSelectReply(kFdRead | kFdClose, 0));
+        postMessage(window, kSocketMessage + 1, current, makeSelectReply(kFdClose, 0));
+        postMessage(window, kWmUser, current, makeSelectReply(kFdRead, 0));
+        settle();
+        QVERIFY(h.events.log.isEmpty());
+        QVERIFY(h.port.Connected());
+
+        // A write notification for the current socket is passed on as it is; data still comes.
+        QCOMPARE(sendMessage(window, kSocketMessage, current, makeSelectReply(kFdWrite, 0)), 0);
+        h.port.setDataOut("PING\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.log, (QStringList{kReady, "DataIn(true,250 ok\\r\\n)"}),
+                                  kTimeout);
+        h.port.setConnected(false);
+    }
+};
 
 QTEST_GUILESS_MAIN(SocketLibraryTest)
 #include "test_socket_library.moc"
