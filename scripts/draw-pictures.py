@@ -223,7 +223,8 @@ def write_header(outdir, names):
     """The small pictures again as C++ arrays: the program builds its icons from these, since
     reading a PNG at start-up makes Qt look through its image format plugins first."""
     lines = ["// Written by scripts/draw-pictures.py from the PNG files beside it; do not edit.",
-             "#pragma once", "", "#include <cstdint>", "", "namespace dazoroz::ui::pictures {", ""]
+             "#pragma once", "", "#include <cstdint>", "", "namespace dazoroz::ui::pictures {", "",
+             "// clang-format off", ""]
     for name in names:
         size, words = read_png(os.path.join(outdir, name + ".png"))
         ident = "k" + "".join(part.capitalize() for part in name.replace("-", "_").split("_"))
@@ -233,6 +234,8 @@ def write_header(outdir, names):
             lines.append("    " + ", ".join("0x%08x" % w for w in words[i:i + 6]) + ",")
         lines.append("};")
         lines.append("")
+    lines.append("// clang-format on")
+    lines.append("")
     lines.append("} // namespace dazoroz::ui::pictures")
     with open(os.path.join(outdir, "pictures_data.h"), "w") as f:
         f.write("\n".join(lines) + "\n")

@@ -5,6 +5,8 @@
 
 namespace dazoroz::ui::pictures {
 
+// clang-format off
+
 inline constexpr int kPager16Size = 16;
 inline constexpr std::uint32_t kPager16[256] = {
     0x00000000, 0x00000000, 0x00000000, 0x00000000, 0x00000000, 0x00000000,
@@ -674,5 +676,7 @@ inline constexpr std::uint32_t kDazoroz48[2304] = {
     0x00000000, 0x00000000, 0x00000000, 0x00000000, 0x00000000, 0x00000000,
     0x00000000, 0x00000000, 0x00000000, 0x00000000, 0x00000000, 0x00000000,
 };
+
+// clang-format on
 
 } // namespace dazoroz::ui::pictures
