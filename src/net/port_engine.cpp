@@ -119,7 +119,7 @@ long WindowSocketEngine::windowMessage(unsigned, std::uintptr_t, std::intptr_t) 
     return 0; // what the default window procedure does with a message nobody wants
 }
 
-void WindowSocketEngine::exceptionLost(std::exception_ptr error) noexcept {
+void warnLostException(std::exception_ptr error) noexcept {
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
@@ -127,6 +127,10 @@ void WindowSocketEngine::exceptionLost(std::exception_ptr error) noexcept {
     } catch (...) {
         qWarning("TCP port: an event handler failed with an unknown exception");
     }
+}
+
+void WindowSocketEngine::exceptionLost(std::exception_ptr error) noexcept {
+    warnLostException(error);
 }
 
 // ---------------------------------------------------------------- layer 3: set-up

@@ -81,6 +81,9 @@ protected:
     std::array<char, 101> localName_{};
 };
 
+// Writes a warning about an exception from an event handler that had nowhere to go.
+void warnLostException(std::exception_ptr error) noexcept;
+
 // Property numbers of the numbered property interface.
 enum PortProperty : int {
     ppConnected = 3,

@@ -181,13 +181,7 @@ void TvlmIPPort::engineExceptionLost(std::exception_ptr error) noexcept {
             error = std::current_exception();
         }
     }
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        qWarning("TCP port: an event handler failed: %s", e.what());
-    } catch (...) {
-        qWarning("TCP port: an event handler failed with an unknown exception");
-    }
+    warnLostException(error);
 }
 
 } // namespace dazoroz::net
