@@ -48,26 +48,6 @@ Q_DECLARE_METATYPE(Case)
 
 namespace {
 
-Reply play(const Case& c, const QByteArray& line) {
-    if (!c.on.isEmpty() && line.startsWith(c.on)) {
-        return c.instead;
-    }
-    if (line.startsWith("PAGE ")) {
-        return Reply::send(line.mid(5) == c.failingPager ? "550 Invalid pager ID\r\n"
-                                                         : "250 Pager ID accepted\r\n");
-    }
-    if (line.startsWith("MESS ")) {
-        return Reply::send("250 Message OK\r\n");
-    }
-    if (line == "SEND") {
-        return Reply::send("250 Message sent successfully\r\n");
-    }
-    if (line == "QUIT") {
-        return Reply::close("221 OK, goodbye\r\n");
-    }
-    return Reply::send("500 Command not implemented\r\n");
-}
-
 QByteArray pages(const QList<QByteArray>& ids, const QByteArray& message = "Call home") {
     QByteArray bytes;
     for (const QByteArray& id : ids) {
@@ -109,8 +89,7 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 void check(const Case& c) {
     ScriptedServer server;
     QVERIFY(server.listening());
-    server.setGreeting(Reply::send(c.greeting));
-    server.setResponder([&c](const QByteArray& line, int) { return play(c, line); });
+    server.useSnppScript({c.greeting, c.failingPager, c.on, c.instead});
     const QString port = QString::number(server.port());
     if (!c.listening) {
         server.stopListening();

@@ -32,8 +32,8 @@ void ScriptedServer::useSnppScript(const SnppScript& script) {
     setGreeting(Reply::send(script.greeting));
     setResponder(
         [script](const QByteArray& line, int) {
-            if (!script.silentOn.isEmpty() && line.startsWith(script.silentOn)) {
-                return Reply::silence();
+            if (!script.on.isEmpty() && line.startsWith(script.on)) {
+                return script.instead;
             }
             if (line.startsWith("PAGE ")) {
                 if (!script.failingPager.isEmpty() &&

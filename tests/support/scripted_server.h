@@ -52,12 +52,13 @@ struct Reply {
 };
 
 // The paging dialogue as a well-behaved server plays it: greeting 220, 250 for PAGE, MESS and
-// SEND, 221 and a close for QUIT, 550 for PAGE to failingPager, 500 for anything else; no answer
-// at all to a command starting with silentOn (e.g. "SEND").
+// SEND, 221 and a close for QUIT, 550 for PAGE to failingPager, 500 for anything else; a command
+// starting with `on` (e.g. "SEND") gets `instead` (silence unless told otherwise).
 struct SnppScript {
     QByteArray greeting = "220 SNPP server ready\r\n";
     QByteArray failingPager;
-    QByteArray silentOn;
+    QByteArray on;
+    Reply instead;
 };
 
 class ScriptedServer : public QObject {

@@ -127,7 +127,7 @@ private slots:
 
     void silentServerTimesOut() {
         SnppScript script;
-        script.silentOn = "PAGE";
+        script.on = "PAGE";
         startWithServer(script, 1);
         send("42", "m");
         QTRY_COMPARE_WITH_TIMEOUT(state(), ssIdle, kWait);
@@ -140,7 +140,7 @@ private slots:
 
     void closingMidSendNeitherFinishesNorCancels() {
         SnppScript script;
-        script.silentOn = "MESS";
+        script.on = "MESS";
         startWithServer(script);
         send("42", "m");
         QTRY_COMPARE_WITH_TIMEOUT(server->received(0), QByteArray("PAGE 42\r\nMESS m\r\n"), kWait);
