@@ -227,7 +227,6 @@ std::string_view PortEngine::readText(int property) noexcept {
 int PortEngine::writeInteger(int property, std::int64_t value) {
     clearLastError();
     int result = kPortOk;
-    const bool fits16 = value >= 0 && value <= 0xFFFF;
     const bool fits32 = value >= INT32_MIN && value <= INT32_MAX;
     switch (property) {
     case ppConnected:
@@ -246,25 +245,13 @@ int PortEngine::writeInteger(int property, std::int64_t value) {
         result = writeLinger(value != 0);
         break;
     case ppLocalPort:
-        if (socket_ != kInvalidSocket) {
-            result = kLocalPortBusy;
-        } else if (!fits16) {
-            result = kWsaEInval;
-        } else {
-            localPort_ = static_cast<std::uint16_t>(value);
-        }
+        result = writePort(localPort_, kLocalPortBusy, value);
         break;
     case ppMaxLineLength:
         result = writeMaxLineLength(value);
         break;
     case ppRemotePort:
-        if (socket_ != kInvalidSocket) {
-            result = kRemotePortBusy;
-        } else if (!fits16) {
-            result = kWsaEInval;
-        } else {
-            remotePort_ = static_cast<std::uint16_t>(value);
-        }
+        result = writePort(remotePort_, kRemotePortBusy, value);
         break;
     case ppWinsockLoaded:
         result = writeWinsockLoaded(value != 0);
@@ -323,6 +310,15 @@ int PortEngine::writeEol(std::string_view bytes) {
         // Re-scan what is buffered with the new terminator.
         postMessage(window_, kSocketMessage, socket_, makeSelectReply(kFdRead, 0));
     }
+    return kPortOk;
+}
+
+int PortEngine::writePort(std::uint16_t& port, int busyCode, std::int64_t value) {
+    if (socket_ != kInvalidSocket)
+        return busyCode;
+    if (value < 0 || value > 0xFFFF)
+        return kWsaEInval;
+    port = static_cast<std::uint16_t>(value);
     return kPortOk;
 }
 

@@ -171,6 +171,8 @@ private:
     void closeAfterException(int status, Socket socket) noexcept;
 
     int writeEol(std::string_view bytes);
+    // LocalPort and RemotePort: refused with busyCode while a socket exists.
+    int writePort(std::uint16_t& port, int busyCode, std::int64_t value);
     int writeMaxLineLength(std::int64_t value);
     int writeKeepAlive(bool on);
     int writeLinger(bool on);
