@@ -23,8 +23,11 @@ echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-if ! $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/tmp/dazoroz-apt.log 2>&1; then
-    $sudo apt-get update -qq >>/tmp/dazoroz-apt.log 2>&1
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >>/tmp/dazoroz-apt.log 2>&1 ||
+# Another package manager run (an unattended upgrade, a second build) holds the lock for a while:
+# wait for it rather than fail.
+apt=(apt-get -o DPkg::Lock::Timeout=600 -y -qq)
+if ! $sudo "${apt[@]}" install --no-install-recommends "${missing[@]}" >/tmp/dazoroz-apt.log 2>&1; then
+    $sudo "${apt[@]}" update >>/tmp/dazoroz-apt.log 2>&1
+    $sudo "${apt[@]}" install --no-install-recommends "${missing[@]}" >>/tmp/dazoroz-apt.log 2>&1 ||
         { cat /tmp/dazoroz-apt.log; exit 1; }
 fi
