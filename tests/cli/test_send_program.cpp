@@ -166,9 +166,9 @@ void TestSendProgram::delivers_data() {
                                        .received = pagesThenQuit({"2222", "1234"}),
                                        .out = kConnected + sentOk("Bob, 22-22") +
                                               sentOk("Ann, 1234") + kSuccess};
-    // Single-recipient mode: the ID as typed, nothing logged.
-    QTest::newRow("one typed ID") << Case{.args = {"0555123", "-m", "Call home"},
-                                          .received = pagesThenQuit({"0555123"}),
+    // Single-recipient mode: the ID as typed, nothing logged; 10 digits are the most.
+    QTest::newRow("one typed ID") << Case{.args = {"0555123456", "-m", "Call home"},
+                                          .received = pagesThenQuit({"0555123456"}),
                                           .out = kConnected + kSuccess};
     // One name is one checked entry: the multi-recipient log.
     QTest::newRow("one name") << Case{.args = {"Cy", "-m", "Call home"},
