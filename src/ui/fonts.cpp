@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
+#include <QtMath>
 
 #include <initializer_list>
 
@@ -61,17 +62,27 @@ QFont fontOf(const QString& family, int pixelSize) {
     return font;
 }
 
+// At a display scale other than 1 (QT_SCALE_FACTOR, a high-resolution screen), Qt lays the
+// bitmap strike's glyphs out on the scaled grid but draws them at their own size: small letters
+// far apart. The scalable lookalike is drawn at the scaled size instead.
+bool displayScaled() {
+    return qGuiApp != nullptr && !qFuzzyCompare(qGuiApp->devicePixelRatio(), qreal(1));
+}
+
+bool bitmapText() {
+    return chosenFamilies().text == kBitmapFamily && !displayScaled();
+}
+
 } // namespace
 
 QString loadUiFonts() {
-    return chosenFamilies().text;
+    return bitmapText() ? kBitmapFamily : chosenFamilies().scalable;
 }
 
 QFont uiFont(int characterHeight) {
-    const Families& f = chosenFamilies();
-    if (characterHeight == 11 && f.text == kBitmapFamily)
-        return fontOf(f.text, 13); // the strike is named by its cell height
-    return fontOf(f.scalable, characterHeight);
+    if (characterHeight == 11 && bitmapText())
+        return fontOf(kBitmapFamily, 13); // the strike is named by its cell height
+    return fontOf(chosenFamilies().scalable, characterHeight);
 }
 
 void applyApplicationFont() {

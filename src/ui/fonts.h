@@ -9,8 +9,9 @@ namespace dazoroz::ui {
 // 96 dpi). Debian's fonts-wine package ships a bitmap lookalike ("MS Sans Serif") with the very
 // metrics the windows' layouts were made for, and a Tahoma lookalike; both are loaded from the
 // package's folder, so no fontconfig change is needed. Qt takes only the 8-point strike of the
-// bitmap font, so larger text (13-pixel headings) uses the Tahoma lookalike. Without the
-// package: Liberation Sans (Arial metrics), then whatever sans serif the system has.
+// bitmap font, so larger text (13-pixel headings) uses the Tahoma lookalike, and so does all text
+// at a display scale other than 1, where a bitmap strike cannot grow. Without the package:
+// Liberation Sans (Arial metrics), then whatever sans serif the system has.
 
 // Registers the font files found with the application (once; later calls do nothing).
 // Returns the family that uiFont() will use.

@@ -3,10 +3,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScreen>
 #include <QVariant>
 
@@ -73,6 +75,34 @@ protected:
     }
 };
 
+// A label of fixed size. The sizes were made for the bitmap face; the scalable face used at a
+// display scale other than 1 runs a few per cent wider, so a text that would lose its end is
+// drawn condensed just enough to fit (never below 85 % of its width) instead.
+class FixedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        constexpr int kNarrowest = 85;
+        const QRect room = contentsRect();
+        QFont condensed = font();
+        int stretch = 100;
+        while (stretch > kNarrowest &&
+               QFontMetricsF(condensed, this).horizontalAdvance(text()) > room.width())
+            condensed.setStretch(--stretch);
+        if (stretch == 100) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        painter.setFont(condensed);
+        style()->drawItemText(&painter, room,
+                              QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
+                              isEnabled(), text(), foregroundRole());
+    }
+};
+
 template <class L>
 L* makeLabel(QWidget* parent, const char* objectName, const QString& text, const QRect& geometry) {
     auto* label = new L(parent);
@@ -86,7 +116,7 @@ L* makeLabel(QWidget* parent, const char* objectName, const QString& text, const
 
 QLabel* addLabel(QWidget* parent, const char* objectName, const QString& text,
                  const QRect& geometry) {
-    return makeLabel<QLabel>(parent, objectName, text, geometry);
+    return makeLabel<FixedLabel>(parent, objectName, text, geometry);
 }
 
 QLabel* addAutoSizeLabel(QWidget* parent, const char* objectName, const QString& text, int left,

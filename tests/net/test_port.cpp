@@ -1,6 +1,7 @@
 // The TCP client port against real sockets on 127.0.0.1 and an in-process scripted server.
 
 #include "port_events.h"
+#include "support/refused_port.h"
 
 #include <QTest>
 
@@ -8,8 +9,8 @@
 
 using namespace dazoroz::net;
 using namespace dazoroz::net::testing;
+using dazoroz::testsupport::RefusedPort;
 using dazoroz::testsupport::Reply;
-using dazoroz::testsupport::ScriptedServer;
 
 namespace {
 
@@ -170,7 +171,9 @@ private slots:
                 throw std::runtime_error("refused");
             }
         };
-        h.connect(ScriptedServer::refusedPort());
+        const RefusedPort refused;
+        QVERIFY(refused.isValid());
+        h.connect(refused.port());
         QTRY_COMPARE_WITH_TIMEOUT(h.events.log.size(), expected.size(), kTimeout);
         settle();
         QCOMPARE(h.events.log, expected);

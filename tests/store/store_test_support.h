@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dazoroz::store::test_support {
@@ -99,6 +101,49 @@ inline std::vector<std::string> rows(const NamesList& list) {
     for (int i = 0; i < list.size(); ++i)
         out.push_back(list.text(i));
     return out;
+}
+
+// Equality of texts that may be megabytes long. On failure it reports the sizes and the first
+// difference with a short excerpt of each side: the framework's own message for two long unequal
+// texts can grow to gigabytes.
+inline ::testing::AssertionResult sameBytes(std::string_view actual, std::string_view expected) {
+    if (actual == expected)
+        return ::testing::AssertionSuccess();
+    const auto at = static_cast<std::size_t>(
+        std::mismatch(actual.begin(), actual.begin() + std::min(actual.size(), expected.size()),
+                      expected.begin())
+            .first -
+        actual.begin());
+    const auto excerpt = [at](std::string_view bytes) {
+        std::string out;
+        for (const char c : bytes.substr(std::min(at, bytes.size()), 24)) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte >= 0x7f || c == '\\') {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+                out += hex;
+            } else {
+                out += c;
+            }
+        }
+        return out;
+    };
+    return ::testing::AssertionFailure()
+           << actual.size() << " bytes where " << expected.size() << " were expected; from byte "
+           << at << ": \"" << excerpt(actual) << "\" instead of \"" << excerpt(expected) << "\"";
+}
+
+// The same for lists of texts: the counts, then the first row that differs.
+inline ::testing::AssertionResult sameRows(const std::vector<std::string>& actual,
+                                           const std::vector<std::string>& expected) {
+    for (std::size_t i = 0; i < std::min(actual.size(), expected.size()); ++i) {
+        if (auto same = sameBytes(actual[i], expected[i]); !same)
+            return ::testing::AssertionFailure() << "row " << i << ": " << same.message();
+    }
+    if (actual.size() != expected.size())
+        return ::testing::AssertionFailure()
+               << actual.size() << " rows where " << expected.size() << " were expected";
+    return ::testing::AssertionSuccess();
 }
 
 } // namespace dazoroz::store::test_support

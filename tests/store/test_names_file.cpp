@@ -197,7 +197,7 @@ TEST_P(NamesFileSaveFailure, KeepsThePreviousFile) {
     const std::string previous = "keep, 1\r\nthese, 2\r\n";
     writeFile(dir / "names.txt", previous);
     EXPECT_FALSE(saveNames(listOf(many), dir / "names.txt", ops));
-    EXPECT_EQ(readFile(dir / "names.txt"), previous);
+    EXPECT_TRUE(sameBytes(readFile(dir / "names.txt"), previous));
     EXPECT_EQ(listDirectory(dir), Texts{"names.txt"});
 
     fs::remove(dir / "names.txt");
@@ -287,7 +287,7 @@ TEST_P(NamesFileBadInput, LoadsWhatItCanAndSavesItBackUnchanged) {
     ASSERT_TRUE(saveNames(list, dir / "names.txt"));
     NamesList again;
     loadNames(again, dir / "names.txt");
-    EXPECT_EQ(rows(again), rows(list));
+    EXPECT_TRUE(sameRows(rows(again), rows(list)));
 }
 
 INSTANTIATE_TEST_SUITE_P(

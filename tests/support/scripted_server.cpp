@@ -175,12 +175,4 @@ bool ScriptedServer::peerClosed(int connection) const {
            connections_[static_cast<std::size_t>(connection)].closedByPeer;
 }
 
-quint16 ScriptedServer::refusedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 } // namespace dazoroz::testsupport

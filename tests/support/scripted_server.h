@@ -73,8 +73,6 @@ public:
 
     bool listening() const { return server_.isListening(); }
     quint16 port() const { return server_.serverPort(); }
-    // Stops accepting; connects to port() are refused from now on.
-    void stopListening() { server_.close(); }
 
     void setGreeting(const Reply& greeting) { greeting_ = greeting; }
     void setResponder(Responder responder, Unit unit = Unit::Line);
@@ -91,9 +89,6 @@ public:
     bool isOpen(int connection) const;
     // Whether the client has closed (or reset) this connection.
     bool peerClosed(int connection) const;
-
-    // A port on 127.0.0.1 that nobody listens on (it was free a moment ago).
-    static quint16 refusedPort();
 
 signals:
     void accepted(int connection);

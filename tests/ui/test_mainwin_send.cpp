@@ -5,6 +5,7 @@
 
 #include "net/vlm_ipport.h"
 #include "store/settings.h"
+#include "support/refused_port.h"
 #include "support/scripted_server.h"
 #include "ui/error_report.h"
 
@@ -15,6 +16,7 @@ using namespace dazoroz::ui;
 using namespace dazoroz::ui::testing;
 using dazoroz::sending::ssConnecting;
 using dazoroz::sending::ssIdle;
+using dazoroz::testsupport::RefusedPort;
 using dazoroz::testsupport::Reply;
 using dazoroz::testsupport::ScriptedServer;
 using dazoroz::testsupport::SnppScript;
@@ -97,7 +99,9 @@ private slots:
     }
 
     void refusedConnect() {
-        start(iniText("127.0.0.1", ScriptedServer::refusedPort(), 60));
+        const RefusedPort refused;
+        QVERIFY(refused.isValid());
+        start(iniText("127.0.0.1", refused.port(), 60));
         send("1", "x");
         QTRY_COMPARE_WITH_TIMEOUT(p->statusWord(), QStringLiteral("FAIL"), kWait);
         QCOMPARE(p->main().statusBarText(), QStringLiteral("Error: [10061] Connection refused"));
