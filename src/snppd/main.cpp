@@ -115,7 +115,8 @@ int main(int argc, char* argv[]) {
                         "are shown)."),
          QStringLiteral("TEXT")},
         {QStringLiteral("idle"),
-         QStringLiteral("Close a connection idle this long with 421 (default 60)."),
+         QStringLiteral("Close a connection with 421 after this long without an "
+                        "accepted command (default 60)."),
          QStringLiteral("SECONDS"), QStringLiteral("60")},
         {QStringLiteral("max-clients"),
          QStringLiteral("Refuse more simultaneous clients with 421 (default 64)."),

@@ -2,11 +2,22 @@
 
 #include "snpp_test_client.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTest>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 using dazoroz::snppd::testing::TestClient;
 using dazoroz::snppd::testing::waitMs;
@@ -82,6 +93,7 @@ private slots:
     void endsAtOnce();
     void serves_data();
     void serves();
+    void halfClosingClients();
 
 private:
     QTcpServer taken_;
@@ -204,6 +216,80 @@ void TestSnppdProgram::serves() {
     }
     // Printed while the server still runs.
     QTRY_COMPARE_WITH_TIMEOUT(server.out, out, waitMs);
+}
+
+void TestSnppdProgram::halfClosingClients() {
+    // Like `nc -N`: each client sends its commands in one go and ends its input at once, all of
+    // them together. Every command read is answered before the server closes; half the clients
+    // leave out QUIT.
+    constexpr int clients = 200;
+    RunningServer server({"--max-clients", QString::number(clients)});
+    QVERIFY2(server.port != 0, server.err.constData());
+    struct Client {
+        int fd = -1;
+        QByteArray received;
+    };
+    std::vector<Client> all(clients);
+    const auto closeAll = qScopeGuard([&] {
+        for (Client& client : all) {
+            if (client.fd >= 0) {
+                ::close(client.fd);
+            }
+        }
+    });
+    for (Client& client : all) {
+        client.fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(server.port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::connect(client.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    }
+    // Reads what comes until each client has a line (greeted) or its end (done).
+    const QDeadlineTimer deadline(4 * waitMs);
+    const auto readUntil = [&](bool toTheEnd) {
+        for (;;) {
+            std::vector<pollfd> fds;
+            for (const Client& client : all) {
+                const bool waiting =
+                    client.fd >= 0 && (toTheEnd || !client.received.contains('\n'));
+                fds.push_back({waiting ? client.fd : -1, POLLIN, 0}); // -1: skipped
+            }
+            if (deadline.hasExpired() ||
+                std::all_of(fds.begin(), fds.end(), [](const pollfd& p) { return p.fd < 0; })) {
+                return;
+            }
+            ::poll(fds.data(), fds.size(), 100);
+            for (std::size_t i = 0; i < fds.size(); ++i) {
+                if (fds[i].revents == 0) {
+                    continue;
+                }
+                char buffer[512];
+                const ssize_t got = ::recv(all[i].fd, buffer, sizeof buffer, 0);
+                if (got > 0) {
+                    all[i].received.append(buffer, got);
+                } else {
+                    ::close(std::exchange(all[i].fd, -1));
+                }
+            }
+        }
+    };
+    readUntil(false);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const QByteArray input =
+            i % 2 == 0 ? "PAGE 1\r\nMESS a\r\nSEND\r\n" : "PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n";
+        QCOMPARE(::send(all[i].fd, input.constData(), input.size(), 0), input.size());
+        QCOMPARE(::shutdown(all[i].fd, SHUT_WR), 0);
+    }
+    readUntil(true);
+    int lost = 0;
+    for (int i = 0; i < clients; ++i) {
+        const QByteArray codes = dazoroz::snppd::testing::replyCodes(all[i].received);
+        lost += codes != (i % 2 == 0 ? "220 250 250 250" : "220 250 250 250 221") ? 1 : 0;
+    }
+    QCOMPARE(lost, 0);
+    QVERIFY(std::all_of(all.begin(), all.end(), [](const Client& c) { return c.fd < 0; }));
+    QTRY_COMPARE_WITH_TIMEOUT(server.out.count('\n'), clients, waitMs);
 }
 
 QTEST_GUILESS_MAIN(TestSnppdProgram)
