@@ -2,6 +2,7 @@
 // delivered page as one line on standard output; everything else goes to standard error.
 
 #include "snppd/snpp_server.h"
+#include "store/printable.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -30,7 +32,10 @@ void printLine(std::FILE* stream, const QString& text) {
 }
 
 [[noreturn]] void usageError(const QString& message) {
-    printLine(stderr, QStringLiteral("dazoroz-snppd: %1 (see --help)").arg(message));
+    // The message may quote the command line, which may hold anything.
+    const std::string shown = dazoroz::store::printable(message.toStdString());
+    printLine(stderr,
+              QStringLiteral("dazoroz-snppd: %1 (see --help)").arg(QString::fromStdString(shown)));
     std::exit(exitUsage);
 }
 

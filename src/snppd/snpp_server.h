@@ -125,7 +125,7 @@ private:
 // characters are shown as \xNN so that every page stays one line on a terminal.
 QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message);
 
-// Control characters (and DEL) of text as \xNN; every other byte unchanged.
+// Control characters (C0, DEL and C1) of text as \xNN; see store/printable.h.
 QByteArray escapeControls(const QByteArray& text);
 
 } // namespace dazoroz::snppd

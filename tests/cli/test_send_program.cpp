@@ -197,6 +197,12 @@ void TestSendProgram::delivers_data() {
                                                         .userSettings = true,
                                                         .received = pagesThenQuit({"77"}),
                                                         .out = kConnected + kSuccess};
+    QTest::newRow("banner with control characters")
+        << Case{.args = {"77", "-m", "Call home"},
+                .greeting = "220 \x02Hi\x1b[2J\xc2\x9b\x9b"
+                            "2J €\r\n",
+                .received = pagesThenQuit({"77"}),
+                .out = kConnected + "banner: Hi\\x1b[2J\\xc2\\x9b\\x9b2J €\n" + kSuccess};
     QTest::newRow("options override dazoroz.ini") << Case{
         .args = {"-s", "127.0.0.1", "--port=%PORT%", "-t60", "77", "--message", "Call home"},
         .ini = "serverIP=nohost.invalid\r\nserverPort=1\r\ntimeout=1\r\n",

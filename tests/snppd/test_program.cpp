@@ -126,6 +126,8 @@ void TestSnppdProgram::endsAtOnce_data() {
     usage("port negative", {"--port", "-1"}, "--port");
     usage("port missing", {"--port"}, "port");
     usage("address a name", {"--address", "paging.example"}, "--address");
+    usage("control characters shown escaped", {"--address", "a\x1b[2J\u009b"},
+          "\"a\\x1b[2J\\xc2\\x9b\"");
     usage("idle zero", {"--idle", "0"}, "--idle");
     usage("max clients zero", {"--max-clients", "0"}, "--max-clients");
     usage("unknown step", {"--fail-at", "data"}, "--fail-at");
@@ -163,15 +165,19 @@ void TestSnppdProgram::serves_data() {
 
     const QByteArray ready = "220 Dazoroz SNPP server ready\r\n";
     const QByteArray bye = "221 OK, Goodbye\r\n";
-    // Control characters are escaped, so that every page stays one line.
+    // Control characters (C1 too, in UTF-8 or as raw bytes) are escaped, so that every page
+    // stays one line and no terminal acts on them.
     QTest::newRow("prints pages")
         << QStringList{}
-        << QByteArray("PAGE 1\r\nPAGE 2\r\nMESS Grüße\t\x1b[2J\r\nSEND\r\nQUIT\r\n")
+        << QByteArray("PAGE 1\r\nPAGE 2\r\nMESS Grüße\t\x1b[2J\xc2\x9b\x9b"
+                      "2J\r\nSEND\r\n"
+                      "QUIT\r\n")
         << ready +
                "250 Pager ID Accepted\r\n250 Pager ID Accepted\r\n250 Message OK\r\n"
                "250 Message Sent Successfully\r\n" +
                bye
-        << QByteArray("page 1: Grüße\\x09\\x1B[2J\npage 2: Grüße\\x09\\x1B[2J\n");
+        << QByteArray("page 1: Grüße\\x09\\x1b[2J\\xc2\\x9b\\x9b2J\n"
+                      "page 2: Grüße\\x09\\x1b[2J\\xc2\\x9b\\x9b2J\n");
     QTest::newRow("banner") << QStringList{"--banner", "Hello"} << QByteArray("QUIT\r\n")
                             << "220 \x02Hello\r\n" + bye << QByteArray();
     const QByteArray page = "PAGE 1\r\nPAGE 666\r\nMESS a\r\nSEND\r\nQUIT\r\n";
