@@ -1,6 +1,7 @@
 // dazoroz-snppd: a local SNPP server for trying Dazoroz without a paging service. Prints every
 // delivered page as one line on standard output; everything else goes to standard error.
 
+#include "snppd/run_as_user.h"
 #include "snppd/snpp_server.h"
 #include "store/printable.h"
 
@@ -21,9 +22,11 @@ using dazoroz::snppd::ServerOptions;
 using dazoroz::snppd::SnppServer;
 using dazoroz::snppd::SplitMode;
 using dazoroz::snppd::StepTrigger;
+using dazoroz::snppd::SystemUser;
 
 constexpr int exitUsage = 2;
 constexpr int exitCannotListen = 1;
+constexpr int exitCannotBecomeUser = 1;
 
 void printLine(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
@@ -144,6 +147,11 @@ int main(int argc, char* argv[]) {
          QStringLiteral("20")},
         {QStringLiteral("no-close"),
          QStringLiteral("Answer QUIT with 221 but keep the connection open.")},
+        {QStringLiteral("user"),
+         QStringLiteral("After binding the port, run as this user (its user and group ids and "
+                        "its groups): root starts the server on a port below 1024, then gives "
+                        "root up."),
+         QStringLiteral("NAME")},
         {QStringLiteral("verbose"), QStringLiteral("Log every line received and sent on stderr.")},
     });
     const QCommandLineOption helpOption = parser.addHelpOption();
@@ -216,6 +224,16 @@ int main(int argc, char* argv[]) {
     options.noClose = parser.isSet(QStringLiteral("no-close"));
     options.trace = parser.isSet(QStringLiteral("verbose"));
 
+    std::optional<SystemUser> runAs;
+    if (parser.isSet(QStringLiteral("user"))) {
+        // Looked up before binding, so that a wrong name leaves no port taken.
+        runAs = dazoroz::snppd::findUser(parser.value(QStringLiteral("user")).toStdString());
+        if (!runAs) {
+            usageError(QStringLiteral("--user: there is no user \"%1\" on this system")
+                           .arg(parser.value(QStringLiteral("user"))));
+        }
+    }
+
     SnppServer server(options);
     QObject::connect(&server, &SnppServer::pageDelivered,
                      [](const QByteArray& pagerId, const QByteArray& message) {
@@ -230,6 +248,20 @@ int main(int argc, char* argv[]) {
     if (!server.listen(address, port)) {
         printLine(stderr, listenFailure(server, endpoint(address, port)));
         return exitCannotListen;
+    }
+    if (runAs) {
+        const QString name = QString::fromStdString(runAs->name);
+        if (const auto failure = dazoroz::snppd::becomeUser(*runAs)) {
+            printLine(stderr, QStringLiteral("dazoroz-snppd: cannot run as user %1: %2")
+                                  .arg(name, QString::fromStdString(*failure)));
+            return exitCannotBecomeUser;
+        }
+        printLine(stderr, QStringLiteral("dazoroz-snppd: running as user %1 (uid %2, gid %3), "
+                                         "process %4")
+                              .arg(name)
+                              .arg(runAs->uid)
+                              .arg(runAs->gid)
+                              .arg(QCoreApplication::applicationPid()));
     }
     printLine(stderr, QStringLiteral("dazoroz-snppd: listening on %1")
                           .arg(endpoint(server.serverAddress(), server.serverPort())));

@@ -4,14 +4,17 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTcpServer>
 #include <QTest>
 
+#include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -59,7 +62,8 @@ public:
         arguments << QStringLiteral("--port") << QStringLiteral("0");
         process_.start(QStringLiteral(SNPPD_PROGRAM), arguments);
         static const QRegularExpression listening(
-            QStringLiteral("^dazoroz-snppd: listening on 127\\.0\\.0\\.1:(\\d+)\\n"));
+            QStringLiteral("^dazoroz-snppd: listening on 127\\.0\\.0\\.1:(\\d+)\\n"),
+            QRegularExpression::MultilineOption);
         static_cast<void>(QTest::qWaitFor(
             [&] {
                 const auto match = listening.match(QString::fromUtf8(err));
@@ -74,6 +78,8 @@ public:
     }
     RunningServer(const RunningServer&) = delete;
     RunningServer& operator=(const RunningServer&) = delete;
+
+    qint64 pid() const { return process_.processId(); }
 
     quint16 port = 0;
     QByteArray out;
@@ -94,6 +100,9 @@ private slots:
     void serves_data();
     void serves();
     void halfClosingClients();
+    void runsAsUser();
+    void unknownUser();
+    void cannotBecomeUser();
 
 private:
     QTcpServer taken_;
@@ -296,6 +305,76 @@ void TestSnppdProgram::halfClosingClients() {
     QCOMPARE(lost, 0);
     QVERIFY(std::all_of(all.begin(), all.end(), [](const Client& c) { return c.fd < 0; }));
     QTRY_COMPARE_WITH_TIMEOUT(server.out.count('\n'), clients, waitMs);
+}
+
+void TestSnppdProgram::runsAsUser() {
+    if (::geteuid() != 0) {
+        QSKIP("only root can start the server for another user");
+    }
+    RunningServer server({"--user", "nobody"});
+    QVERIFY2(server.port != 0, server.err.constData());
+    // By the time it listens, it has given root up for nobody's ids and groups, for good.
+    const passwd* nobody = ::getpwnam("nobody");
+    QVERIFY(nobody != nullptr);
+    std::vector<gid_t> groups(64);
+    int count = static_cast<int>(groups.size());
+    QVERIFY(::getgrouplist("nobody", nobody->pw_gid, groups.data(), &count) >= 0);
+    QStringList groupList;
+    for (int i = 0; i < count; ++i) {
+        groupList << QString::number(groups.at(static_cast<std::size_t>(i)));
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(server.pid()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    QStringList ids;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("Uid:") || line.startsWith("Gid:") || line.startsWith("Groups:")) {
+            ids << QString::fromUtf8(line.simplified());
+        }
+    }
+    const QString uid = QString::number(nobody->pw_uid);
+    const QString gid = QString::number(nobody->pw_gid);
+    QCOMPARE(ids, (QStringList{QStringList{"Uid:", uid, uid, uid, uid}.join(' '),
+                               QStringList{"Gid:", gid, gid, gid, gid}.join(' '),
+                               "Groups: " + groupList.join(' ')}));
+    QVERIFY(server.err.contains("dazoroz-snppd: running as user nobody (uid " + uid.toUtf8()));
+
+    TestClient client(server.port);
+    client.send("PAGE 1\r\nMESS Call home\r\nSEND\r\nQUIT\r\n");
+    QVERIFY(client.waitForClose());
+    QCOMPARE(client.codes(), QByteArray("220 250 250 250 221"));
+    QTRY_COMPARE_WITH_TIMEOUT(server.out, QByteArray("page 1: Call home\n"), waitMs);
+}
+
+void TestSnppdProgram::unknownUser() {
+    // A usage error found before binding: the port stays free.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress(QHostAddress::LocalHost)));
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    const Finished result = runToEnd({"--user", "no-such-user", "--port", port});
+    QCOMPARE(result.err, QByteArray("dazoroz-snppd: --user: there is no user \"no-such-user\" on "
+                                    "this system (see --help)\n"));
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(probe.listen(QHostAddress(QHostAddress::LocalHost), probe.serverPort()));
+}
+
+void TestSnppdProgram::cannotBecomeUser() {
+    // Not root (made so for the test when it runs as root): it cannot become root, and says so
+    // instead of serving as itself.
+    QProcess process;
+    if (::geteuid() == 0) {
+        process.setChildProcessModifier([] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                ::_exit(99);
+            }
+        });
+    }
+    process.start(QStringLiteral(SNPPD_PROGRAM), {"--user", "root", "--port", "0"});
+    QVERIFY(process.waitForFinished(waitMs));
+    QCOMPARE(process.readAllStandardError(),
+             QByteArray("dazoroz-snppd: cannot run as user root: setting its groups: Operation "
+                        "not permitted\n"));
+    QCOMPARE(process.exitCode(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSnppdProgram)
