@@ -4,6 +4,7 @@
 #include "support/refused_port.h"
 #include "support/scripted_server.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -31,6 +32,7 @@ struct Case {
     QStringList args{};                // %PORT% stands for the server's port
     std::optional<QByteArray> input{}; // written to standard input, which is then closed
     QByteArray ini{}; // [General] keys before the server's address: the first of two counts
+    bool userSettings = false; // no WINDIR: the ini is the user's own, under XDG_CONFIG_HOME
     QByteArray names = kNames;
     QByteArray greeting = "220 SNPP server ready\r\n";
     QByteArray failingPager{};
@@ -98,7 +100,10 @@ void check(const Case& c) {
 
     QTemporaryDir windir;
     QTemporaryDir workdir;
-    writeFile(windir.filePath(QStringLiteral("dazoroz.ini")),
+    const QString iniFolder =
+        c.userSettings ? windir.filePath(QStringLiteral("dazoroz")) : windir.path();
+    QVERIFY(QDir().mkpath(iniFolder));
+    writeFile(iniFolder + QStringLiteral("/dazoroz.ini"),
               "[General]\r\n" + c.ini + "serverIP=127.0.0.1\r\nserverPort=" + port.toUtf8());
     writeFile(workdir.filePath(QStringLiteral("names.txt")), c.names);
 
@@ -107,7 +112,12 @@ void check(const Case& c) {
     QObject::connect(&program, &QProcess::readyReadStandardOutput,
                      [&] { out += program.readAllStandardOutput(); });
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("WINDIR"), windir.path());
+    if (c.userSettings) {
+        env.remove(QStringLiteral("WINDIR"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), windir.path());
+    } else {
+        env.insert(QStringLiteral("WINDIR"), windir.path());
+    }
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(workdir.path());
     program.start(QStringLiteral(SEND_PROGRAM),
@@ -183,6 +193,10 @@ void TestSendProgram::delivers_data() {
                                     .greeting = "220 \x02Hello there\r\n",
                                     .received = pagesThenQuit({"77"}),
                                     .out = kConnected + "banner: Hello there\n" + kSuccess};
+    QTest::newRow("the user's own dazoroz.ini") << Case{.args = {"77", "-m", "Call home"},
+                                                        .userSettings = true,
+                                                        .received = pagesThenQuit({"77"}),
+                                                        .out = kConnected + kSuccess};
     QTest::newRow("banner with control characters")
         << Case{.args = {"77", "-m", "Call home"},
                 .greeting = "220 \x02Hi\x1b[2J\xc2\x9b\x9b"
