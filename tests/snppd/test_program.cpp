@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <grp.h>
@@ -106,6 +107,7 @@ private slots:
 
 private:
     QTcpServer taken_;
+    QTemporaryDir scratch_; // password files
 };
 
 void TestSnppdProgram::endsAtOnce_data() {
@@ -151,12 +153,13 @@ void TestSnppdProgram::endsAtOnce_data() {
     usage("password file alone", {"--password-file", "password.txt"}, "--password-file");
     usage("password twice", {"--login", "pat:s3cret", "--password-file", "password.txt"},
           "--password-file");
-    usage("password file missing", {"--login", "pat", "--password-file", "missing.txt"},
-          "\"missing.txt\"");
-    QFile empty(QStringLiteral("empty.txt"));
-    QVERIFY(empty.open(QIODevice::WriteOnly) && empty.write("\nsecond line\n") > 0);
-    usage("password file empty", {"--login", "pat", "--password-file", "empty.txt"},
-          "\"empty.txt\"");
+    const QString missing = scratch_.filePath(QStringLiteral("missing.txt"));
+    usage("password file missing", {"--login", "pat", "--password-file", missing},
+          "\"" + missing + "\"");
+    const QString empty = scratch_.filePath(QStringLiteral("empty.txt"));
+    QFile emptyFile(empty);
+    QVERIFY(emptyFile.open(QIODevice::WriteOnly) && emptyFile.write("\nsecond line\n") > 0);
+    usage("password file empty", {"--login", "pat", "--password-file", empty}, "\"" + empty + "\"");
     usage("two split modes", {"--split", "--byte-by-byte"}, "--split");
     usage("two silences", {"--silent", "--silent-at", "mess"}, "--silent");
 
@@ -209,10 +212,11 @@ void TestSnppdProgram::serves_data() {
                                 bye;
     QTest::newRow("login") << QStringList{"--login", "pat:s3cret", "--verbose"} << login << loggedIn
                            << QByteArray("page 1: a\n");
-    QFile password(QStringLiteral("password.txt"));
+    const QString passwordPath = scratch_.filePath(QStringLiteral("password.txt"));
+    QFile password(passwordPath);
     QVERIFY(password.open(QIODevice::WriteOnly) && password.write("s3cret\r\nsecond line\n") > 0);
     QTest::newRow("login, password from a file")
-        << QStringList{"--login=pat", "--password-file", "password.txt", "--verbose"} << login
+        << QStringList{"--login=pat", "--password-file", passwordPath, "--verbose"} << login
         << loggedIn << QByteArray("page 1: a\n");
     QTest::newRow("banner") << QStringList{"--banner", "Hello"} << QByteArray("QUIT\r\n")
                             << "220 \x02Hello\r\n" + bye << QByteArray();
