@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <grp.h>
@@ -106,6 +107,7 @@ private slots:
 
 private:
     QTcpServer taken_;
+    QTemporaryDir scratch_; // password files
 };
 
 void TestSnppdProgram::endsAtOnce_data() {
@@ -143,6 +145,21 @@ void TestSnppdProgram::endsAtOnce_data() {
     usage("step count zero", {"--reset-at", "page:0"}, "--reset-at");
     usage("second greeting", {"--silent-at", "greeting:2"}, "--silent-at");
     usage("banner with a line end", {"--banner", "a\nb"}, "--banner");
+    // No message quotes the password.
+    usage("login ID empty", {"--login", ":s3cret"}, "--login");
+    usage("login ID with a blank", {"--login", "p t:s3cret"}, "--login");
+    usage("password empty", {"--login", "pat:"}, "--login");
+    usage("password with a control character", {"--login", "pat:s3\tcret"}, "--login");
+    usage("password file alone", {"--password-file", "password.txt"}, "--password-file");
+    usage("password twice", {"--login", "pat:s3cret", "--password-file", "password.txt"},
+          "--password-file");
+    const QString missing = scratch_.filePath(QStringLiteral("missing.txt"));
+    usage("password file missing", {"--login", "pat", "--password-file", missing},
+          "\"" + missing + "\"");
+    const QString empty = scratch_.filePath(QStringLiteral("empty.txt"));
+    QFile emptyFile(empty);
+    QVERIFY(emptyFile.open(QIODevice::WriteOnly) && emptyFile.write("\nsecond line\n") > 0);
+    usage("password file empty", {"--login", "pat", "--password-file", empty}, "\"" + empty + "\"");
     usage("two split modes", {"--split", "--byte-by-byte"}, "--split");
     usage("two silences", {"--silent", "--silent-at", "mess"}, "--silent");
 
@@ -187,6 +204,20 @@ void TestSnppdProgram::serves_data() {
                bye
         << QByteArray("page 1: Grüße\\x09\\x1b[2J\\xc2\\x9b\\x9b2J\n"
                       "page 2: Grüße\\x09\\x1b[2J\\xc2\\x9b\\x9b2J\n");
+    // The password never shows in the log, nor (once read) in the process list.
+    const QByteArray login = "LOGI pat s3cret\r\nPAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n";
+    const QByteArray loggedIn = ready +
+                                "250 Login Accepted\r\n250 Pager ID Accepted\r\n250 Message OK\r\n"
+                                "250 Message Sent Successfully\r\n" +
+                                bye;
+    QTest::newRow("login") << QStringList{"--login", "pat:s3cret", "--verbose"} << login << loggedIn
+                           << QByteArray("page 1: a\n");
+    const QString passwordPath = scratch_.filePath(QStringLiteral("password.txt"));
+    QFile password(passwordPath);
+    QVERIFY(password.open(QIODevice::WriteOnly) && password.write("s3cret\r\nsecond line\n") > 0);
+    QTest::newRow("login, password from a file")
+        << QStringList{"--login=pat", "--password-file", passwordPath, "--verbose"} << login
+        << loggedIn << QByteArray("page 1: a\n");
     QTest::newRow("banner") << QStringList{"--banner", "Hello"} << QByteArray("QUIT\r\n")
                             << "220 \x02Hello\r\n" + bye << QByteArray();
     const QByteArray page = "PAGE 1\r\nPAGE 666\r\nMESS a\r\nSEND\r\nQUIT\r\n";
@@ -231,6 +262,13 @@ void TestSnppdProgram::serves() {
     }
     // Printed while the server still runs.
     QTRY_COMPARE_WITH_TIMEOUT(server.out, out, waitMs);
+    QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(server.pid()));
+    QVERIFY(commandLine.open(QIODevice::ReadOnly));
+    QVERIFY(!commandLine.readAll().contains("s3cret"));
+    QVERIFY(!server.err.contains("s3cret"));
+    if (arguments.contains("--verbose")) {
+        QVERIFY(server.err.contains("> LOGI pat <password>\n"));
+    }
 }
 
 void TestSnppdProgram::halfClosingClients() {
