@@ -1,18 +1,27 @@
 #include "snppd/snpp_connection.h"
 
+#include <QHostAddress>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <utility>
 
 namespace dazoroz::snppd {
 
 namespace {
 
-// What Qt may buffer from the client before we read it; the kernel holds the rest.
-constexpr qint64 readBufferSize = 16 * 1024;
+// What we read ahead of the command being handled; the kernel holds the rest.
+constexpr qsizetype readBufferSize = 16 * 1024;
 constexpr qsizetype maxPagerIdLength = 64;
+// Failed logins on one connection before it is closed.
+constexpr int maxLoginFailures = 5;
 
 bool validPagerId(const QByteArray& id) {
     if (id.isEmpty() || id.size() > maxPagerIdLength) {
@@ -38,68 +47,101 @@ std::size_t stepIndex(Step step) {
     return static_cast<std::size_t>(step);
 }
 
+// Compares every byte whatever the guess, so that the time taken tells nothing of the secret.
+bool sameBytes(const QByteArray& guess, const QByteArray& secret) {
+    bool same = guess.size() == secret.size();
+    for (qsizetype i = 0; i < std::min(guess.size(), secret.size()); ++i) {
+        same &= guess.at(i) == secret.at(i);
+    }
+    return same;
+}
+
 bool matches(const std::optional<StepTrigger>& trigger, Step step, int occurrence) {
     return trigger && trigger->step == step && trigger->occurrence == occurrence;
 }
 
+static_assert(EAGAIN == EWOULDBLOCK, "one would-block code");
+bool wouldBlock(int error) {
+    return error == EAGAIN;
+}
+
+// A recv or send, again when a signal interrupted it.
+template <typename Call> ssize_t retried(Call call) {
+    ssize_t result = 0;
+    do {
+        result = call();
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
 } // namespace
 
-Connection::Connection(QTcpSocket* socket, const ServerOptions& options, int id, QObject* parent)
-    : QObject(parent), socket_(socket), options_(options), id_(id) {
-    socket_->setParent(this);
-    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket_->setReadBufferSize(readBufferSize);
+Connection::Connection(int descriptor, const ServerOptions& options, int id, QObject* parent)
+    : QObject(parent), fd_(descriptor), options_(options), id_(id),
+      readNotifier_(descriptor, QSocketNotifier::Read),
+      writeNotifier_(descriptor, QSocketNotifier::Write) {
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    const int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 
+    writeNotifier_.setEnabled(false);
     idleTimer_.setSingleShot(true);
     // Coarse timers may fire early; clients' tests count on the idle limit.
     idleTimer_.setTimerType(Qt::PreciseTimer);
     pieceTimer_.setSingleShot(true);
     graceTimer_.setSingleShot(true);
+    connect(&readNotifier_, &QSocketNotifier::activated, this, &Connection::readable);
+    connect(&writeNotifier_, &QSocketNotifier::activated, this, &Connection::pump);
     connect(&idleTimer_, &QTimer::timeout, this, &Connection::idleExpired);
     connect(&pieceTimer_, &QTimer::timeout, this, &Connection::writeNextPiece);
-    connect(&graceTimer_, &QTimer::timeout, this, [this] { socket_->abort(); });
-
-    connect(socket_, &QTcpSocket::readyRead, this, &Connection::readInput);
-    // A client that reads slowly holds our input back; what it reads lets input go on.
-    connect(socket_, &QTcpSocket::bytesWritten, this, &Connection::readInput);
-    connect(socket_, &QTcpSocket::disconnected, this, &Connection::socketGone);
-    connect(socket_, &QTcpSocket::errorOccurred, this, [this] {
-        if (socket_->state() == QAbstractSocket::UnconnectedState) {
-            socketGone();
-        }
+    connect(&graceTimer_, &QTimer::timeout, this, [this] {
+        traceLine('!', "no orderly end in time");
+        socketGone();
     });
 }
 
 Connection::~Connection() {
-    disconnect(socket_, nullptr, this, nullptr);
-    socket_->abort();
+    closeDescriptor();
+}
+
+QString Connection::peer() const {
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
+        return QStringLiteral("?");
+    }
+    const QHostAddress address(reinterpret_cast<const sockaddr*>(&storage));
+    const quint16 port = storage.ss_family == AF_INET6
+                             ? ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port)
+                             : ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(address.toString())
+                             : address.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
 void Connection::start() {
     if (options_.trace) {
-        emit traced(QStringLiteral("#%1 connected from %2:%3")
-                        .arg(id_)
-                        .arg(socket_->peerAddress().toString())
-                        .arg(socket_->peerPort()));
+        emit traced(QStringLiteral("#%1 connected from %2").arg(id_).arg(peer()));
     }
     idleTimer_.start(options_.idleTimeout);
-    if (!handleStep(Step::Greeting)) {
-        return;
+    if (handleStep(Step::Greeting)) {
+        reply(options_.banner.isEmpty() ? QByteArray("220 Dazoroz SNPP server ready")
+                                        : "220 \x02" + options_.banner);
     }
-    if (options_.banner.isEmpty()) {
-        reply("220 Dazoroz SNPP server ready");
-    } else {
-        reply("220 \x02" + options_.banner);
-    }
+    pump();
+}
+
+void Connection::refuse(const QByteArray& line) {
+    replyAndClose(line);
 }
 
 void Connection::drop() {
-    disconnect(socket_, nullptr, this, nullptr);
     gone_ = true;
     idleTimer_.stop();
     pieceTimer_.stop();
     graceTimer_.stop();
-    socket_->abort();
+    closeDescriptor();
 }
 
 Connection::Misbehaviour Connection::misbehaviourAt(Step step) {
@@ -135,86 +177,158 @@ bool Connection::handleStep(Step step) {
     return false;
 }
 
-bool Connection::inputPaused() const {
-    return gone_ || closing_ || closeWhenDrained_ ||
-           socket_->bytesToWrite() + queuedBytes_ > options_.outputLimit;
-}
-
-void Connection::readInput() {
-    if (reading_) {
+void Connection::pump() {
+    if (pumping_ || gone_) {
         return;
     }
-    reading_ = true;
-    // Room for the longest line with its CR LF; an overlong line is dropped piece by piece.
-    const qsizetype lineRoom = static_cast<qsizetype>(options_.maxLineLength) + 2;
-    std::array<char, 4096 + 1> chunk{};
-    while (!inputPaused()) {
-        qsizetype room = static_cast<qsizetype>(chunk.size()) - 1;
-        if (!discarding_) {
-            room = std::min(room, lineRoom - line_.size());
-        }
-        const qint64 got = socket_->readLine(chunk.data(), room + 1);
-        if (got <= 0) {
+    pumping_ = true;
+    // Lines are handled while their replies fit; what goes out makes room for more.
+    for (;;) {
+        const bool handled = handleInput();
+        flushOutput();
+        if (gone_ || !handled || inputPaused()) {
             break;
         }
-        const auto size = static_cast<qsizetype>(got);
-        const bool complete = chunk.at(static_cast<std::size_t>(size - 1)) == '\n';
-        if (discarding_) {
-            if (complete) {
-                discarding_ = false;
-                idleTimer_.start(options_.idleTimeout);
-                traceLine('>', "(overlong line)");
-                if (!silent_) {
-                    reply("500 Command Line Too Long");
-                }
+    }
+    pumping_ = false;
+    if (gone_) {
+        return;
+    }
+    if (closeWhenDrained_ && pieces_.empty() && !graceTimer_.isActive()) {
+        idleTimer_.stop();
+        // A client that reads nothing must not keep the connection open for ever.
+        graceTimer_.start(options_.closeGrace);
+    }
+    if (closeWhenDrained_ && pieces_.empty() && output_.isEmpty() && !closing_) {
+        endOutput();
+    }
+    updateNotifiers();
+}
+
+void Connection::readable() {
+    // While closing, input is only read to find the client's end, and thrown away.
+    const qsizetype room = inputRoom();
+    while (closing_ || (!inputEnded_ && input_.size() < room)) {
+        std::array<char, 4096> chunk{};
+        const auto want =
+            closing_ ? chunk.size()
+                     : std::min(chunk.size(), static_cast<std::size_t>(room - input_.size()));
+        const ssize_t got = retried([&] { return ::recv(fd_, chunk.data(), want, 0); });
+        if (got > 0) {
+            if (!closing_) {
+                input_.append(chunk.data(), static_cast<qsizetype>(got));
             }
-            continue;
+        } else if (got < 0 && wouldBlock(errno)) {
+            break;
+        } else if (got == 0 && !closing_) {
+            traceLine('!', "end of input");
+            inputEnded_ = true;
+        } else {
+            // A failure, or the client's end after ours: the connection is over.
+            socketGone();
+            return;
         }
-        line_.append(chunk.data(), size);
-        if (!complete) {
-            if (line_.size() > lineRoom - 1) {
-                line_.clear();
+    }
+    pump();
+}
+
+bool Connection::handleInput() {
+    bool handled = false;
+    qsizetype position = 0; // where the unhandled part of input_ starts
+    while (!inputPaused()) {
+        const qsizetype end = input_.indexOf('\n', position);
+        if (end < 0) {
+            // A line longer than the longest command (and its CR) is dropped as it comes.
+            if (input_.size() - position > options_.maxLineLength + 1) {
                 discarding_ = true;
+                position = input_.size();
             }
-            continue;
+            break;
         }
-        QByteArray line = std::exchange(line_, QByteArray());
-        line.chop(1);
+        QByteArray line = input_.mid(position, end - position);
+        position = end + 1;
+        handled = true;
+        lastCode_ = 0;
         if (line.endsWith('\r')) {
             line.chop(1);
         }
-        idleTimer_.start(options_.idleTimeout);
-        if (line.size() > options_.maxLineLength) {
+        if (std::exchange(discarding_, false) || line.size() > options_.maxLineLength) {
             traceLine('>', "(overlong line)");
             if (!silent_) {
                 reply("500 Command Line Too Long");
             }
-            continue;
+        } else {
+            handleLine(line);
         }
-        handleLine(line);
+        countReply();
     }
-    reading_ = false;
+    input_.remove(0, position);
+    if (inputEnded_ && !inputPaused()) {
+        // Every complete line has been answered; an unfinished one is no command.
+        if (!input_.isEmpty() || discarding_) {
+            traceLine('>', "(unfinished line at the end of input, ignored)");
+            input_.clear();
+            discarding_ = false;
+        }
+        closeWhenDrained_ = true;
+    }
+    return handled;
+}
+
+qsizetype Connection::inputRoom() const {
+    // Room for the longest line with its CR LF, whatever the read-ahead.
+    return std::max(readBufferSize, static_cast<qsizetype>(options_.maxLineLength) + 2);
+}
+
+bool Connection::inputPaused() const {
+    return gone_ || closing_ || closeWhenDrained_ ||
+           output_.size() + queuedBytes_ > options_.outputLimit;
+}
+
+void Connection::countReply() {
+    if (gone_ || closeWhenDrained_ || silent_) {
+        return;
+    }
+    // Only an accepted command keeps the connection alive; a run of errors ends it.
+    if (lastCode_ == '2' || lastCode_ == '3') {
+        errorsInARow_ = 0;
+        idleTimer_.start(options_.idleTimeout);
+    } else if (++errorsInARow_ >= options_.maxErrorsInARow) {
+        replyAndClose("421 Too Many Errors, Goodbye");
+    }
 }
 
 void Connection::handleLine(const QByteArray& line) {
-    traceLine('>', line);
+    QByteArray arguments;
+    const QByteArray word = firstWord(line, arguments);
+    const QByteArray command = word.toUpper();
+    const bool isLogin = command == "LOGI" || command == "LOGIN";
+    if (isLogin) {
+        // The password stays out of the log.
+        QByteArray password;
+        const QByteArray id = firstWord(arguments, password);
+        traceLine('>', word + (line.contains(' ') ? " " + id : QByteArray()) +
+                           (arguments.contains(' ') ? " <password>" : ""));
+    } else {
+        traceLine('>', line);
+    }
     if (silent_) {
         return;
     }
-    QByteArray arguments;
-    const QByteArray command = firstWord(line, arguments).toUpper();
     if (command == "PAGE" || command == "PAGER") {
-        if (handleStep(Step::Page)) {
+        if (!loginNeeded() && handleStep(Step::Page)) {
             page(arguments);
         }
     } else if (command == "MESS" || command == "MESSAGE") {
-        if (handleStep(Step::Mess)) {
+        if (!loginNeeded() && handleStep(Step::Mess)) {
             message(arguments);
         }
     } else if (command == "SEND") {
-        if (handleStep(Step::Send)) {
+        if (!loginNeeded() && handleStep(Step::Send)) {
             send();
         }
+    } else if (isLogin) {
+        login(arguments);
     } else if (command == "QUIT") {
         if (handleStep(Step::Quit)) {
             if (options_.noClose) {
@@ -231,6 +345,38 @@ void Connection::handleLine(const QByteArray& line) {
         help();
     } else {
         reply("500 Command Not Implemented");
+    }
+}
+
+bool Connection::loginNeeded() {
+    if (options_.loginId.isEmpty() || loggedIn_) {
+        return false;
+    }
+    reply("530 Please login with LOGIN.");
+    return true;
+}
+
+void Connection::login(const QByteArray& arguments) {
+    // "LOGI id [password]": the password is the rest of the line, blanks and all.
+    QByteArray password;
+    const QByteArray id = firstWord(arguments, password);
+    const bool hasPassword = arguments.contains(' ');
+    // A new login ends the one before, whether it succeeds or not.
+    loggedIn_ = false;
+    bool accepted = !id.isEmpty();
+    if (!options_.loginId.isEmpty()) {
+        accepted = sameBytes(id, options_.loginId) && accepted;
+        if (options_.loginPassword) {
+            accepted = sameBytes(password, *options_.loginPassword) && hasPassword && accepted;
+        }
+    }
+    if (accepted) {
+        loggedIn_ = true;
+        reply("250 Login Accepted");
+    } else if (++loginFailures_ >= maxLoginFailures) {
+        replyAndClose("421 Login incorrect (closing connection).");
+    } else {
+        reply("550 Login incorrect.");
     }
 }
 
@@ -290,37 +436,38 @@ void Connection::help() {
 }
 
 void Connection::reply(const QByteArray& line) {
-    if (gone_) {
+    if (gone_ || closing_) {
         return;
     }
     traceLine('<', line);
+    lastCode_ = line.front();
     const QByteArray data = line + "\r\n";
     if (options_.split == SplitMode::None) {
-        socket_->write(data);
-        return;
-    }
-    const bool wasIdle = pieces_.empty() && !pieceTimer_.isActive();
-    if (options_.split == SplitMode::TwoPieces) {
-        pieces_.push_back(data.left(1));
-        pieces_.push_back(data.mid(1));
+        output_ += data;
     } else {
-        for (char byte : data) {
-            pieces_.emplace_back(1, byte);
+        const bool wasIdle = pieces_.empty() && !pieceTimer_.isActive();
+        if (options_.split == SplitMode::TwoPieces) {
+            pieces_.push_back(data.left(1));
+            pieces_.push_back(data.mid(1));
+        } else {
+            for (char byte : data) {
+                pieces_.emplace_back(1, byte);
+            }
+        }
+        queuedBytes_ += data.size();
+        if (wasIdle) {
+            writeNextPiece();
         }
     }
-    queuedBytes_ += data.size();
-    if (wasIdle) {
-        writeNextPiece();
-    }
+    // Replies to a run of commands leave together, after the last of them.
+    pump();
 }
 
 void Connection::replyAndClose(const QByteArray& line) {
     idleTimer_.stop();
     reply(line);
     closeWhenDrained_ = true;
-    if (pieces_.empty()) {
-        closeGracefully();
-    }
+    pump();
 }
 
 void Connection::writeNextPiece() {
@@ -330,32 +477,47 @@ void Connection::writeNextPiece() {
     const QByteArray piece = std::move(pieces_.front());
     pieces_.pop_front();
     queuedBytes_ -= piece.size();
-    socket_->write(piece);
+    output_ += piece;
     // Every piece gets its own pause, also the first of the next reply, so that no two go out
     // together.
     pieceTimer_.start(options_.splitDelay);
-    if (pieces_.empty()) {
-        outputDrained();
+    pump();
+}
+
+void Connection::flushOutput() {
+    qsizetype sent = 0;
+    while (sent < output_.size()) {
+        const ssize_t got = retried([&] {
+            return ::send(fd_, output_.constData() + sent,
+                          static_cast<std::size_t>(output_.size() - sent), MSG_NOSIGNAL);
+        });
+        if (got < 0) {
+            if (wouldBlock(errno)) {
+                break;
+            }
+            socketGone();
+            return;
+        }
+        sent += static_cast<qsizetype>(got);
+    }
+    output_.remove(0, sent);
+}
+
+void Connection::endOutput() {
+    closing_ = true;
+    ::shutdown(fd_, SHUT_WR);
+    if (inputEnded_) {
+        socketGone();
     }
 }
 
-void Connection::outputDrained() {
-    if (closeWhenDrained_) {
-        closeGracefully();
-    } else {
-        readInput();
-    }
-}
-
-void Connection::closeGracefully() {
-    if (closing_ || gone_) {
+void Connection::updateNotifiers() {
+    if (gone_) {
         return;
     }
-    closing_ = true;
-    idleTimer_.stop();
-    // A client that reads nothing must not keep the connection open for ever.
-    graceTimer_.start(options_.closeGrace);
-    socket_->disconnectFromHost();
+    // Reading stops while the read-ahead is full; while closing, input is only thrown away.
+    readNotifier_.setEnabled(!inputEnded_ && (closing_ || input_.size() < inputRoom()));
+    writeNotifier_.setEnabled(!output_.isEmpty());
 }
 
 void Connection::resetNow() {
@@ -364,13 +526,7 @@ void Connection::resetNow() {
     }
     // Linger 0 makes the close send a reset instead of a normal end.
     const linger noLinger{1, 0};
-    const auto descriptor = static_cast<int>(socket_->socketDescriptor());
-    if (descriptor >= 0) {
-        ::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger);
-    }
-    pieces_.clear();
-    queuedBytes_ = 0;
-    socket_->abort();
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger);
     socketGone();
 }
 
@@ -380,7 +536,8 @@ void Connection::idleExpired() {
     }
     if (silent_) {
         traceLine('!', "idle, closing");
-        closeGracefully();
+        closeWhenDrained_ = true;
+        pump();
     } else {
         replyAndClose("421 Timeout, Goodbye");
     }
@@ -396,8 +553,20 @@ void Connection::socketGone() {
     graceTimer_.stop();
     pieces_.clear();
     queuedBytes_ = 0;
+    output_.clear();
+    closeDescriptor();
     traceLine('!', "closed");
     emit finished();
+}
+
+void Connection::closeDescriptor() {
+    if (fd_ < 0) {
+        return;
+    }
+    readNotifier_.setEnabled(false);
+    writeNotifier_.setEnabled(false);
+    ::close(fd_);
+    fd_ = -1;
 }
 
 void Connection::traceLine(char direction, const QByteArray& line) {

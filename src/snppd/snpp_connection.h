@@ -2,13 +2,20 @@
 
 // One client of the SNPP server: reads command lines, keeps the page being built and writes the
 // replies. Internal to the server.
+//
+// It works on the socket descriptor itself rather than through a QTcpSocket, because it must
+// see the client's end of input (a half-close) as an event of its own: the replies to the
+// commands read before it still have to go out, and a QTcpSocket drops them when it reads the
+// end. Closing is lingering: the connection's output is ended first, and the client's input is
+// read and thrown away until it ends too, so that a late byte from the client cannot turn the
+// close into a reset that costs the client our last replies.
 
 #include "snppd/snpp_server.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-#include <QTcpSocket>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <array>
@@ -20,16 +27,20 @@ namespace dazoroz::snppd {
 class Connection : public QObject {
     Q_OBJECT
 public:
-    // Takes the socket over; options must outlive the connection.
-    Connection(QTcpSocket* socket, const ServerOptions& options, int id, QObject* parent);
+    // Takes the connected socket descriptor over; options must outlive the connection.
+    Connection(int descriptor, const ServerOptions& options, int id, QObject* parent);
     ~Connection() override;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     // Greets the client (or misbehaves at the greeting). Call once, after connecting signals.
     void start();
+    // Instead of start(): answers with this line, then closes.
+    void refuse(const QByteArray& line);
     // Closes the socket at once, without a reply and without finished().
     void drop();
+    // "127.0.0.1:4711", "[::1]:4711".
+    QString peer() const;
 
 signals:
     void delivered(const QByteArray& pagerId, const QByteArray& message);
@@ -43,9 +54,16 @@ private:
     Misbehaviour misbehaviourAt(Step step);
     bool handleStep(Step step); // false: misbehaved, the command is not carried out
 
-    void readInput();
+    // Runs everything that can run now: command lines, output, the close.
+    void pump();
+    void readable();
+    bool handleInput(); // true: at least one line was handled
+    qsizetype inputRoom() const;
     bool inputPaused() const;
     void handleLine(const QByteArray& line);
+    void countReply();
+    void login(const QByteArray& arguments);
+    bool loginNeeded();
     void page(const QByteArray& arguments);
     void message(const QByteArray& text);
     void send();
@@ -54,28 +72,39 @@ private:
     void reply(const QByteArray& line);
     void replyAndClose(const QByteArray& line);
     void writeNextPiece();
-    void outputDrained();
-    void closeGracefully();
+    void flushOutput();
+    void endOutput();
+    void updateNotifiers();
     void resetNow();
     void idleExpired();
     void socketGone();
+    void closeDescriptor();
     void traceLine(char direction, const QByteArray& line);
 
-    QTcpSocket* socket_;
+    int fd_;
     const ServerOptions& options_;
     int id_;
 
+    QSocketNotifier readNotifier_;
+    QSocketNotifier writeNotifier_;
     QTimer idleTimer_;
     QTimer pieceTimer_;
     QTimer graceTimer_;
+
+    QByteArray input_;              // read, not yet handled
+    QByteArray output_;             // replies the system has not taken yet
     std::deque<QByteArray> pieces_; // split replies not yet written
     qint64 queuedBytes_ = 0;
 
-    QByteArray line_;         // the command line read so far
+    char lastCode_ = 0;    // first digit of the last reply
+    int errorsInARow_ = 0; // error replies since the last accepted command
+    int loginFailures_ = 0;
+    bool loggedIn_ = false;
     bool discarding_ = false; // inside an overlong line, up to its end
-    bool reading_ = false;
+    bool pumping_ = false;
+    bool inputEnded_ = false; // the client will send nothing more
     bool closeWhenDrained_ = false;
-    bool closing_ = false;
+    bool closing_ = false; // our output is ended; waiting for the client's end
     bool silent_ = false;
     bool gone_ = false;
 

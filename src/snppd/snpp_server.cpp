@@ -1,14 +1,21 @@
 #include "snppd/snpp_server.h"
 
 #include "snppd/snpp_connection.h"
+#include "store/printable.h"
 
 #include <QStringList>
-#include <QTcpSocket>
-#include <QTimer>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <string_view>
 #include <utility>
 
 namespace dazoroz::snppd {
+
+namespace {
+constexpr int listenBacklog = 128;
+} // namespace
 
 std::optional<StepTrigger> parseStepTrigger(const QString& text) {
     const QStringList parts = text.split(QLatin1Char(':'));
@@ -43,20 +50,8 @@ std::optional<StepTrigger> parseStepTrigger(const QString& text) {
 }
 
 QByteArray escapeControls(const QByteArray& text) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    QByteArray out;
-    out.reserve(text.size());
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f) {
-            out += "\\x";
-            out += hex[u >> 4];
-            out += hex[u & 0x0f];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return QByteArray::fromStdString(store::printable(
+        std::string_view(text.constData(), static_cast<std::size_t>(text.size()))));
 }
 
 QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message) {
@@ -65,7 +60,9 @@ QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message) {
 
 SnppServer::SnppServer(ServerOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {
-    connect(&listener_, &QTcpServer::newConnection, this, &SnppServer::acceptPending);
+    listener_.accepted = [this](qintptr descriptor) {
+        accept(descriptor);
+    };
 }
 
 SnppServer::~SnppServer() {
@@ -73,74 +70,63 @@ SnppServer::~SnppServer() {
 }
 
 bool SnppServer::listen(const QHostAddress& address, quint16 port) {
+    // Room for every client that may connect at once; the system's default of 50 would make the
+    // rest wait for a second try of their connection.
+    listener_.setListenBacklogSize(std::max(listenBacklog, 2 * options_.maxClients));
     return listener_.listen(address, port);
 }
 
 void SnppServer::close() {
     listener_.close();
     const bool hadClients = !connections_.empty();
-    for (Connection* connection : std::exchange(connections_, {})) {
-        disconnect(connection, nullptr, this, nullptr);
-        connection->drop();
-        connection->deleteLater();
-    }
-    for (QTcpSocket* socket : std::exchange(rejected_, {})) {
-        disconnect(socket, nullptr, this, nullptr);
-        socket->abort();
-        socket->deleteLater();
+    for (auto* set : {&connections_, &rejected_}) {
+        for (Connection* connection : std::exchange(*set, {})) {
+            disconnect(connection, nullptr, this, nullptr);
+            connection->drop();
+            connection->deleteLater();
+        }
     }
     if (hadClients) {
         emit clientCountChanged(0);
     }
 }
 
-void SnppServer::acceptPending() {
-    while (QTcpSocket* socket = listener_.nextPendingConnection()) {
-        if (clientCount() >= options_.maxClients) {
-            reject(socket);
-            continue;
-        }
-        auto* connection = new Connection(socket, options_, nextId_++, this);
-        connections_.insert(connection);
-        connect(connection, &Connection::delivered, this,
-                [this](const QByteArray& pagerId, const QByteArray& message) {
-                    ++pagesDelivered_;
-                    emit pageDelivered(pagerId, message);
-                });
-        connect(connection, &Connection::traced, this, &SnppServer::trace);
-        connect(connection, &Connection::finished, this,
-                [this, connection] { forget(connection); });
-        emit clientCountChanged(clientCount());
-        connection->start();
-    }
-}
-
-void SnppServer::reject(QTcpSocket* socket) {
-    // The refusals in flight are capped too; beyond that a client is cut off without a word.
-    if (static_cast<int>(rejected_.size()) >= options_.maxClients) {
-        socket->abort();
-        socket->deleteLater();
+void SnppServer::accept(qintptr descriptor) {
+    const auto fd = static_cast<int>(descriptor);
+    if (clientCount() >= options_.maxClients) {
+        reject(fd);
         return;
     }
-    if (options_.trace) {
-        emit trace(QStringLiteral("refused %1:%2, too many clients")
-                       .arg(socket->peerAddress().toString())
-                       .arg(socket->peerPort()));
+    auto* connection = new Connection(fd, options_, nextId_++, this);
+    connections_.insert(connection);
+    connect(connection, &Connection::delivered, this,
+            [this](const QByteArray& pagerId, const QByteArray& message) {
+                ++pagesDelivered_;
+                emit pageDelivered(pagerId, message);
+            });
+    connect(connection, &Connection::traced, this, &SnppServer::trace);
+    connect(connection, &Connection::finished, this, [this, connection] { forget(connection); });
+    emit clientCountChanged(clientCount());
+    connection->start();
+}
+
+void SnppServer::reject(int descriptor) {
+    // The refusals in flight are capped too; beyond that a client is cut off without a word.
+    if (static_cast<int>(rejected_.size()) >= options_.maxClients) {
+        ::close(descriptor);
+        return;
     }
-    rejected_.insert(socket);
-    socket->setParent(this);
-    const auto finish = [this, socket] {
-        if (rejected_.erase(socket) > 0) {
-            socket->deleteLater();
+    auto* connection = new Connection(descriptor, options_, 0, this);
+    if (options_.trace) {
+        emit trace(QStringLiteral("refused %1, too many clients").arg(connection->peer()));
+    }
+    rejected_.insert(connection);
+    connect(connection, &Connection::finished, this, [this, connection] {
+        if (rejected_.erase(connection) > 0) {
+            connection->deleteLater();
         }
-    };
-    connect(socket, &QTcpSocket::disconnected, this, finish);
-    QTimer::singleShot(options_.closeGrace, socket, [socket, finish] {
-        socket->abort();
-        finish();
     });
-    socket->write("421 Too Many Connections, Try Again Later\r\n");
-    socket->disconnectFromHost();
+    connection->refuse("421 Too Many Connections, Try Again Later");
 }
 
 void SnppServer::forget(Connection* connection) {

@@ -12,6 +12,7 @@
 #include <QTcpServer>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <set>
 
@@ -46,11 +47,20 @@ struct ServerOptions {
     // to three bytes each in UTF-8, after "MESS ".
     int maxLineLength = 4096;
     int maxRecipients = 1000; // pager IDs gathered for one SEND
+    // Only accepted commands restart it; empty lines and refused commands do not.
     std::chrono::milliseconds idleTimeout{60'000};
+    // This many error replies in a row end the connection with 421.
+    int maxErrorsInARow = 10;
     // How long a closing connection may take to hand over its last reply.
     std::chrono::milliseconds closeGrace{5'000};
     // Input is not read while more than this many reply bytes wait for the client.
     qint64 outputLimit = 64 * 1024;
+
+    // When set, PAGE, MESS and SEND need a LOGI with this login ID first (530 before). Neither
+    // holds blanks or control characters.
+    QByteArray loginId;
+    // The password that LOGI must give with the login ID; nothing: any password, or none.
+    std::optional<QByteArray> loginPassword;
 
     // Misbehaviour for tests. Checked in this order when more than one applies to a step.
     std::optional<StepTrigger> resetAt;  // connection reset instead of the reply
@@ -62,6 +72,15 @@ struct ServerOptions {
     bool noClose = false;                     // answer QUIT but keep the connection open
 
     bool trace = false; // emit trace() for every line received and sent
+};
+
+// The listening socket: hands each accepted descriptor over as it is, without a QTcpSocket.
+class Listener : public QTcpServer {
+public:
+    std::function<void(qintptr)> accepted;
+
+protected:
+    void incomingConnection(qintptr descriptor) override { accepted(descriptor); }
 };
 
 class SnppServer : public QObject {
@@ -96,14 +115,14 @@ signals:
     void trace(const QString& line);
 
 private:
-    void acceptPending();
-    void reject(QTcpSocket* socket);
+    void accept(qintptr descriptor);
+    void reject(int descriptor);
     void forget(Connection* connection);
 
     ServerOptions options_;
-    QTcpServer listener_;
+    Listener listener_;
     std::set<Connection*> connections_;
-    std::set<QTcpSocket*> rejected_; // told "421", waiting for their close
+    std::set<Connection*> rejected_; // told "421", waiting for their close
     int nextId_ = 1;
     qint64 pagesDelivered_ = 0;
 };
@@ -112,7 +131,7 @@ private:
 // characters are shown as \xNN so that every page stays one line on a terminal.
 QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message);
 
-// Control characters (and DEL) of text as \xNN; every other byte unchanged.
+// Control characters (C0, DEL and C1) of text as \xNN; see store/printable.h.
 QByteArray escapeControls(const QByteArray& text);
 
 } // namespace dazoroz::snppd

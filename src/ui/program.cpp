@@ -1,5 +1,6 @@
 #include "program.h"
 
+#include "data_folder.h"
 #include "error_report.h"
 #include "fonts.h"
 #include "main.h"
@@ -7,16 +8,82 @@
 #include "store/settings.h"
 
 #include <QApplication>
+#include <QDir>
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace dazoroz::ui {
 
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: dazoroz [--data-folder]\n"
+    "Desktop paging client: writes a short message and pages it to one pager number, or to\n"
+    "the checked names of the names list, over SNPP.\n"
+    "\n"
+    "  --data-folder  keep names.txt in the user's data folder, $XDG_DATA_HOME/dazoroz\n"
+    "                 (~/.local/share/dazoroz), made if missing, instead of the working\n"
+    "                 directory; the desktop menu entry starts the program so\n"
+    "  --help         show this help and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "Qt's own options (-platform, -style, -reverse, ...) are taken as well.\n";
+
+// Control characters shown as \xNN, so that no argument reaches the terminal raw.
+QString shown(const QString& text) {
+    QString out;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+bool given(int argc, char** argv, const char* option) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], option) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
 int runProgram(int& argc, char** argv, const std::function<void(QWidget&)>& beforeShow) {
+    // Answered before the application starts, so that they work without a display.
+    if (given(argc, argv, "--help")) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (given(argc, argv, "--version")) {
+        std::printf("dazoroz %s\n", DAZOROZ_VERSION);
+        return 0;
+    }
     QApplication app(argc, argv);
+    bool inDataFolder = false;
+    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+        if (argument != QStringLiteral("--data-folder")) {
+            std::fprintf(stderr, "dazoroz: unknown option \"%s\" (see dazoroz --help)\n",
+                         qPrintable(shown(argument)));
+            return 2;
+        }
+        inDataFolder = true;
+    }
     QApplication::setApplicationName(QStringLiteral("Dazoroz"));
     applyApplicationFont();
     QApplication::setWindowIcon(applicationIcon());
+    if (inDataFolder) {
+        const QString folder =
+            dataFolder(qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("HOME"));
+        const QString failed = enterFolder(folder);
+        if (!failed.isEmpty())
+            reportError(
+                nullptr,
+                QStringLiteral("The names list stays in %1: %2").arg(QDir::currentPath(), failed));
+    }
 
     std::unique_ptr<ProgramWindows> windows;
     if (!guarded(nullptr, [&windows] { windows = std::make_unique<ProgramWindows>(); }))

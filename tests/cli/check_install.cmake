@@ -40,7 +40,7 @@ foreach(program dazoroz dazoroz-send dazoroz-snppd)
         fail("no executable ${path}")
     endif()
 endforeach()
-foreach(program dazoroz-send dazoroz-snppd)
+foreach(program dazoroz dazoroz-send dazoroz-snppd)
     execute_process(COMMAND "${PREFIX}/bin/${program}" --version
                     RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
     if(NOT result EQUAL 0 OR NOT output STREQUAL "${program} ${VERSION}\n")
@@ -58,7 +58,7 @@ list(GET lines 0 first)
 if(NOT first STREQUAL "[Desktop Entry]")
     fail("${desktop} starts with \"${first}\"")
 endif()
-foreach(line "Type=Application" "Name=Dazoroz" "Exec=dazoroz" "Icon=dazoroz"
+foreach(line "Type=Application" "Name=Dazoroz" "Exec=dazoroz --data-folder" "Icon=dazoroz"
              "Categories=Network;")
     if(NOT line IN_LIST lines)
         fail("${desktop} lacks the line ${line}")

@@ -13,6 +13,8 @@
 
 #include <functional>
 
+#include <sys/socket.h>
+
 namespace dazoroz::snppd::testing {
 
 constexpr int waitMs = 5000;
@@ -39,6 +41,13 @@ public:
     }
 
     void send(const QByteArray& data) { socket_.write(data); }
+
+    // Sends what is buffered, then ends the input to the server, as `nc -N` does.
+    void halfClose() {
+        while (socket_.bytesToWrite() > 0 && socket_.waitForBytesWritten(waitMs)) {
+        }
+        ::shutdown(static_cast<int>(socket_.socketDescriptor()), SHUT_WR);
+    }
 
     // The reply codes of the complete lines so far.
     QByteArray codes() const { return replyCodes(received_); }

@@ -4,8 +4,10 @@
 #include "snppd/snpp_server.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <memory>
 #include <netinet/in.h>
+#include <vector>
 
 using dazoroz::snppd::ServerOptions;
 using dazoroz::snppd::SnppServer;
@@ -49,7 +52,13 @@ ServerOptions quickIdle() {
 
 void row(const char* name, const ServerOptions& options, const QByteArray& input,
          const QByteArray& codes, const QByteArray& pages = {}) {
-    QTest::newRow(name) << options << input << codes << pages;
+    QTest::newRow(name) << options << input << codes << pages << false;
+}
+
+// The client ends its input right after sending it, as `nc -N` does.
+void halfClosing(const char* name, const ServerOptions& options, const QByteArray& input,
+                 const QByteArray& codes, const QByteArray& pages = {}) {
+    QTest::newRow(name) << options << input << codes << pages << true;
 }
 
 // A plain server, input ended by QUIT; the codes between the greeting and QUIT's 221.
@@ -120,6 +129,7 @@ private slots:
     void splitReplies();
     void severalClients();
     void idleTimeout();
+    void onlyAcceptedCommandsKeepASlot();
     void slowReaderGetsEveryReply();
     void destroyedWithClients();
 };
@@ -160,6 +170,7 @@ void TestSnppServer::exchange_data() {
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("codes"); // everything the client receives up to the close
     QTest::addColumn<QByteArray>("pages");
+    QTest::addColumn<bool>("endInput");
 
     dialogue("lower case and long names", "pager 1\r\nmessage hi\r\nsend\r\n", "250 250 250",
              "1:hi");
@@ -183,8 +194,18 @@ void TestSnppServer::exchange_data() {
     dialogue("RESE drops the page", "PAGE 1\r\nMESS a\r\nRESE\r\nSEND\r\nreset\r\n",
              "250 250 250 503 250");
     dialogue("HELP", "HELP\r\n", "214 214 214 214 214 214 214 250");
-    dialogue("unknown commands", "FOO\r\nLOGI me secret\r\nDATA\r\nPAGEX 1\r\n\r\n \r\n",
-             "500 500 500 500 500 500");
+    dialogue("unknown commands", "FOO\r\nDATA\r\nPAGEX 1\r\n\r\n \r\n", "500 500 500 500 500");
+    dialogue("LOGI needed by nothing", "LOGI me secret\r\nlogin me\r\nLOGI\r\n", "250 250 550");
+
+    // Errors of every kind count towards the ten in a row that end a connection; an accepted
+    // command starts the count again.
+    row("ten errors in a row", {},
+        "\r\n \r\nFOO\r\nPAGE\r\nSEND\r\nMESS\r\nMESS " + QByteArray(4092, 'x') +
+            "\r\nPAGE 1 2 3\r\nDATA\r\nPAGEX 1\r\nPAGE 1\r\nQUIT\r\n",
+        "220 500 500 500 550 503 550 500 550 500 500 421");
+    dialogue("nine errors, then an accepted command",
+             QByteArray("FOO\r\n").repeated(9) + "RESE\r\n" + QByteArray("\r\n").repeated(9),
+             QByteArray("500 ").repeated(9) + "250 " + QByteArray("500 ").repeated(8) + "500");
 
     // Line length: the longest line, one byte more, far more; the longest message a client can
     // type (999 characters of three bytes).
@@ -229,6 +250,25 @@ void TestSnppServer::exchange_data() {
     row("silent from second send", silentAt(Step::Send, 2), twoPages, "220 250 250 250 250 250",
         "1:a");
 
+    // With a login to check: PAGE, MESS and SEND wait for it; a failed LOGI ends the login before
+    // it; the fifth failure ends the connection.
+    o = {};
+    o.loginId = "pat";
+    o.loginPassword = "s3 cret";
+    row("login needed", o,
+        "PAGE 1\r\nMESS a\r\nSEND\r\nRESE\r\nLOGI pat s3 cret\r\nPAGE 1\r\nMESS a\r\nSEND\r\n"
+        "QUIT\r\n",
+        "220 530 530 530 250 250 250 250 250 221", "1:a");
+    row("wrong logins", o,
+        "LOGI\r\nLOGI pat\r\nLOGI bob s3 cret\r\nLOGI pat s3 cret\r\nLOGI pat s3 cretx\r\n"
+        "PAGE 1\r\nQUIT\r\n",
+        "220 550 550 550 250 550 530 221");
+    row("five failed logins", o, QByteArray("LOGI pat s3\r\n").repeated(5) + "QUIT\r\n",
+        "220 550 550 550 550 421");
+    o.loginPassword.reset();
+    row("login ID alone", o, "LOGI bob\r\nLOGI pat\r\nLOGI pat anything\r\nPAGE 1\r\nQUIT\r\n",
+        "220 550 250 250 250 221");
+
     o = quickIdle();
     o.noClose = true;
     row("no close after QUIT", o, "QUIT\r\nPAGE 1\r\n", "220 221 250 421");
@@ -246,6 +286,22 @@ void TestSnppServer::exchange_data() {
     o.split = SplitMode::Bytes;
     o.failAt = StepTrigger{Step::Send, 2};
     row("byte by byte, closing", o, twoPages, "220 250 250 250 250 250 421", "1:a");
+
+    // Every command read before the end of the client's input is answered before the close.
+    halfClosing("end: commands, no QUIT", {}, "PAGE 1\r\nMESS a\r\nSEND\r\n", "220 250 250 250",
+                "1:a");
+    halfClosing("end: unfinished last line", {}, "PAGE 1\r\nMESS a\r\nSEND", "220 250 250");
+    halfClosing("end: inside an overlong line", {}, "PAGE 1\r\nMESS " + QByteArray(5000, 'x'),
+                "220 250");
+    halfClosing("end: after QUIT", {}, "QUIT\r\nPAGE 1\r\n", "220 221");
+    halfClosing("end: at once", {}, "", "220");
+    o = {};
+    o.outputLimit = 20; // the server stops reading after nearly every reply
+    halfClosing("end: slow reader", o, QByteArray("RESE\r\n").repeated(2000),
+                "220 " + QByteArray("250 ").repeated(1999) + "250");
+    o.split = SplitMode::Bytes;
+    o.splitDelay = std::chrono::milliseconds(0);
+    halfClosing("end: byte by byte", o, "PAGE 1\r\nMESS a\r\nSEND\r\n", "220 250 250 250", "1:a");
 }
 
 void TestSnppServer::exchange() {
@@ -253,6 +309,7 @@ void TestSnppServer::exchange() {
     QFETCH(QByteArray, input);
     QFETCH(QByteArray, codes);
     QFETCH(QByteArray, pages);
+    QFETCH(bool, endInput);
 
     SnppServer server(options);
     QVERIFY(server.listen());
@@ -260,6 +317,10 @@ void TestSnppServer::exchange() {
     TestClient client(server.serverPort());
     // All commands in one go: the replies must still come one per line, in order.
     client.send(input);
+    if (endInput) {
+        QVERIFY(client.socket().waitForConnected(waitMs));
+        client.halfClose();
+    }
     QVERIFY(client.waitForClose());
 
     QCOMPARE(client.codes(), codes);
@@ -389,6 +450,48 @@ void TestSnppServer::idleTimeout() {
     QCOMPARE(client.received(), QByteArray("220 Dazoroz SNPP server ready\r\n"
                                            "250 Pager ID Accepted\r\n421 Timeout, Goodbye\r\n"));
     QTRY_COMPARE_WITH_TIMEOUT(server.clientCount(), 0, waitMs);
+}
+
+void TestSnppServer::onlyAcceptedCommandsKeepASlot() {
+    // Every slot taken by a client that sends an empty line or a bad command now and then: the
+    // idle limit still ends each of them, and the slots come free.
+    ServerOptions options;
+    options.idleTimeout = std::chrono::milliseconds(1000);
+    SnppServer server(options);
+    QVERIFY(server.listen());
+    std::vector<std::unique_ptr<TestClient>> holders;
+    for (int i = 0; i < options.maxClients; ++i) {
+        holders.push_back(std::make_unique<TestClient>(server.serverPort()));
+    }
+    for (const auto& holder : holders) {
+        QVERIFY(holder->waitForLines(1));
+    }
+    QTimer chatter;
+    int round = 0;
+    QObject::connect(&chatter, &QTimer::timeout, [&] {
+        for (const auto& holder : holders) {
+            if (holder->socket().state() == QAbstractSocket::ConnectedState) {
+                holder->send(round % 2 == 0 ? "\r\n" : "FOO\r\n");
+            }
+        }
+        ++round;
+    });
+    chatter.start(150);
+    TestClient refused(server.serverPort());
+    QVERIFY(refused.waitForClose());
+    QCOMPARE(refused.codes(), QByteArray("421"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(server.clientCount(), 0, 2 * waitMs);
+    for (const auto& holder : holders) {
+        QVERIFY(holder->waitForClose());
+        QVERIFY2(QRegularExpression("^220 [^\n]*\n(500 [^\n]*\n)+421 Timeout, Goodbye\r\n\\z")
+                     .match(QString::fromUtf8(holder->received()))
+                     .hasMatch(),
+                 holder->received().constData());
+    }
+    TestClient later(server.serverPort());
+    QVERIFY(later.waitForLines(1));
+    QCOMPARE(later.codes(), QByteArray("220"));
 }
 
 void TestSnppServer::slowReaderGetsEveryReply() {
