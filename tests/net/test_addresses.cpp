@@ -223,8 +223,9 @@ private slots:
         // hold that port on one of them.
         std::unique_ptr<ScriptedServer> server;
         std::vector<std::unique_ptr<RefusedPort>> refusing;
-        for (int attempt = 0;
-             attempt < 10 && (server == nullptr || refusing.size() < refused.size()); ++attempt) {
+        const auto wanted = static_cast<std::size_t>(refused.size());
+        for (int attempt = 0; attempt < 10 && (server == nullptr || refusing.size() < wanted);
+             ++attempt) {
             server = std::make_unique<ScriptedServer>(QHostAddress(serverAddress));
             QVERIFY(server->listening());
             refusing.clear();
@@ -236,7 +237,7 @@ private slots:
                 refusing.push_back(std::move(port));
             }
         }
-        QCOMPARE(refusing.size(), std::size_t(refused.size()));
+        QCOMPARE(refusing.size(), wanted);
         server->setGreeting(Reply::send("220 hi\r\n"));
 
         TvlmIPPort port;
