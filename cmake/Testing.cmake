@@ -4,7 +4,8 @@
 #   dazoroz_add_qtest(<name> SOURCES <files...> LIBS <targets...> [GUI])
 #
 # Each test runs in its own scratch working directory under the build tree, so that files
-# such as names.txt never land in the source tree.
+# such as names.txt never land in the source tree, and with its own XDG_CONFIG_HOME there, so
+# that a test that names no settings folder never reaches the user's own settings.
 find_package(GTest REQUIRED)
 
 function(_dazoroz_register name)
@@ -12,7 +13,8 @@ function(_dazoroz_register name)
     set(workdir "${CMAKE_CURRENT_BINARY_DIR}/${name}.work")
     file(MAKE_DIRECTORY "${workdir}")
     add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY "${workdir}")
-    set(env ${DAZOROZ_SANITIZER_ENV} "QT_QPA_PLATFORM=offscreen" "QT_FATAL_CRITICALS=0")
+    set(env ${DAZOROZ_SANITIZER_ENV} "QT_QPA_PLATFORM=offscreen" "QT_FATAL_CRITICALS=0"
+            "XDG_CONFIG_HOME=${workdir}/config")
     if(NOT T_GUI)
         list(REMOVE_ITEM env "QT_QPA_PLATFORM=offscreen")
     endif()

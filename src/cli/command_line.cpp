@@ -119,6 +119,19 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     return result;
 }
 
+namespace {
+
+std::string settingsHelp() {
+    const std::string machine =
+        (store::settingsLocations().machineDirectory / store::kSettingsFileName).string();
+    return "The settings are read from $WINDIR/dazoroz.ini when WINDIR is set, otherwise from\n"
+           "$XDG_CONFIG_HOME/dazoroz/dazoroz.ini (~/.config/dazoroz/dazoroz.ini) when it exists, "
+           "else\nfrom " +
+           machine + "; without any, the server is 127.0.0.1, port 444, time-out 60 seconds.";
+}
+
+} // namespace
+
 std::string helpText() {
     return R"(Usage: dazoroz-send [OPTIONS] RECIPIENT... [-m MESSAGE]
 Sends one page to pagers over SNPP, as the Dazoroz window's Send button does.
@@ -136,8 +149,8 @@ Options:
   -h, --help             show this text
   -v, --version          show the version
 
-dazoroz.ini is read from $WINDIR when set, otherwise from the system directory chosen at
-build time; without it the server is 127.0.0.1, port 444, time-out 60 seconds.
+)" + settingsHelp() +
+           R"(
 
 Output, one line each, as the window shows it:
   status: WORD       the status word as it changes (CONNECTING..., CONNECTED..., SUCCESS,

@@ -1,17 +1,24 @@
 // dazoroz-snppd: a local SNPP server for trying Dazoroz without a paging service. Prints every
 // delivered page as one line on standard output; everything else goes to standard error.
 
+#include "snppd/run_as_user.h"
 #include "snppd/snpp_server.h"
+#include "store/printable.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -19,9 +26,11 @@ using dazoroz::snppd::ServerOptions;
 using dazoroz::snppd::SnppServer;
 using dazoroz::snppd::SplitMode;
 using dazoroz::snppd::StepTrigger;
+using dazoroz::snppd::SystemUser;
 
 constexpr int exitUsage = 2;
 constexpr int exitCannotListen = 1;
+constexpr int exitCannotBecomeUser = 1;
 
 void printLine(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
@@ -30,7 +39,10 @@ void printLine(std::FILE* stream, const QString& text) {
 }
 
 [[noreturn]] void usageError(const QString& message) {
-    printLine(stderr, QStringLiteral("dazoroz-snppd: %1 (see --help)").arg(message));
+    // The message may quote the command line, which may hold anything.
+    const std::string shown = dazoroz::store::printable(message.toStdString());
+    printLine(stderr,
+              QStringLiteral("dazoroz-snppd: %1 (see --help)").arg(QString::fromStdString(shown)));
     std::exit(exitUsage);
 }
 
@@ -89,6 +101,79 @@ QString listenFailure(const SnppServer& server, const QString& where) {
     return QStringLiteral("dazoroz-snppd: cannot listen on %1: %2").arg(where, reason);
 }
 
+bool hasControl(const QByteArray& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+QByteArray passwordFromFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        usageError(QStringLiteral("--password-file: cannot read \"%1\": %2")
+                       .arg(path, file.errorString()));
+    }
+    QByteArray line = file.readLine(4096);
+    if (line.endsWith('\n')) {
+        line.chop(1);
+    }
+    if (line.endsWith('\r')) {
+        line.chop(1);
+    }
+    if (line.isEmpty()) {
+        usageError(QStringLiteral("--password-file: the first line of \"%1\" is empty").arg(path));
+    }
+    return line;
+}
+
+// --login ID[:PASSWORD] and --password-file. No message quotes the password.
+void loginOptions(const QCommandLineParser& parser, ServerOptions& options) {
+    const bool fromFile = parser.isSet(QStringLiteral("password-file"));
+    if (!parser.isSet(QStringLiteral("login"))) {
+        if (fromFile) {
+            usageError(QStringLiteral("--password-file goes with --login ID"));
+        }
+        return;
+    }
+    const QByteArray value = parser.value(QStringLiteral("login")).toUtf8();
+    const qsizetype colon = value.indexOf(':');
+    options.loginId = colon < 0 ? value : value.left(colon);
+    if (options.loginId.isEmpty() || options.loginId.contains(' ') || hasControl(options.loginId)) {
+        usageError(QStringLiteral("--login wants a login ID without blanks or control characters, "
+                                  "optionally followed by :PASSWORD"));
+    }
+    if (colon >= 0) {
+        if (fromFile) {
+            usageError(
+                QStringLiteral("--login ID:PASSWORD and --password-file exclude each other"));
+        }
+        options.loginPassword = value.mid(colon + 1);
+    } else if (fromFile) {
+        options.loginPassword = passwordFromFile(parser.value(QStringLiteral("password-file")));
+    }
+    if (options.loginPassword &&
+        (options.loginPassword->isEmpty() || hasControl(*options.loginPassword))) {
+        usageError(QStringLiteral("the password of --login is empty or holds control characters"));
+    }
+}
+
+// Overwrites the password of --login ID:PASSWORD in the process's own arguments once it has been
+// read, so that the process list no longer shows it.
+void hidePassword(int argc, char* argv[]) {
+    static constexpr std::string_view option = "--login";
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        char* value = nullptr;
+        if (argument == option && i + 1 < argc) {
+            value = argv[i + 1];
+        } else if (argument.substr(0, option.size() + 1) == "--login=") {
+            value = argv[i] + option.size() + 1;
+        }
+        if (char* colon = value != nullptr ? std::strchr(value, ':') : nullptr) {
+            std::memset(colon + 1, '*', std::strlen(colon + 1));
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -139,6 +224,19 @@ int main(int argc, char* argv[]) {
          QStringLiteral("20")},
         {QStringLiteral("no-close"),
          QStringLiteral("Answer QUIT with 221 but keep the connection open.")},
+        {QStringLiteral("login"),
+         QStringLiteral("Require LOGIn with this login ID (and this password, when given) before "
+                        "PAGE, MESS and SEND. A password here shows in the process list until "
+                        "the server has read it: --password-file keeps it out."),
+         QStringLiteral("ID[:PASSWORD]")},
+        {QStringLiteral("password-file"),
+         QStringLiteral("With --login ID: the password is the first line of FILE."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("user"),
+         QStringLiteral("After binding the port, run as this user (its user and group ids and "
+                        "its groups): root starts the server on a port below 1024, then gives "
+                        "root up."),
+         QStringLiteral("NAME")},
         {QStringLiteral("verbose"), QStringLiteral("Log every line received and sent on stderr.")},
     });
     const QCommandLineOption helpOption = parser.addHelpOption();
@@ -177,10 +275,8 @@ int main(int argc, char* argv[]) {
     ServerOptions options;
     if (parser.isSet(QStringLiteral("banner"))) {
         options.banner = parser.value(QStringLiteral("banner")).toUtf8();
-        for (char c : options.banner) {
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-                usageError(QStringLiteral("--banner must not hold control characters"));
-            }
+        if (hasControl(options.banner)) {
+            usageError(QStringLiteral("--banner must not hold control characters"));
         }
     }
     options.idleTimeout =
@@ -211,6 +307,19 @@ int main(int argc, char* argv[]) {
     options.noClose = parser.isSet(QStringLiteral("no-close"));
     options.trace = parser.isSet(QStringLiteral("verbose"));
 
+    loginOptions(parser, options);
+    hidePassword(argc, argv);
+
+    std::optional<SystemUser> runAs;
+    if (parser.isSet(QStringLiteral("user"))) {
+        // Looked up before binding, so that a wrong name leaves no port taken.
+        runAs = dazoroz::snppd::findUser(parser.value(QStringLiteral("user")).toStdString());
+        if (!runAs) {
+            usageError(QStringLiteral("--user: there is no user \"%1\" on this system")
+                           .arg(parser.value(QStringLiteral("user"))));
+        }
+    }
+
     SnppServer server(options);
     QObject::connect(&server, &SnppServer::pageDelivered,
                      [](const QByteArray& pagerId, const QByteArray& message) {
@@ -225,6 +334,20 @@ int main(int argc, char* argv[]) {
     if (!server.listen(address, port)) {
         printLine(stderr, listenFailure(server, endpoint(address, port)));
         return exitCannotListen;
+    }
+    if (runAs) {
+        const QString name = QString::fromStdString(runAs->name);
+        if (const auto failure = dazoroz::snppd::becomeUser(*runAs)) {
+            printLine(stderr, QStringLiteral("dazoroz-snppd: cannot run as user %1: %2")
+                                  .arg(name, QString::fromStdString(*failure)));
+            return exitCannotBecomeUser;
+        }
+        printLine(stderr, QStringLiteral("dazoroz-snppd: running as user %1 (uid %2, gid %3), "
+                                         "process %4")
+                              .arg(name)
+                              .arg(runAs->uid)
+                              .arg(runAs->gid)
+                              .arg(QCoreApplication::applicationPid()));
     }
     printLine(stderr, QStringLiteral("dazoroz-snppd: listening on %1")
                           .arg(endpoint(server.serverAddress(), server.serverPort())));

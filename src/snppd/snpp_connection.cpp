@@ -20,6 +20,8 @@ namespace {
 // What we read ahead of the command being handled; the kernel holds the rest.
 constexpr qsizetype readBufferSize = 16 * 1024;
 constexpr qsizetype maxPagerIdLength = 64;
+// Failed logins on one connection before it is closed.
+constexpr int maxLoginFailures = 5;
 
 bool validPagerId(const QByteArray& id) {
     if (id.isEmpty() || id.size() > maxPagerIdLength) {
@@ -43,6 +45,15 @@ QByteArray firstWord(const QByteArray& line, QByteArray& rest) {
 
 std::size_t stepIndex(Step step) {
     return static_cast<std::size_t>(step);
+}
+
+// Compares every byte whatever the guess, so that the time taken tells nothing of the secret.
+bool sameBytes(const QByteArray& guess, const QByteArray& secret) {
+    bool same = guess.size() == secret.size();
+    for (qsizetype i = 0; i < std::min(guess.size(), secret.size()); ++i) {
+        same &= guess.at(i) == secret.at(i);
+    }
+    return same;
 }
 
 bool matches(const std::optional<StepTrigger>& trigger, Step step, int occurrence) {
@@ -288,24 +299,36 @@ void Connection::countReply() {
 }
 
 void Connection::handleLine(const QByteArray& line) {
-    traceLine('>', line);
+    QByteArray arguments;
+    const QByteArray word = firstWord(line, arguments);
+    const QByteArray command = word.toUpper();
+    const bool isLogin = command == "LOGI" || command == "LOGIN";
+    if (isLogin) {
+        // The password stays out of the log.
+        QByteArray password;
+        const QByteArray id = firstWord(arguments, password);
+        traceLine('>', word + (line.contains(' ') ? " " + id : QByteArray()) +
+                           (arguments.contains(' ') ? " <password>" : ""));
+    } else {
+        traceLine('>', line);
+    }
     if (silent_) {
         return;
     }
-    QByteArray arguments;
-    const QByteArray command = firstWord(line, arguments).toUpper();
     if (command == "PAGE" || command == "PAGER") {
-        if (handleStep(Step::Page)) {
+        if (!loginNeeded() && handleStep(Step::Page)) {
             page(arguments);
         }
     } else if (command == "MESS" || command == "MESSAGE") {
-        if (handleStep(Step::Mess)) {
+        if (!loginNeeded() && handleStep(Step::Mess)) {
             message(arguments);
         }
     } else if (command == "SEND") {
-        if (handleStep(Step::Send)) {
+        if (!loginNeeded() && handleStep(Step::Send)) {
             send();
         }
+    } else if (isLogin) {
+        login(arguments);
     } else if (command == "QUIT") {
         if (handleStep(Step::Quit)) {
             if (options_.noClose) {
@@ -322,6 +345,38 @@ void Connection::handleLine(const QByteArray& line) {
         help();
     } else {
         reply("500 Command Not Implemented");
+    }
+}
+
+bool Connection::loginNeeded() {
+    if (options_.loginId.isEmpty() || loggedIn_) {
+        return false;
+    }
+    reply("530 Please login with LOGIN.");
+    return true;
+}
+
+void Connection::login(const QByteArray& arguments) {
+    // "LOGI id [password]": the password is the rest of the line, blanks and all.
+    QByteArray password;
+    const QByteArray id = firstWord(arguments, password);
+    const bool hasPassword = arguments.contains(' ');
+    // A new login ends the one before, whether it succeeds or not.
+    loggedIn_ = false;
+    bool accepted = !id.isEmpty();
+    if (!options_.loginId.isEmpty()) {
+        accepted = sameBytes(id, options_.loginId) && accepted;
+        if (options_.loginPassword) {
+            accepted = sameBytes(password, *options_.loginPassword) && hasPassword && accepted;
+        }
+    }
+    if (accepted) {
+        loggedIn_ = true;
+        reply("250 Login Accepted");
+    } else if (++loginFailures_ >= maxLoginFailures) {
+        replyAndClose("421 Login incorrect (closing connection).");
+    } else {
+        reply("550 Login incorrect.");
     }
 }
 

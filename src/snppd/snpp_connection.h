@@ -62,6 +62,8 @@ private:
     bool inputPaused() const;
     void handleLine(const QByteArray& line);
     void countReply();
+    void login(const QByteArray& arguments);
+    bool loginNeeded();
     void page(const QByteArray& arguments);
     void message(const QByteArray& text);
     void send();
@@ -94,8 +96,10 @@ private:
     std::deque<QByteArray> pieces_; // split replies not yet written
     qint64 queuedBytes_ = 0;
 
-    char lastCode_ = 0;       // first digit of the last reply
-    int errorsInARow_ = 0;    // error replies since the last accepted command
+    char lastCode_ = 0;    // first digit of the last reply
+    int errorsInARow_ = 0; // error replies since the last accepted command
+    int loginFailures_ = 0;
+    bool loggedIn_ = false;
     bool discarding_ = false; // inside an overlong line, up to its end
     bool pumping_ = false;
     bool inputEnded_ = false; // the client will send nothing more

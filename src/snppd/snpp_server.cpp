@@ -1,12 +1,14 @@
 #include "snppd/snpp_server.h"
 
 #include "snppd/snpp_connection.h"
+#include "store/printable.h"
 
 #include <QStringList>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 namespace dazoroz::snppd {
@@ -48,20 +50,8 @@ std::optional<StepTrigger> parseStepTrigger(const QString& text) {
 }
 
 QByteArray escapeControls(const QByteArray& text) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    QByteArray out;
-    out.reserve(text.size());
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f) {
-            out += "\\x";
-            out += hex[u >> 4];
-            out += hex[u & 0x0f];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return QByteArray::fromStdString(store::printable(
+        std::string_view(text.constData(), static_cast<std::size_t>(text.size()))));
 }
 
 QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message) {

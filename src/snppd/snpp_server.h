@@ -56,6 +56,12 @@ struct ServerOptions {
     // Input is not read while more than this many reply bytes wait for the client.
     qint64 outputLimit = 64 * 1024;
 
+    // When set, PAGE, MESS and SEND need a LOGI with this login ID first (530 before). Neither
+    // holds blanks or control characters.
+    QByteArray loginId;
+    // The password that LOGI must give with the login ID; nothing: any password, or none.
+    std::optional<QByteArray> loginPassword;
+
     // Misbehaviour for tests. Checked in this order when more than one applies to a step.
     std::optional<StepTrigger> resetAt;  // connection reset instead of the reply
     std::optional<StepTrigger> failAt;   // 421 and close instead of the reply
@@ -125,7 +131,7 @@ private:
 // characters are shown as \xNN so that every page stays one line on a terminal.
 QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message);
 
-// Control characters (and DEL) of text as \xNN; every other byte unchanged.
+// Control characters (C0, DEL and C1) of text as \xNN; see store/printable.h.
 QByteArray escapeControls(const QByteArray& text);
 
 } // namespace dazoroz::snppd

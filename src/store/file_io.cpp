@@ -66,14 +66,14 @@ bool writeAll(FileOps& ops, int fd, std::string_view bytes) {
 }
 
 // Opens a new file beside `target` under a name no one else uses.
-int createTemporary(const fs::path& target, std::string& name) {
+int createTemporary(const fs::path& target, std::string& name, mode_t mode) {
     static std::atomic<unsigned> counter{0};
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = (dir / ("." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) +
                        "-" + std::to_string(counter++)))
                    .string();
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -87,7 +87,9 @@ void syncDirectory(const fs::path& target) {
         ::fsync(fd.get()); // the rename is done; this only hurries it to disk
 }
 
-bool replaceFileImpl(const fs::path& file, std::string_view bytes, FileOps& ops) {
+bool replaceFileImpl(const fs::path& file, std::string_view bytes, FileOps& ops,
+                     FileAccess access) {
+    const bool ownerOnly = access == FileAccess::OwnerOnly;
     fs::path target = file;
     std::error_code ec;
     if (fs::is_symlink(file, ec)) {
@@ -109,7 +111,8 @@ bool replaceFileImpl(const fs::path& file, std::string_view bytes, FileOps& ops)
     }
 
     std::string tempName;
-    Fd fd(createTemporary(target, tempName));
+    // Never readable by others, not even for a moment, when it may hold a secret.
+    Fd fd(createTemporary(target, tempName, ownerOnly ? 0600 : 0666));
     if (!fd.valid())
         return false;
 
@@ -118,8 +121,11 @@ bool replaceFileImpl(const fs::path& file, std::string_view bytes, FileOps& ops)
         // Owner first: changing it may clear set-id bits that the mode then restores.
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
             (void)!::fchown(fd.get(), old.st_uid, old.st_gid);
-        ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
     }
+    if (ownerOnly)
+        ok = ::fchmod(fd.get(), 0600) == 0; // exactly, whatever the umask
+    else if (exists)
+        ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
     ok = ok && writeAll(ops, fd.get(), bytes) && ops.fsync(fd.get()) == 0;
     ok = fd.reset() && ok;
     ok = ok && ops.rename(tempName.c_str(), target.c_str()) == 0;
@@ -133,9 +139,10 @@ bool replaceFileImpl(const fs::path& file, std::string_view bytes, FileOps& ops)
 
 } // namespace
 
-bool replaceFile(const fs::path& file, std::string_view bytes, FileOps& ops) noexcept {
+bool replaceFile(const fs::path& file, std::string_view bytes, FileOps& ops,
+                 FileAccess access) noexcept {
     try {
-        return replaceFileImpl(file, bytes, ops);
+        return replaceFileImpl(file, bytes, ops, access);
     } catch (...) { // out of memory building a name: the old file is untouched
         return false;
     }

@@ -33,12 +33,18 @@ enum class ReadResult {
 ReadResult readWholeFile(const std::filesystem::path& file, std::string& out,
                          FileOps& ops = systemFileOps());
 
+// Who may read a file that replaceFile writes.
+enum class FileAccess {
+    Keep,      // an existing file keeps its mode; a new one gets 0666 less the umask
+    OwnerOnly, // mode 0600, whether the file is new or not (it may hold a secret)
+};
+
 // Replaces `file` with exactly `bytes`, all or nothing: a temporary file beside it is written,
-// flushed to disk and renamed over it. An existing file keeps its mode (and owner, where we
-// may set it); a new one gets 0666 less the umask. A symbolic link is written through. A
-// write-protected file, a missing directory or any failed call leaves the old file as it was,
-// removes the temporary file and returns false. Never throws.
+// flushed to disk and renamed over it. The file's mode follows `access`; an existing file keeps
+// its owner, where we may set it. A symbolic link is written through. A write-protected file, a
+// missing directory or any failed call leaves the old file as it was, removes the temporary
+// file and returns false. Never throws.
 bool replaceFile(const std::filesystem::path& file, std::string_view bytes,
-                 FileOps& ops = systemFileOps()) noexcept;
+                 FileOps& ops = systemFileOps(), FileAccess access = FileAccess::Keep) noexcept;
 
 } // namespace dazoroz::store

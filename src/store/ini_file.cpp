@@ -270,14 +270,15 @@ IniDocument readIniFile(const std::filesystem::path& file, FileOps& ops) {
 }
 
 bool writeProfileString(const std::filesystem::path& file, std::string_view section,
-                        std::string_view key, std::string_view value, FileOps& ops) {
+                        std::string_view key, std::string_view value, FileOps& ops,
+                        FileAccess access) {
     try {
         std::string bytes;
         if (readWholeFile(file, bytes, ops) == ReadResult::Failed)
             return false;
         IniDocument doc(std::move(bytes));
         doc.setValue(section, key, value);
-        return replaceFile(file, doc.bytes(), ops);
+        return replaceFile(file, doc.bytes(), ops, access);
     } catch (const std::exception&) {
         return false;
     }

@@ -80,11 +80,11 @@ std::int32_t readProfileInt(const IniDocument& doc, std::string_view section, st
 // The file as a document; a missing or unreadable file gives an empty one.
 IniDocument readIniFile(const std::filesystem::path& file, FileOps& ops = systemFileOps());
 
-// Writes one key to the file at once (read, change, replace safely). A missing file is
-// created, a missing directory is not. False when the file could not be read or written; the
-// file is then as it was.
+// Writes one key to the file at once (read, change, replace safely; the mode as `access` says).
+// A missing file is created, a missing directory is not. False when the file could not be read
+// or written; the file is then as it was.
 bool writeProfileString(const std::filesystem::path& file, std::string_view section,
                         std::string_view key, std::string_view value,
-                        FileOps& ops = systemFileOps());
+                        FileOps& ops = systemFileOps(), FileAccess access = FileAccess::Keep);
 
 } // namespace dazoroz::store

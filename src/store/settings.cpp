@@ -2,6 +2,9 @@
 
 #include "ini_file.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -13,14 +16,49 @@ Settings& settings() {
     return instance;
 }
 
-std::filesystem::path settingsDirectory() {
-    if (const char* dir = std::getenv("WINDIR"); dir != nullptr && *dir != '\0')
-        return dir;
-    return DAZOROZ_SETTINGS_DIR;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kUserFolder = "dazoroz";
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
 }
 
-std::filesystem::path settingsFilePath() {
-    return settingsDirectory() / kSettingsFileName;
+// An absolute path from the environment, or empty.
+fs::path absoluteFrom(const char* name) {
+    fs::path dir = environment(name);
+    return dir.is_absolute() ? dir : fs::path();
+}
+
+} // namespace
+
+SettingsLocations settingsLocations() {
+    SettingsLocations where;
+    where.windowsDirectory = environment("WINDIR");
+    fs::path config = absoluteFrom("XDG_CONFIG_HOME");
+    if (config.empty()) {
+        if (const fs::path home = absoluteFrom("HOME"); !home.empty())
+            config = home / ".config";
+    }
+    if (!config.empty())
+        where.userDirectory = config / kUserFolder;
+    where.machineDirectory = DAZOROZ_SETTINGS_DIR;
+    return where;
+}
+
+fs::path settingsFilePath(const SettingsLocations& where) {
+    if (!where.windowsDirectory.empty())
+        return where.windowsDirectory / kSettingsFileName;
+    if (!where.userDirectory.empty()) {
+        const fs::path user = where.userDirectory / kSettingsFileName;
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(user, ec)))
+            return user;
+    }
+    return where.machineDirectory / kSettingsFileName;
 }
 
 namespace {
@@ -39,10 +77,39 @@ std::string numbered(const char* stem, std::size_t n) {
     return stem + std::to_string(n);
 }
 
+// Makes `dir` and any missing parent, each 0700; true when it is a directory in the end.
+bool makePrivateDirectories(const fs::path& dir) {
+    fs::path path;
+    for (const fs::path& part : dir) {
+        path /= part;
+        if (::mkdir(path.c_str(), 0700) == 0)
+            ::chmod(path.c_str(), 0700); // exactly, whatever the umask
+        else if (errno != EEXIST)
+            return false;
+    }
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+// The user's own file, ready for its keys: on the first save the folder is made and the file
+// starts as a copy of the machine-wide one (empty when there is none, or it cannot be read).
+bool prepareUserFile(const SettingsLocations& where, const fs::path& file, FileOps& ops) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(file, ec)))
+        return true;
+    if (!makePrivateDirectories(where.userDirectory))
+        return false;
+    std::string bytes;
+    if (readWholeFile(where.machineDirectory / kSettingsFileName, bytes, ops) !=
+        ReadResult::Complete)
+        bytes.clear();
+    return replaceFile(file, bytes, ops, FileAccess::OwnerOnly);
+}
+
 } // namespace
 
-void loadSettings(Settings& s) {
-    const IniDocument ini = readIniFile(settingsFilePath());
+void loadSettings(Settings& s, const SettingsLocations& where) {
+    const IniDocument ini = readIniFile(settingsFilePath(where));
     const std::string_view section = kSettingsSection;
     s.serverAddress = readProfileString(ini, section, "serverIP", "127.0.0.1");
     s.serverPort = readProfileInt(ini, section, "serverPort", 444);
@@ -54,21 +121,29 @@ void loadSettings(Settings& s) {
             readProfileString(ini, section, numbered("message", i + 1), kDefaultMessages[i]);
 }
 
-void saveSettings(const Settings& s, FileOps& ops) {
-    const std::filesystem::path file = settingsFilePath();
+void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& ops) {
+    const auto fail = [] {
+        return SettingsWriteError(std::string("Unable to write to ") + kSettingsFileName);
+    };
+    fs::path file;
+    if (!where.windowsDirectory.empty()) {
+        file = where.windowsDirectory / kSettingsFileName;
+    } else {
+        if (where.userDirectory.empty())
+            throw fail();
+        file = where.userDirectory / kSettingsFileName;
+        if (!prepareUserFile(where, file, ops))
+            throw fail();
+    }
     const auto write = [&](std::string_view key, std::string_view value) {
         if (!writeProfileString(file, kSettingsSection, key, value, ops))
-            throw SettingsWriteError(std::string("Unable to write to ") + kSettingsFileName);
+            throw fail();
     };
     write("serverIP", s.serverAddress);
     write("serverPort", std::to_string(s.serverPort));
     write("timeout", std::to_string(s.sendTimeout));
     for (std::size_t i = 0; i < s.standardMessages.size(); ++i)
         write(numbered("message", i + 1), s.standardMessages[i]);
-}
-
-void saveSettings(const Settings& s) {
-    saveSettings(s, systemFileOps());
 }
 
 } // namespace dazoroz::store

@@ -26,10 +26,21 @@ Settings& settings();
 inline constexpr const char* kSettingsFileName = "dazoroz.ini";
 inline constexpr const char* kSettingsSection = "General";
 
-// Directory that holds dazoroz.ini: $WINDIR when set and not empty, otherwise the directory
-// chosen at build time. The working directory never matters.
-std::filesystem::path settingsDirectory();
-std::filesystem::path settingsFilePath();
+// Where dazoroz.ini may live. The working directory never matters.
+struct SettingsLocations {
+    std::filesystem::path windowsDirectory; // when not empty: the one file, read and written
+    std::filesystem::path userDirectory;    // the user's own file; empty when there is none
+    std::filesystem::path machineDirectory; // the administrator's defaults, only read
+};
+
+// From the environment: $WINDIR; $XDG_CONFIG_HOME/dazoroz, or ~/.config/dazoroz when
+// XDG_CONFIG_HOME is unset or empty (a relative path in either variable counts as unset); and
+// the machine-wide directory chosen at build time.
+SettingsLocations settingsLocations();
+
+// The file that is read: WINDIR's; otherwise the user's own when it exists, else the
+// machine-wide one.
+std::filesystem::path settingsFilePath(const SettingsLocations& where = settingsLocations());
 
 // Raised by saveSettings when a key cannot be written; the message is
 // "Unable to write to dazoroz.ini".
@@ -39,11 +50,15 @@ public:
 };
 
 // Fills every field from the file, or with its default. Never fails.
-void loadSettings(Settings& s = settings());
-// Writes serverIP, serverPort, timeout, message1..message8 in that order, each at once.
-// Throws SettingsWriteError on the first key that cannot be written.
-void saveSettings(const Settings& s = settings());
-// The same through the given system calls (tests make them fail).
-void saveSettings(const Settings& s, FileOps& ops);
+void loadSettings(Settings& s = settings(), const SettingsLocations& where = settingsLocations());
+
+// Writes serverIP, serverPort, timeout, message1..message8 in that order, each at once, to
+// WINDIR's file or else to the user's own. The user's first save makes the folder (0700, with
+// any missing parents) and the file (0600) as a copy of the machine-wide file, if there is one,
+// so that everything else in it carries over. Throws SettingsWriteError on the first key that
+// cannot be written, or when there is no user folder or it cannot be made.
+void saveSettings(const Settings& s = settings(),
+                  const SettingsLocations& where = settingsLocations(),
+                  FileOps& ops = systemFileOps());
 
 } // namespace dazoroz::store

@@ -4,14 +4,18 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -59,7 +63,8 @@ public:
         arguments << QStringLiteral("--port") << QStringLiteral("0");
         process_.start(QStringLiteral(SNPPD_PROGRAM), arguments);
         static const QRegularExpression listening(
-            QStringLiteral("^dazoroz-snppd: listening on 127\\.0\\.0\\.1:(\\d+)\\n"));
+            QStringLiteral("^dazoroz-snppd: listening on 127\\.0\\.0\\.1:(\\d+)\\n"),
+            QRegularExpression::MultilineOption);
         static_cast<void>(QTest::qWaitFor(
             [&] {
                 const auto match = listening.match(QString::fromUtf8(err));
@@ -74,6 +79,8 @@ public:
     }
     RunningServer(const RunningServer&) = delete;
     RunningServer& operator=(const RunningServer&) = delete;
+
+    qint64 pid() const { return process_.processId(); }
 
     quint16 port = 0;
     QByteArray out;
@@ -94,9 +101,13 @@ private slots:
     void serves_data();
     void serves();
     void halfClosingClients();
+    void runsAsUser();
+    void unknownUser();
+    void cannotBecomeUser();
 
 private:
     QTcpServer taken_;
+    QTemporaryDir scratch_; // password files
 };
 
 void TestSnppdProgram::endsAtOnce_data() {
@@ -126,12 +137,29 @@ void TestSnppdProgram::endsAtOnce_data() {
     usage("port negative", {"--port", "-1"}, "--port");
     usage("port missing", {"--port"}, "port");
     usage("address a name", {"--address", "paging.example"}, "--address");
+    usage("control characters shown escaped", {"--address", "a\x1b[2J\u009b"},
+          "\"a\\x1b[2J\\xc2\\x9b\"");
     usage("idle zero", {"--idle", "0"}, "--idle");
     usage("max clients zero", {"--max-clients", "0"}, "--max-clients");
     usage("unknown step", {"--fail-at", "data"}, "--fail-at");
     usage("step count zero", {"--reset-at", "page:0"}, "--reset-at");
     usage("second greeting", {"--silent-at", "greeting:2"}, "--silent-at");
     usage("banner with a line end", {"--banner", "a\nb"}, "--banner");
+    // No message quotes the password.
+    usage("login ID empty", {"--login", ":s3cret"}, "--login");
+    usage("login ID with a blank", {"--login", "p t:s3cret"}, "--login");
+    usage("password empty", {"--login", "pat:"}, "--login");
+    usage("password with a control character", {"--login", "pat:s3\tcret"}, "--login");
+    usage("password file alone", {"--password-file", "password.txt"}, "--password-file");
+    usage("password twice", {"--login", "pat:s3cret", "--password-file", "password.txt"},
+          "--password-file");
+    const QString missing = scratch_.filePath(QStringLiteral("missing.txt"));
+    usage("password file missing", {"--login", "pat", "--password-file", missing},
+          "\"" + missing + "\"");
+    const QString empty = scratch_.filePath(QStringLiteral("empty.txt"));
+    QFile emptyFile(empty);
+    QVERIFY(emptyFile.open(QIODevice::WriteOnly) && emptyFile.write("\nsecond line\n") > 0);
+    usage("password file empty", {"--login", "pat", "--password-file", empty}, "\"" + empty + "\"");
     usage("two split modes", {"--split", "--byte-by-byte"}, "--split");
     usage("two silences", {"--silent", "--silent-at", "mess"}, "--silent");
 
@@ -163,15 +191,33 @@ void TestSnppdProgram::serves_data() {
 
     const QByteArray ready = "220 Dazoroz SNPP server ready\r\n";
     const QByteArray bye = "221 OK, Goodbye\r\n";
-    // Control characters are escaped, so that every page stays one line.
+    // Control characters (C1 too, in UTF-8 or as raw bytes) are escaped, so that every page
+    // stays one line and no terminal acts on them.
     QTest::newRow("prints pages")
         << QStringList{}
-        << QByteArray("PAGE 1\r\nPAGE 2\r\nMESS Grüße\t\x1b[2J\r\nSEND\r\nQUIT\r\n")
+        << QByteArray("PAGE 1\r\nPAGE 2\r\nMESS Grüße\t\x1b[2J\xc2\x9b\x9b"
+                      "2J\r\nSEND\r\n"
+                      "QUIT\r\n")
         << ready +
                "250 Pager ID Accepted\r\n250 Pager ID Accepted\r\n250 Message OK\r\n"
                "250 Message Sent Successfully\r\n" +
                bye
-        << QByteArray("page 1: Grüße\\x09\\x1B[2J\npage 2: Grüße\\x09\\x1B[2J\n");
+        << QByteArray("page 1: Grüße\\x09\\x1b[2J\\xc2\\x9b\\x9b2J\n"
+                      "page 2: Grüße\\x09\\x1b[2J\\xc2\\x9b\\x9b2J\n");
+    // The password never shows in the log, nor (once read) in the process list.
+    const QByteArray login = "LOGI pat s3cret\r\nPAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n";
+    const QByteArray loggedIn = ready +
+                                "250 Login Accepted\r\n250 Pager ID Accepted\r\n250 Message OK\r\n"
+                                "250 Message Sent Successfully\r\n" +
+                                bye;
+    QTest::newRow("login") << QStringList{"--login", "pat:s3cret", "--verbose"} << login << loggedIn
+                           << QByteArray("page 1: a\n");
+    const QString passwordPath = scratch_.filePath(QStringLiteral("password.txt"));
+    QFile password(passwordPath);
+    QVERIFY(password.open(QIODevice::WriteOnly) && password.write("s3cret\r\nsecond line\n") > 0);
+    QTest::newRow("login, password from a file")
+        << QStringList{"--login=pat", "--password-file", passwordPath, "--verbose"} << login
+        << loggedIn << QByteArray("page 1: a\n");
     QTest::newRow("banner") << QStringList{"--banner", "Hello"} << QByteArray("QUIT\r\n")
                             << "220 \x02Hello\r\n" + bye << QByteArray();
     const QByteArray page = "PAGE 1\r\nPAGE 666\r\nMESS a\r\nSEND\r\nQUIT\r\n";
@@ -216,6 +262,13 @@ void TestSnppdProgram::serves() {
     }
     // Printed while the server still runs.
     QTRY_COMPARE_WITH_TIMEOUT(server.out, out, waitMs);
+    QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(server.pid()));
+    QVERIFY(commandLine.open(QIODevice::ReadOnly));
+    QVERIFY(!commandLine.readAll().contains("s3cret"));
+    QVERIFY(!server.err.contains("s3cret"));
+    if (arguments.contains("--verbose")) {
+        QVERIFY(server.err.contains("> LOGI pat <password>\n"));
+    }
 }
 
 void TestSnppdProgram::halfClosingClients() {
@@ -290,6 +343,76 @@ void TestSnppdProgram::halfClosingClients() {
     QCOMPARE(lost, 0);
     QVERIFY(std::all_of(all.begin(), all.end(), [](const Client& c) { return c.fd < 0; }));
     QTRY_COMPARE_WITH_TIMEOUT(server.out.count('\n'), clients, waitMs);
+}
+
+void TestSnppdProgram::runsAsUser() {
+    if (::geteuid() != 0) {
+        QSKIP("only root can start the server for another user");
+    }
+    RunningServer server({"--user", "nobody"});
+    QVERIFY2(server.port != 0, server.err.constData());
+    // By the time it listens, it has given root up for nobody's ids and groups, for good.
+    const passwd* nobody = ::getpwnam("nobody");
+    QVERIFY(nobody != nullptr);
+    std::vector<gid_t> groups(64);
+    int count = static_cast<int>(groups.size());
+    QVERIFY(::getgrouplist("nobody", nobody->pw_gid, groups.data(), &count) >= 0);
+    QStringList groupList;
+    for (int i = 0; i < count; ++i) {
+        groupList << QString::number(groups.at(static_cast<std::size_t>(i)));
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(server.pid()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    QStringList ids;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("Uid:") || line.startsWith("Gid:") || line.startsWith("Groups:")) {
+            ids << QString::fromUtf8(line.simplified());
+        }
+    }
+    const QString uid = QString::number(nobody->pw_uid);
+    const QString gid = QString::number(nobody->pw_gid);
+    QCOMPARE(ids, (QStringList{QStringList{"Uid:", uid, uid, uid, uid}.join(' '),
+                               QStringList{"Gid:", gid, gid, gid, gid}.join(' '),
+                               "Groups: " + groupList.join(' ')}));
+    QVERIFY(server.err.contains("dazoroz-snppd: running as user nobody (uid " + uid.toUtf8()));
+
+    TestClient client(server.port);
+    client.send("PAGE 1\r\nMESS Call home\r\nSEND\r\nQUIT\r\n");
+    QVERIFY(client.waitForClose());
+    QCOMPARE(client.codes(), QByteArray("220 250 250 250 221"));
+    QTRY_COMPARE_WITH_TIMEOUT(server.out, QByteArray("page 1: Call home\n"), waitMs);
+}
+
+void TestSnppdProgram::unknownUser() {
+    // A usage error found before binding: the port stays free.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress(QHostAddress::LocalHost)));
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    const Finished result = runToEnd({"--user", "no-such-user", "--port", port});
+    QCOMPARE(result.err, QByteArray("dazoroz-snppd: --user: there is no user \"no-such-user\" on "
+                                    "this system (see --help)\n"));
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(probe.listen(QHostAddress(QHostAddress::LocalHost), probe.serverPort()));
+}
+
+void TestSnppdProgram::cannotBecomeUser() {
+    // Not root (made so for the test when it runs as root): it cannot become root, and says so
+    // instead of serving as itself.
+    QProcess process;
+    if (::geteuid() == 0) {
+        process.setChildProcessModifier([] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                ::_exit(99);
+            }
+        });
+    }
+    process.start(QStringLiteral(SNPPD_PROGRAM), {"--user", "root", "--port", "0"});
+    QVERIFY(process.waitForFinished(waitMs));
+    QCOMPARE(process.readAllStandardError(),
+             QByteArray("dazoroz-snppd: cannot run as user root: setting its groups: Operation "
+                        "not permitted\n"));
+    QCOMPARE(process.exitCode(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSnppdProgram)

@@ -194,8 +194,8 @@ void TestSnppServer::exchange_data() {
     dialogue("RESE drops the page", "PAGE 1\r\nMESS a\r\nRESE\r\nSEND\r\nreset\r\n",
              "250 250 250 503 250");
     dialogue("HELP", "HELP\r\n", "214 214 214 214 214 214 214 250");
-    dialogue("unknown commands", "FOO\r\nLOGI me secret\r\nDATA\r\nPAGEX 1\r\n\r\n \r\n",
-             "500 500 500 500 500 500");
+    dialogue("unknown commands", "FOO\r\nDATA\r\nPAGEX 1\r\n\r\n \r\n", "500 500 500 500 500");
+    dialogue("LOGI needed by nothing", "LOGI me secret\r\nlogin me\r\nLOGI\r\n", "250 250 550");
 
     // Errors of every kind count towards the ten in a row that end a connection; an accepted
     // command starts the count again.
@@ -249,6 +249,25 @@ void TestSnppServer::exchange_data() {
     row("silent from mess", silentAt(Step::Mess, 1), twoPages, "220 250");
     row("silent from second send", silentAt(Step::Send, 2), twoPages, "220 250 250 250 250 250",
         "1:a");
+
+    // With a login to check: PAGE, MESS and SEND wait for it; a failed LOGI ends the login before
+    // it; the fifth failure ends the connection.
+    o = {};
+    o.loginId = "pat";
+    o.loginPassword = "s3 cret";
+    row("login needed", o,
+        "PAGE 1\r\nMESS a\r\nSEND\r\nRESE\r\nLOGI pat s3 cret\r\nPAGE 1\r\nMESS a\r\nSEND\r\n"
+        "QUIT\r\n",
+        "220 530 530 530 250 250 250 250 250 221", "1:a");
+    row("wrong logins", o,
+        "LOGI\r\nLOGI pat\r\nLOGI bob s3 cret\r\nLOGI pat s3 cret\r\nLOGI pat s3 cretx\r\n"
+        "PAGE 1\r\nQUIT\r\n",
+        "220 550 550 550 250 550 530 221");
+    row("five failed logins", o, QByteArray("LOGI pat s3\r\n").repeated(5) + "QUIT\r\n",
+        "220 550 550 550 550 421");
+    o.loginPassword.reset();
+    row("login ID alone", o, "LOGI bob\r\nLOGI pat\r\nLOGI pat anything\r\nPAGE 1\r\nQUIT\r\n",
+        "220 550 250 250 250 221");
 
     o = quickIdle();
     o.noClose = true;

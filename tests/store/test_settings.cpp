@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <tuple>
 
 namespace fs = std::filesystem;
@@ -26,22 +27,22 @@ void expectSame(const Settings& a, const Settings& b) {
     EXPECT_EQ(fields(a), fields(b));
 }
 
-// Every test points WINDIR at a directory of its own: the real one is never touched.
+// Every test names a WINDIR directory of its own: the real settings are never touched.
 class SettingsFile : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = freshTestDirectory();
-        ASSERT_EQ(::setenv("WINDIR", dir_.c_str(), 1), 0);
+        where_ = {dir_, {}, {}};
         defaults_ = loaded(); // no file yet
     }
-    void TearDown() override { ::unsetenv("WINDIR"); }
 
     fs::path ini() const { return dir_ / "dazoroz.ini"; }
-    static Settings loaded() {
+    Settings loaded() const {
         Settings s;
-        loadSettings(s);
+        loadSettings(s, where_);
         return s;
     }
+    void save(const Settings& s) const { saveSettings(s, where_); }
     static Settings sample() {
         Settings s;
         s.serverAddress = "pager.example";
@@ -53,6 +54,7 @@ protected:
     }
 
     fs::path dir_;
+    SettingsLocations where_;
     Settings defaults_;
 };
 
@@ -60,7 +62,7 @@ protected:
 TEST_F(SettingsFile, NoFileOrNoKeysGiveTheDefaults) {
     Settings s = sample();
     s.serverHistory[1] = "stale";
-    loadSettings(s);
+    loadSettings(s, where_);
     EXPECT_TRUE(listDirectory(dir_).empty());
     writeFile(ini(), "[General]\nother=1\n");
     expectSame(s, loaded());
@@ -88,7 +90,7 @@ TEST_F(SettingsFile, ReadsTheFileInWindirNotTheWorkingDirectory) {
 TEST_F(SettingsFile, SaveOnAMachineWithoutTheFileWritesElevenKeysInOrder) {
     Settings s = sample();
     s.serverHistory = {"h1", "h2", "h3"}; // never written
-    saveSettings(s);
+    save(s);
     EXPECT_EQ(readFile(ini()), "[General]\nserverIP=pager.example\nserverPort=4444\ntimeout=-5\n"
                                "message1=msg 1\nmessage2=msg 2\nmessage3=msg 3\nmessage4=msg 4\n"
                                "message5=msg 5\nmessage6=msg 6\nmessage7=msg 7\nmessage8=msg 8\n");
@@ -104,8 +106,8 @@ TEST_F(SettingsFile, SavesLeaveEverythingElseByteForByte) {
     s.serverAddress = "two";
     s.sendTimeout = 30;
     s.standardMessages[2] = "new";
-    saveSettings(s);
-    saveSettings(s); // any number of confirmations
+    save(s);
+    save(s); // any number of confirmations
     std::string want = "; settings\r\n[Other]\r\nserverIP=elsewhere\r\n\r\n"
                        "[General]\r\nserverIP1=one\r\n  timeout = 30 \r\nserverIP2=two\r\n"
                        "message3=new\r\nserverIP3=three\r\nserverIP=two\r\nserverPort=444\r\n";
@@ -128,7 +130,7 @@ TEST_P(SettingsWriteFailure, KeepsEarlierKeysAndWritesNoLaterOne) {
     ops.renamesBeforeFailure = written;
     const Settings s = sample();
     try {
-        saveSettings(s, ops);
+        saveSettings(s, where_, ops);
         FAIL() << "no error";
     } catch (const SettingsWriteError& e) {
         EXPECT_STREQ(e.what(), "Unable to write to dazoroz.ini");
@@ -149,8 +151,8 @@ TEST_P(SettingsWriteFailure, KeepsEarlierKeysAndWritesNoLaterOne) {
 INSTANTIATE_TEST_SUITE_P(AfterKeys, SettingsWriteFailure, ::testing::Values(0, 1, 3, 10));
 
 TEST_F(SettingsFile, MissingDirectoryFailsAndIsNotCreated) {
-    ASSERT_EQ(::setenv("WINDIR", (dir_ / "missing").c_str(), 1), 0);
-    EXPECT_THROW(saveSettings(sample()), SettingsWriteError);
+    where_.windowsDirectory = dir_ / "missing";
+    EXPECT_THROW(save(sample()), SettingsWriteError);
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
@@ -159,16 +161,164 @@ TEST_F(SettingsFile, WriteProtectedFileFailsForOrdinaryUsers) {
         GTEST_SKIP() << "root may write to any file";
     writeFile(ini(), "[General]\nserverIP=old\n");
     ASSERT_EQ(::chmod(ini().c_str(), 0444), 0);
-    EXPECT_THROW(saveSettings(sample()), SettingsWriteError);
+    EXPECT_THROW(save(sample()), SettingsWriteError);
     EXPECT_EQ(loaded().serverAddress, "old");
 }
 
 TEST_F(SettingsFile, DirectoryInPlaceOfTheFileGivesDefaultsAndAWriteError) {
     fs::create_directory(ini());
     expectSame(loaded(), defaults_);
-    EXPECT_THROW(saveSettings(sample()), SettingsWriteError);
+    EXPECT_THROW(save(sample()), SettingsWriteError);
     EXPECT_TRUE(fs::is_directory(ini()));
 }
+
+// ---- WINDIR, the user's own file and the machine-wide one --------------------------------
+
+std::string withServer(const std::string& name) {
+    return "[General]\nserverIP=" + name + "\n";
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// The user's folder (under a config home that does not exist yet) and the machine-wide folder,
+// both under the test's own directory; WINDIR unset.
+class SettingsPlaces : public SettingsFile {
+protected:
+    void SetUp() override {
+        SettingsFile::SetUp();
+        fs::create_directories(dir_ / "etc");
+        where_ = {{}, dir_ / "home/.config/dazoroz", dir_ / "etc"};
+    }
+    fs::path userIni() const { return where_.userDirectory / "dazoroz.ini"; }
+    fs::path machineIni() const { return where_.machineDirectory / "dazoroz.ini"; }
+};
+
+struct ReadRow {
+    const char* name;
+    // "windir" (WINDIR set), "user", "machine": that file, holding the name as serverIP;
+    // "user-empty": an empty user's file; "no-user-folder": none to be had
+    std::vector<std::string> setup;
+    const char* read; // serverIP read
+};
+
+class SettingsReadFrom : public SettingsPlaces, public ::testing::WithParamInterface<ReadRow> {};
+
+TEST_P(SettingsReadFrom, TheFileThatCounts) {
+    for (const std::string& which : GetParam().setup) {
+        if (which == "windir")
+            where_.windowsDirectory = dir_;
+        if (which == "no-user-folder")
+            where_.userDirectory.clear();
+        const fs::path file = which == "windir"           ? ini()
+                              : which.starts_with("user") ? userIni()
+                                                          : machineIni();
+        fs::create_directories(file.parent_path());
+        if (which != "no-user-folder")
+            writeFile(file, which == "user-empty" ? "" : withServer(which));
+    }
+    EXPECT_EQ(loaded().serverAddress, GetParam().read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SettingsReadFrom,
+    ::testing::Values(ReadRow{"WindirOverBoth", {"windir", "user", "machine"}, "windir"},
+                      ReadRow{"UserOverMachine", {"user", "machine"}, "user"},
+                      ReadRow{"EmptyUserFileOverMachine", {"user-empty", "machine"}, "127.0.0.1"},
+                      ReadRow{"MachineWithoutUserFile", {"machine"}, "machine"},
+                      ReadRow{
+                          "MachineWithoutUserFolder", {"no-user-folder", "machine"}, "machine"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// The first save copies the administrator's file byte for byte into a new private folder and
+// file, then changes the keys as every save does; the machine-wide file stays as it was.
+TEST_F(SettingsPlaces, FirstSaveCopiesTheMachineFileIntoAPrivateOne) {
+    const std::string admin =
+        "; set up by the administrator\r\n[General]\r\nserverIP=pager.corp\r\n"
+        "serverIP1=backup.corp\r\nmessage1=Site call\r\n\r\n[Site]\r\nx=1\r\n";
+    writeFile(machineIni(), admin);
+    const mode_t oldMask = ::umask(0); // the modes must not depend on it
+    Settings s = loaded();
+    s.sendTimeout = 5;
+    save(s);
+    save(s);
+    ::umask(oldMask);
+    std::string want = "; set up by the administrator\r\n[General]\r\nserverIP=pager.corp\r\n"
+                       "serverIP1=backup.corp\r\nmessage1=Site call\r\nserverPort=444\r\n"
+                       "timeout=5\r\n";
+    for (std::size_t i = 1; i < 8; ++i)
+        want += "message" + std::to_string(i + 1) + "=" + defaults_.standardMessages[i] + "\r\n";
+    want += "\r\n[Site]\r\nx=1\r\n";
+    EXPECT_EQ(readFile(userIni()), want);
+    EXPECT_EQ(readFile(machineIni()), admin);
+    EXPECT_EQ(modeOf(dir_ / "home/.config"), 0700u);
+    EXPECT_EQ(modeOf(where_.userDirectory), 0700u);
+    EXPECT_EQ(modeOf(userIni()), 0600u);
+    EXPECT_EQ(listDirectory(where_.userDirectory), std::vector<std::string>{"dazoroz.ini"});
+    expectSame(loaded(), s);
+}
+
+// No user folder to be had (none named, a file in place of the home folder, a read-only home):
+// the save fails as a failed write does, and nothing is made or changed.
+TEST_F(SettingsPlaces, NoUserFolderFailsTheSave) {
+    writeFile(machineIni(), withServer("machine"));
+    const fs::path home = dir_ / "home";
+    for (const std::string how : {"unnamed", "file", "read-only"}) {
+        SCOPED_TRACE(how);
+        if (how == "read-only" && ::geteuid() == 0)
+            continue; // permissions do not stop root
+        fs::remove_all(home);
+        if (how == "file")
+            writeFile(home, "not a folder");
+        if (how == "read-only") {
+            fs::create_directory(home);
+            fs::permissions(home, fs::perms::owner_read);
+        }
+        SettingsLocations where = where_;
+        if (how == "unnamed")
+            where.userDirectory.clear();
+        EXPECT_THROW(saveSettings(sample(), where), SettingsWriteError);
+        EXPECT_EQ(readFile(machineIni()), withServer("machine"));
+        EXPECT_FALSE(fs::exists(where_.userDirectory.parent_path()));
+    }
+}
+
+struct EnvironmentRow {
+    const char* xdgConfigHome; // nullptr: unset
+    const char* home;
+    const char* userDirectory; // what settingsLocations() gives
+};
+
+class SettingsEnvironment : public ::testing::TestWithParam<EnvironmentRow> {};
+
+TEST_P(SettingsEnvironment, UserFolderFromTheEnvironment) {
+    const auto set = [](const char* name, const char* value) {
+        value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+    };
+    const auto saved = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v != nullptr ? std::optional<std::string>(v) : std::nullopt;
+    };
+    const auto xdg = saved("XDG_CONFIG_HOME");
+    const auto home = saved("HOME");
+    set("XDG_CONFIG_HOME", GetParam().xdgConfigHome);
+    set("HOME", GetParam().home);
+    const fs::path found = settingsLocations().userDirectory;
+    set("XDG_CONFIG_HOME", xdg ? xdg->c_str() : nullptr);
+    set("HOME", home ? home->c_str() : nullptr);
+    EXPECT_EQ(found, fs::path(GetParam().userDirectory));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SettingsEnvironment,
+                         ::testing::Values(EnvironmentRow{"/x/cfg", "/h", "/x/cfg/dazoroz"},
+                                           EnvironmentRow{"", "/h", "/h/.config/dazoroz"},
+                                           EnvironmentRow{nullptr, "/h", "/h/.config/dazoroz"},
+                                           EnvironmentRow{"cfg", "/h", "/h/.config/dazoroz"},
+                                           EnvironmentRow{nullptr, nullptr, ""},
+                                           EnvironmentRow{"", "", ""}));
 
 // ---- Bad input ----------------------------------------------------------------------------
 
@@ -199,7 +349,7 @@ TEST_P(SettingsBadInput, ReadsWhatItCanAndStillSaves) {
     EXPECT_EQ(s.standardMessages[0], c.message1.value_or(defaults_.standardMessages[0]));
 
     const Settings changed = sample();
-    saveSettings(changed);
+    save(changed);
     Settings back = loaded();
     back.serverHistory = {};
     expectSame(back, changed);

@@ -67,6 +67,17 @@ private:
     Settings settings;
     std::unique_ptr<TconfigForm> form;
     std::unique_ptr<QTemporaryDir> windir;
+    QList<std::pair<const char*, QByteArray>> savedEnvironment;
+
+    // Without WINDIR: the user's own settings under `configHome` (empty: none to be had).
+    void withoutWindir(const QString& configHome) {
+        for (const char* name : {"WINDIR", "XDG_CONFIG_HOME", "HOME"})
+            savedEnvironment.append({name, qgetenv(name)});
+        qunsetenv("WINDIR");
+        qunsetenv("HOME");
+        configHome.isEmpty() ? qunsetenv("XDG_CONFIG_HOME")
+                             : qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
+    }
 
     QString iniPath() const { return windir->filePath(QStringLiteral("dazoroz.ini")); }
     QComboBox* combo() { return child<QComboBox>(form.get(), "serverIPComboBox"); }
@@ -103,6 +114,9 @@ private slots:
     void cleanup() {
         form.reset();
         windir.reset();
+        for (const auto& [name, value] : savedEnvironment)
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        savedEnvironment.clear();
     }
 
     void tabOrderStartsAtOK() {
@@ -357,6 +371,7 @@ private slots:
         QTest::newRow("settings file is a folder") << "folder";
         QTest::newRow("settings folder missing") << "nofolder";
         QTest::newRow("write-protected file") << "readonly";
+        QTest::newRow("no WINDIR and no home folder") << "nohome";
     }
     void failedWrite() {
         QFETCH(QString, how);
@@ -369,6 +384,8 @@ private slots:
             QFile::remove(iniPath());
             if (how == "folder")
                 QVERIFY(QDir(windir->path()).mkdir(QStringLiteral("dazoroz.ini")));
+            else if (how == "nohome")
+                withoutWindir({});
             else
                 qputenv("WINDIR", QFile::encodeName(missing));
             settings = fromFile();
@@ -391,6 +408,27 @@ private slots:
             QCOMPARE(readFile(iniPath()), kFile);
         else
             QVERIFY(!QFileInfo(iniPath()).isFile() && !QFileInfo::exists(missing));
+    }
+
+    // Without WINDIR, OK writes the user's own file, made private on the first save.
+    void okWritesTheUsersOwnFile() {
+        withoutWindir(windir->filePath(QStringLiteral("config")));
+        const QString folder = windir->filePath(QStringLiteral("config/dazoroz"));
+        showForm();
+        retype(port(), "25");
+        clickOK();
+        QVERIFY(!form->isVisible());
+        QCOMPARE(QFileInfo(folder).permissions(), QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ExeOwner | QFile::ReadUser |
+                                                      QFile::WriteUser | QFile::ExeUser);
+        const QString file = folder + QStringLiteral("/dazoroz.ini");
+        QCOMPARE(QFileInfo(file).permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QVERIFY(readFile(file).contains("serverPort=25\n"));
+        Settings want = settings;
+        want.serverHistory = {}; // they came from WINDIR's file
+        QVERIFY(same(fromFile(), want));
+        QCOMPARE(readFile(iniPath()), kFile); // WINDIR's file is not the one any more
     }
 };
 
