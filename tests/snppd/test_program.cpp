@@ -351,12 +351,13 @@ void TestSnppdProgram::halfClosingClients() {
     for (std::size_t i = 0; i < all.size(); ++i) {
         const QByteArray input =
             i % 2 == 0 ? "PAGE 1\r\nMESS a\r\nSEND\r\n" : "PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n";
-        QCOMPARE(::send(all[i].fd, input.constData(), input.size(), 0), input.size());
+        QCOMPARE(::send(all[i].fd, input.constData(), static_cast<std::size_t>(input.size()), 0),
+                 input.size());
         QCOMPARE(::shutdown(all[i].fd, SHUT_WR), 0);
     }
     readUntil(true);
     int lost = 0;
-    for (int i = 0; i < clients; ++i) {
+    for (std::size_t i = 0; i < all.size(); ++i) {
         const QByteArray codes = dazoroz::snppd::testing::replyCodes(all[i].received);
         lost += codes != (i % 2 == 0 ? "220 250 250 250" : "220 250 250 250 221") ? 1 : 0;
     }
