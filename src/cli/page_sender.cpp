@@ -105,7 +105,8 @@ void PageSender::reportError(const std::string& message) {
     std::fprintf(err_, "dazoroz-send: %s\n", printable(errorReportText(message)).c_str());
     std::fflush(err_);
     failedByError_ = true;
-    // The window would leave the send to its time-out; a command ends it now, as FailIt does.
+    // The window would leave a send that could not go on to its time-out; a command ends it
+    // now, as FailIt does.
     if (started_ && logic_.sendState() != sending::ssIdle) {
         try {
             logic_.FailIt();
@@ -120,7 +121,13 @@ void PageSender::finish() {
     timer_.stop();
     const std::string& word = window_.statusWord();
     exitCode_ = !failedByError_ && word == kSuccess ? 0 : 1;
-    if (exitCode_ != 0 && !failedByError_ && word != kFail && word != kCancel) {
+    if (logic_.timedOut()) {
+        std::fprintf(err_, "dazoroz-send: the send to %s, port %u, timed out after %d second%s\n",
+                     printable(settings_.serverAddress).c_str(),
+                     unsigned{static_cast<std::uint16_t>(settings_.serverPort)},
+                     settings_.sendTimeout, settings_.sendTimeout == 1 ? "" : "s");
+        std::fflush(err_);
+    } else if (exitCode_ != 0 && !failedByError_ && word != kFail && word != kCancel) {
         std::fprintf(err_, "dazoroz-send: %s\n",
                      started_ && !word.empty()
                          ? "the connection was closed before the page went out"

@@ -24,8 +24,9 @@ namespace dazoroz::cli {
 // status word is "SUCCESS", otherwise 1.
 //
 // Where the window would show an error box (an exception from the port, e.g. a host name that
-// cannot be resolved), the error goes to `err` and the send is failed at once instead of being
-// left to the time-out.
+// cannot be resolved), the error goes to `err`; where the window would leave the send to its
+// time-out after that (a command the port could not take), the send is failed at once. A send
+// failed by the time-out says so on `err`, with the server, port and seconds.
 class PageSender : public QObject {
     Q_OBJECT
 public:

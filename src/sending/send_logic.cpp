@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <string_view>
 
 namespace dazoroz::sending {
@@ -115,16 +116,38 @@ void SendLogic::sendButtonClick() {
                        settings_.serverPort > 0 && !window_.messageText().empty() &&
                        (multiRecipient_ || !window_.pagerNumber().empty());
     if (ready) {
-        // A throw from the port ends the click here: the send stays in ssConnecting until the
-        // time-out or Cancel ends it, and the message is not captured.
         sendState_ = ssConnecting;
         window_.setStatusWord(kConnecting);
         timeoutCountdown_ = settings_.sendTimeout;
-        port_.setRemoteHost(settings_.serverAddress);
-        port_.setRemotePort(static_cast<std::uint16_t>(settings_.serverPort));
-        port_.setConnected(true);
+        timedOut_ = false;
+        try {
+            port_.setRemoteHost(settings_.serverAddress);
+            port_.setRemotePort(static_cast<std::uint16_t>(settings_.serverPort));
+            port_.setConnected(true);
+        } catch (...) {
+            // The port refused at once (an unknown host, port 0): the send has ended, and the
+            // caller reports the error. The message is not captured.
+            endAfterRefusal();
+            throw;
+        }
     }
     messageToSend_ = window_.messageText();
+}
+
+void SendLogic::endAfterRefusal() noexcept {
+    try {
+        FailIt();
+    } catch (...) { // the port's first error is the one to report
+        timeoutCountdown_ = 0;
+        sendState_ = ssIdle;
+        window_.setStatusWord(kFail);
+    }
+}
+
+void SendLogic::closeQuietly() {
+    port_.setConnected(false);
+    timeoutCountdown_ = 0;
+    sendState_ = ssIdle;
 }
 
 void SendLogic::cancelSendButtonClick() {
@@ -178,7 +201,11 @@ void SendLogic::clientSocketDisconnected(int statusCode, const std::string& desc
 }
 
 void SendLogic::clientSocketError(int /*errorCode*/, const std::string& description) {
-    FailIt();
+    // Once every page is accepted, trouble with the goodbye does not undo the delivery.
+    if (sendState_ == ssQuitSent)
+        closeQuietly();
+    else
+        FailIt();
     window_.setStatusBarText(errorText(description));
 }
 
@@ -189,8 +216,14 @@ void SendLogic::watchdogTick() {
     timerTicks_ = 0;
     if (timeoutCountdown_ > 0) {
         --timeoutCountdown_;
-        if (timeoutCountdown_ == 0)
+        if (timeoutCountdown_ > 0)
+            return;
+        if (sendState_ == ssQuitSent) {
+            closeQuietly(); // no goodbye from the server; the pages went out all the same
+        } else {
+            timedOut_ = true;
             FailIt();
+        }
     }
 }
 
@@ -237,8 +270,14 @@ void SendLogic::onPositiveReply() {
             sendState_ = ssPageSent;
         } else {
             window_.setStatusWord(kSuccess);
-            sendCommand("QUIT");
+            // Every page is accepted: nothing that happens from here on undoes that.
             sendState_ = ssQuitSent;
+            try {
+                sendCommand("QUIT");
+            } catch (const std::exception& e) {
+                closeQuietly();
+                window_.setStatusBarText(errorText(e.what()));
+            }
         }
         break;
     default:
@@ -247,6 +286,11 @@ void SendLogic::onPositiveReply() {
 }
 
 void SendLogic::onFailureReply(const std::string& text) {
+    if (sendState_ == ssQuitSent) { // a refused QUIT: the pages went out all the same
+        closeQuietly();
+        window_.setStatusBarText(text);
+        return;
+    }
     window_.appendLog(kFailLine);
     window_.setStatusWord(kFail);
     port_.setConnected(false);

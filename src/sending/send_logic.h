@@ -65,6 +65,8 @@ public:
     // First show of the window: idle, and an empty recipient queue.
     void reset();
 
+    // A port error while the send is being started ends the send ("FAIL", idle) and is then
+    // passed on to the caller, who reports it.
     void sendButtonClick();
     void cancelSendButtonClick();
     void FailIt();
@@ -73,6 +75,8 @@ public:
     void clientSocketDisconnected(int statusCode, const std::string& description);
     void clientSocketError(int errorCode, const std::string& description);
     // The watchdog step of the 333 ms timer tick (the banner scroll is the window's).
+    // Once every page is accepted (QUIT sent), the end of the time-out, a failure reply and a
+    // port error only close the connection: the send stays a success.
     void watchdogTick();
 
     SendState sendState() const noexcept { return sendState_; }
@@ -81,6 +85,8 @@ public:
     const std::string& messageToSend() const noexcept { return messageToSend_; }
     std::int32_t timeoutCountdown() const noexcept { return timeoutCountdown_; }
     std::int32_t timerTicks() const noexcept { return timerTicks_; }
+    // Whether the time-out failed the last send.
+    bool timedOut() const noexcept { return timedOut_; }
 
 private:
     void sendCommand(const std::string& command);
@@ -88,6 +94,8 @@ private:
     void onGreeting(const std::string& text);
     void onPositiveReply();
     void onFailureReply(const std::string& text);
+    void endAfterRefusal() noexcept;
+    void closeQuietly();
 
     Connection& port_;
     SendWindow& window_;
@@ -99,6 +107,7 @@ private:
     std::string messageToSend_;
     std::int32_t timeoutCountdown_ = 0;
     std::int32_t timerTicks_ = 0;
+    bool timedOut_ = false;
 };
 
 } // namespace dazoroz::sending

@@ -1,20 +1,26 @@
 // dazoroz-send run as a process against a scripted SNPP server in this test's event loop: what
 // reaches the server, what the program prints, and its exit status.
 
+#include "support/flood_server.h"
+#include "support/load_adjusted_timer.h"
 #include "support/refused_port.h"
 #include "support/scripted_server.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <functional>
 #include <optional>
 
 #include <signal.h>
 
+using dazoroz::testsupport::FloodServer;
+using dazoroz::testsupport::LoadAdjustedTimer;
 using dazoroz::testsupport::RefusedPort;
 using dazoroz::testsupport::Reply;
 using dazoroz::testsupport::ScriptedServer;
@@ -160,6 +166,8 @@ private slots:
     void badUsage() { run(); }
     void helpAndVersion_data();
     void helpAndVersion() { run(); }
+    void floodingServer_data();
+    void floodingServer();
 
 private:
     static void run() {
@@ -203,6 +211,20 @@ void TestSendProgram::delivers_data() {
                             "2J €\r\n",
                 .received = pagesThenQuit({"77"}),
                 .out = kConnected + "banner: Hi\\x1b[2J\\xc2\\x9b\\x9b2J €\n" + kSuccess};
+    // SUCCESS shows before the server's 221; what becomes of the goodbye does not undo it.
+    QTest::newRow("no reply to QUIT, time-out from -t")
+        << Case{.args = {"bob", "ann", "-m", "Call home", "-t", "1"},
+                .on = "QUIT",
+                .instead = Reply::silence(),
+                .received = pagesThenQuit({"2222", "1234"}),
+                .out = kConnected + sentOk("Bob, 22-22") + sentOk("Ann, 1234") + kSuccess};
+    QTest::newRow("reset after QUIT")
+        << Case{.args = {"77", "-m", "Call home"},
+                .on = "QUIT",
+                .instead = Reply::reset(),
+                .received = pagesThenQuit({"77"}),
+                .out = "^" + QRegularExpression::escape(kConnected + kSuccess).toUtf8() +
+                       R"((statusbar: Error: [^\n]*\n)?\z)"};
     QTest::newRow("options override dazoroz.ini") << Case{
         .args = {"-s", "127.0.0.1", "--port=%PORT%", "-t60", "77", "--message", "Call home"},
         .ini = "serverIP=nohost.invalid\r\nserverPort=1\r\ntimeout=1\r\n",
@@ -262,15 +284,8 @@ void TestSendProgram::fails_data() {
                 .greeting = {},
                 .received = QByteArray(),
                 .out = kConnected + "status: FAIL\n",
-                .exitCode = 1};
-    // SUCCESS shows before the server's 221; without it the time-out turns it into FAIL.
-    QTest::newRow("no reply to QUIT, time-out from -t")
-        << Case{.args = three + QStringList{"-t", "1"},
-                .on = "QUIT",
-                .instead = Reply::silence(),
-                .received = pagesThenQuit({"2222", "1234", "0555"}),
-                .out = kConnected + sentOk("Bob, 22-22") + sentOk("Ann, 1234") +
-                       sentOk("Cy, (0)55-5") + kSuccess + "status: FAIL\n",
+                .err = R"(^dazoroz-send: the send to 127\.0\.0\.1, port \d+, timed out after 1 )"
+                       R"(second\n\z)",
                 .exitCode = 1};
     QTest::newRow("server closes in mid-send")
         << Case{.args = three,
@@ -294,19 +309,19 @@ void TestSendProgram::fails_data() {
                 .out = "status: CONNECTING...\nstatus: FAIL\n"
                        "statusbar: Error: [10061] Connection refused\n",
                 .exitCode = 1};
-    // The port refuses what Send hands it at once; the window would show the error and wait for
-    // the time-out, the command reports it and fails the send.
+    // The port refuses what Send hands it at once: the send ends there, as in the window, and
+    // the error goes to standard error.
     QTest::newRow("host name not found")
         << Case{.args = {"77", "-m", "Call home", "--server", "nohost.invalid"},
                 .ini = "timeout=60\r\n",
-                .out = "status: CONNECTING...\nstatus: FAIL\n",
+                .out = "status: FAIL\n",
                 .err = R"(^dazoroz-send: (1100\d): \[\1\] [^\n]*[^.\n]\.\n\z)",
                 .exitCode = 1};
     // The port number is cut to 16 bits, as the window does: 65536 becomes 0.
     QTest::newRow("port 65536 in dazoroz.ini")
         << Case{.args = {"77", "-m", "Call home"},
                 .ini = "serverPort=65536\r\ntimeout=60\r\n",
-                .out = "status: CONNECTING...\nstatus: FAIL\n",
+                .out = "status: FAIL\n",
                 .err = "dazoroz-send: 116: RemotePort can't be zero. Please specify a valid "
                        "service port number.\n",
                 .exitCode = 1};
@@ -377,6 +392,70 @@ void TestSendProgram::badUsage_data() {
     usage("serverPort 0 in dazoroz.ini",
           {.args = {"77", "-m", "Call home"}, .ini = "serverPort=0\r\n"},
           "no usable server port: serverPort in %WINDIR%/dazoroz.ini is 0; give one with --port");
+}
+
+// A server that sends without pause from the connect on, and never a reply: the time-out (at
+// the third tick of the 333 ms timer at the latest for one second) and SIGTERM still end the
+// send in time. Times leave out what the machine's load costs (LoadAdjustedTimer).
+void TestSendProgram::floodingServer_data() {
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<int>("withinMs"); // from CONNECTING... or from the signal to the end
+    QTest::newRow("time-out") << "1" << 0 << kConnected + "status: FAIL\n" << 3 * 333 + 200;
+    QTest::newRow("SIGTERM") << "0" << SIGTERM << kConnected + "status: CANCEL\n" << 200;
+}
+
+void TestSendProgram::floodingServer() {
+    QFETCH(QString, timeout);
+    QFETCH(int, signal);
+    QFETCH(QByteArray, out);
+    QFETCH(int, withinMs);
+    FloodServer flood;
+    QVERIFY(flood.listening());
+    QTemporaryDir windir;
+    writeFile(windir.filePath(QStringLiteral("dazoroz.ini")),
+              "[General]\r\nserverIP=127.0.0.1\r\nserverPort=" + QByteArray::number(flood.port()));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WINDIR"), windir.path());
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(windir.path());
+    program.start(QStringLiteral(SEND_PROGRAM), {"-t", timeout, "77", "-m", "Call home"});
+    QVERIFY(program.waitForStarted(kWaitMs));
+    QByteArray printed;
+    // Looks often, to see the end soon after it comes.
+    const auto waitFor = [&](const std::function<bool()>& done, LoadAdjustedTimer* clock) {
+        QElapsedTimer limit;
+        limit.start();
+        while (!done() && limit.elapsed() < kWaitMs) {
+            QTest::qWait(5);
+            printed += program.readAllStandardOutput();
+            if (clock != nullptr) {
+                clock->sample();
+            }
+        }
+        return done();
+    };
+    const QString threads[] = {LoadAdjustedTimer::thisThread(),
+                               LoadAdjustedTimer::mainThreadOf(program.processId())};
+    QVERIFY(waitFor([&] { return printed.contains("status: CONNECTING...\n"); }, nullptr));
+    std::optional<LoadAdjustedTimer> clock(std::in_place, QStringList{threads[0], threads[1]});
+    if (signal != 0) {
+        const std::uint64_t before = flood.bytesSent();
+        QVERIFY(waitFor([&] { return flood.bytesSent() > before + (1 << 20); }, nullptr));
+        QVERIFY(printed.endsWith("status: CONNECTED...\n"));
+        clock.emplace(QStringList{threads[0], threads[1]});
+        QCOMPARE(::kill(static_cast<pid_t>(program.processId()), signal), 0);
+    }
+    QVERIFY(waitFor([&] { return program.state() == QProcess::NotRunning; }, &*clock));
+    const qint64 took = clock->elapsedMs();
+    QVERIFY2(took <= withinMs, qPrintable(QStringLiteral("%1 ms, %2 ms waited for a CPU besides")
+                                              .arg(took)
+                                              .arg(clock->waitedMs())));
+    QCOMPARE(printed + program.readAllStandardOutput(), out);
+    QCOMPARE(program.exitCode(), 1);
+    QVERIFY(flood.bytesSent() > (1 << 20));
 }
 
 QTEST_GUILESS_MAIN(TestSendProgram)

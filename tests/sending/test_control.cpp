@@ -5,13 +5,14 @@ namespace dazoroz::sending::testing {
 namespace {
 
 const Events kCleared{"clearLog", "statusBar:"};
-// A Send whose last port write (one of host, port and connect) threw.
+// A Send whose last port write (one of host, port and connect) threw: the send has ended.
 Events rejectedAt(const std::string& lastWrite) {
     Events e{"clearLog", "statusBar:", "status:CONNECTING...", "host:10.0.0.1"};
     if (lastWrite != e.back())
         e.push_back("port:444");
     if (lastWrite == "connect")
         e.push_back("connect");
+    e.insert(e.end(), {"close", "status:FAIL"});
     return e;
 }
 Events startsWithPort(const std::string& port) {
@@ -54,7 +55,7 @@ TEST_P(SendPress, ChecksPreconditionsThenStarts) {
     else
         EXPECT_NO_THROW(h.logic.sendButtonClick());
     EXPECT_EQ(h.take(), row.expect);
-    const SendState after = row.expect == kCleared ? ssIdle : ssConnecting;
+    const SendState after = row.expect == kCleared || !row.failOn.empty() ? ssIdle : ssConnecting;
     EXPECT_EQ(h.logic.sendState(), after);
     EXPECT_EQ(h.logic.recipientQueue(), row.queue);
     // Captured at every accepted press, but not when the port broke off the click.
@@ -99,13 +100,14 @@ const Script kScripts[] = {
     {"SendWhileBusyChangesNothing",
      {kStart, {"send", {}, ssConnecting}, kConnect, {"send", {}, ssConnected}}},
     // With nothing open there is no disconnect report: FailIt itself ends the send, and stops
-    // the countdown.
-    {"CancelWhileIdleAndAfterAPortError",
+    // the countdown. A port error at Send has ended the send: Send works again at once.
+    {"CancelWhileIdleAndSendAfterAPortError",
      {{"cancel", kCancelled, ssIdle},
       {"failOn host:", {}, ssIdle},
-      {"send", rejectedAt("host:10.0.0.1"), ssConnecting, true},
-      {"cancel", kCancelled, ssIdle},
-      {"tick 3", {}, ssIdle}},
+      {"send", rejectedAt("host:10.0.0.1"), ssIdle, true},
+      {"tick 3", {}, ssIdle},
+      {"failOn", {}, ssIdle},
+      kStart},
      {},
      1},
     // FailIt's steps come after the disconnect reported from inside the close.
@@ -128,7 +130,22 @@ const Script kScripts[] = {
      single(3, {{"disconnected 10053 [10053] Software caused connection abort",
                  {"statusBar:Error: [10053] Software caused connection abort"},
                  ssIdle}})},
-    {"QuitNeverAnsweredTimesOut", single(6, {{"tick 3", kFailed, ssIdle}}), {}, 1},
+    // Once every page is accepted, the end of the time-out, a reset, or a QUIT the port cannot
+    // take closes the connection quietly: the status word stays "SUCCESS".
+    {"QuitNeverAnsweredClosesQuietly",
+     single(6, {{"tick 3", {"close", "onDisconnected:0"}, ssIdle}}),
+     {},
+     1},
+    {"ResetAfterQuit",
+     single(6, {{"error 10054 Winsock error in recv()",
+                 {"close", "statusBar:Error: Winsock error in recv()", "onDisconnected:0"},
+                 ssIdle}})},
+    {"QuitNotTaken",
+     single(5, {{"failOn dataOut:QUIT", {}, ssSendSent},
+                {"reply 250 OK\r\n",
+                 {"status:SUCCESS", "dataOut:QUIT\r\n", "close",
+                  "statusBar:Error: 10049: Address not available", "onDisconnected:0"},
+                 ssIdle}})},
     {"CountdownLoadedOncePerSend",
      {kStart,
       {"tick 3", {}, ssConnecting},
@@ -176,6 +193,7 @@ TEST_P(Watchdog, FailsTheSendOnItsTick) {
     EXPECT_EQ(failedOn, row.failsOnTick);
     EXPECT_EQ(h.take(), row.failsOnTick ? kFailed : Events{});
     EXPECT_EQ(h.logic.sendState(), row.failsOnTick ? ssIdle : ssConnecting);
+    EXPECT_EQ(h.logic.timedOut(), row.failsOnTick != 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ticks, Watchdog,
