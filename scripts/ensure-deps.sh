@@ -7,6 +7,8 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    # TLS (OpenSSL 3), and the openssl command that makes the tests' certificates.
+    libssl-dev openssl ca-certificates
     fonts-wine fonts-liberation fontconfig
     # Manual pages (scdoc: a small C tool), the Debian package and the checks on it.
     scdoc dpkg-dev file lintian appstream desktop-file-utils man-db
