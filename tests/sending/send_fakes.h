@@ -116,7 +116,7 @@ struct Harness {
     Events events;
     FakePort port{events};
     FakeWindow window{events};
-    store::Settings settings{"10.0.0.1", {}, 444, 60, {}};
+    store::Settings settings{"10.0.0.1", {}, 444, 60, {}, {}, {}};
     SendLogic logic{port, window, settings};
     bool closeAtOnce = false;         // a port may also close at once inside a delivery
     SendState stateOnReturn = ssIdle; // of the last delivery, before a deferred close
