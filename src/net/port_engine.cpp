@@ -737,6 +737,7 @@ bool PortEngine::deliverRemainder() {
 
 void PortEngine::runPump(PumpMode mode) {
     const Socket s = socket_;
+    int reads = 0;
     while (s != kInvalidSocket && socket_ == s) {
         if (!deliverLines()) {
             return;
@@ -750,6 +751,13 @@ void PortEngine::runPump(PumpMode mode) {
         if (mode == PumpMode::Normal && closePending_) {
             pumpRunning_ = false;
             close(0, false);
+            return;
+        }
+        if (mode == PumpMode::Normal && readsPerNotification_ > 0 &&
+            reads == readsPerNotification_) {
+            // This notification's share is read. The read re-enabled read notifications, so
+            // the library notifies again while data remains: on the event loop's next turn,
+            // behind everything that waits now (timers, input, repaints, signals, messages).
             return;
         }
         // A close by the owner reads no further: what is not buffered yet is not delivered.
@@ -788,6 +796,7 @@ void PortEngine::runPump(PumpMode mode) {
         }
         if (mode == PumpMode::Normal) {
             buffer_.commit(static_cast<std::size_t>(received));
+            ++reads;
         }
     }
 }

@@ -1,20 +1,26 @@
 // dazoroz-send run as a process against a scripted SNPP server in this test's event loop: what
 // reaches the server, what the program prints, and its exit status.
 
+#include "support/flood_server.h"
+#include "support/load_adjusted_timer.h"
 #include "support/refused_port.h"
 #include "support/scripted_server.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <functional>
 #include <optional>
 
 #include <signal.h>
 
+using dazoroz::testsupport::FloodServer;
+using dazoroz::testsupport::LoadAdjustedTimer;
 using dazoroz::testsupport::RefusedPort;
 using dazoroz::testsupport::Reply;
 using dazoroz::testsupport::ScriptedServer;
@@ -167,6 +173,8 @@ private slots:
     void badUsage() { run(); }
     void helpAndVersion_data();
     void helpAndVersion() { run(); }
+    void floodingServer_data();
+    void floodingServer();
 
 private:
     static void run() {
@@ -431,6 +439,70 @@ void TestSendProgram::badUsage_data() {
     usage("serverPort 0 in dazoroz.ini",
           {.args = {"77", "-m", "Call home"}, .ini = "serverPort=0\r\n"},
           "no usable server port: serverPort in %WINDIR%/dazoroz.ini is 0; give one with --port");
+}
+
+// A server that sends without pause from the connect on, and never a reply: the time-out (at
+// the third tick of the 333 ms timer at the latest for one second) and SIGTERM still end the
+// send in time. Times leave out what the machine's load costs (LoadAdjustedTimer).
+void TestSendProgram::floodingServer_data() {
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<int>("withinMs"); // from CONNECTING... or from the signal to the end
+    QTest::newRow("time-out") << "1" << 0 << kConnected + "status: FAIL\n" << 3 * 333 + 200;
+    QTest::newRow("SIGTERM") << "0" << SIGTERM << kConnected + "status: CANCEL\n" << 200;
+}
+
+void TestSendProgram::floodingServer() {
+    QFETCH(QString, timeout);
+    QFETCH(int, signal);
+    QFETCH(QByteArray, out);
+    QFETCH(int, withinMs);
+    FloodServer flood;
+    QVERIFY(flood.listening());
+    QTemporaryDir windir;
+    writeFile(windir.filePath(QStringLiteral("dazoroz.ini")),
+              "[General]\r\nserverIP=127.0.0.1\r\nserverPort=" + QByteArray::number(flood.port()));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WINDIR"), windir.path());
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(windir.path());
+    program.start(QStringLiteral(SEND_PROGRAM), {"-t", timeout, "77", "-m", "Call home"});
+    QVERIFY(program.waitForStarted(kWaitMs));
+    QByteArray printed;
+    // Looks often, to see the end soon after it comes.
+    const auto waitFor = [&](const std::function<bool()>& done, LoadAdjustedTimer* clock) {
+        QElapsedTimer limit;
+        limit.start();
+        while (!done() && limit.elapsed() < kWaitMs) {
+            QTest::qWait(5);
+            printed += program.readAllStandardOutput();
+            if (clock != nullptr) {
+                clock->sample();
+            }
+        }
+        return done();
+    };
+    const QString threads[] = {LoadAdjustedTimer::thisThread(),
+                               LoadAdjustedTimer::mainThreadOf(program.processId())};
+    QVERIFY(waitFor([&] { return printed.contains("status: CONNECTING...\n"); }, nullptr));
+    std::optional<LoadAdjustedTimer> clock(std::in_place, QStringList{threads[0], threads[1]});
+    if (signal != 0) {
+        const std::uint64_t before = flood.bytesSent();
+        QVERIFY(waitFor([&] { return flood.bytesSent() > before + (1 << 20); }, nullptr));
+        QVERIFY(printed.endsWith("status: CONNECTED...\n"));
+        clock.emplace(QStringList{threads[0], threads[1]});
+        QCOMPARE(::kill(static_cast<pid_t>(program.processId()), signal), 0);
+    }
+    QVERIFY(waitFor([&] { return program.state() == QProcess::NotRunning; }, &*clock));
+    const qint64 took = clock->elapsedMs();
+    QVERIFY2(took <= withinMs, qPrintable(QStringLiteral("%1 ms, %2 ms waited for a CPU besides")
+                                              .arg(took)
+                                              .arg(clock->waitedMs())));
+    QCOMPARE(printed + program.readAllStandardOutput(), out);
+    QCOMPARE(program.exitCode(), 1);
+    QVERIFY(flood.bytesSent() > (1 << 20));
 }
 
 QTEST_GUILESS_MAIN(TestSendProgram)

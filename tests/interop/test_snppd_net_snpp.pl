@@ -9,10 +9,9 @@ use Interop;
 
 my ($snppd, $group) = @ARGV;
 need_module('Net::SNPP', 'libnet-snpp-perl');
-skip_test('this dazoroz-snppd has no --login') if $group eq 'login' && !has_option($snppd, '--login');
 
-# Each step: what the client does (true when the server agreed), and whether it must succeed.
-# A step's pages are what the server must print for it.
+# Each step: what the client does, true when the server answered as it should, and the pages the
+# server must print for it.
 my @steps = (
     {name => 'one pager', call => sub { $_[0]->send(Pager => '5550001', Message => 'Call home') },
      pages => "page 5550001: Call home\n"},

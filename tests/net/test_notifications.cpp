@@ -1,22 +1,30 @@
 // How socket readiness reaches the engine: a read notification is handled at once, from the
 // event loop that saw the readiness, unless messages posted earlier still wait for the window
 // (then it waits behind them); a close or reset found by the engine's read becomes the close
-// notification, as it was before the engine read.
+// notification, as it was before the engine read. A peer that sends without pause is read in
+// shares, one per read notification, with the event loop's other work in between.
 
 #include "net/notification_window.h"
 #include "port_events.h"
+#include "support/flood_server.h"
+#include "support/load_adjusted_timer.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <memory>
 #include <netinet/in.h>
+#include <optional>
 #include <stdexcept>
 
 using namespace dazoroz::net;
 using namespace dazoroz::net::testing;
+using dazoroz::testsupport::FloodServer;
+using dazoroz::testsupport::LoadAdjustedTimer;
 using dazoroz::testsupport::Reply;
 using dazoroz::testsupport::ScriptedServer;
 
@@ -51,6 +59,26 @@ public:
             seen << QStringLiteral("failed: %1").arg(QString::fromUtf8(e.what()));
         }
     }
+};
+
+// Counts the reads (deliveries, with an empty EOL) made for each message the window handles,
+// and the messages queued for it at most.
+class ShareCounter : public QObject {
+public:
+    int reads = 0;
+    int mostReads = 0;
+    int messages = 0;
+    int mostQueued = 0;
+    bool eventFilter(QObject* window, QEvent* event) override {
+        if (event->type() >= QEvent::User) {
+            ++messages;
+            reads = 0;
+            mostQueued =
+                std::max(mostQueued, static_cast<NotificationWindow*>(window)->queuedMessages());
+        }
+        return false;
+    }
+    void read() { mostReads = std::max(mostReads, ++reads); }
 };
 
 struct WindowDeleter {
@@ -158,6 +186,49 @@ private slots:
         QCOMPARE(target.seen, expected);
         QCOMPARE(ws().closesocket(target.socket), 0);
         releaseLibraryReference();
+    }
+
+    // The socket holds far more than one share at a time, and each notification reads exactly
+    // one, with no notifications piling up: a 333 ms timer keeps its pace, and closes the
+    // connection at its third tick (time spent waiting for a CPU left out).
+    void floodReadInShares() {
+        FloodServer flood;
+        QVERIFY(flood.listening());
+        Harness h;
+        h.events.logging = false;
+        h.port.setInBufferSize(1 << 20);
+        ShareCounter counter;
+        h.port.engine().window()->installEventFilter(&counter);
+        h.events.react = [&](TvlmIPPort&, const QString& event) {
+            if (event.startsWith("DataIn")) {
+                counter.read();
+            }
+        };
+        QTimer timer;
+        timer.setTimerType(Qt::PreciseTimer);
+        std::optional<LoadAdjustedTimer> clock;
+        int ticks = 0;
+        qint64 took = -1;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (++ticks == 3) {
+                took = clock->elapsedMs();
+                h.port.setConnected(false);
+            }
+        });
+        h.connect(flood.port());
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
+        clock.emplace(QStringList{LoadAdjustedTimer::thisThread()});
+        timer.start(333);
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.disconnectedCount, 1, kTimeout);
+        QVERIFY2(took <= 3 * 333 + 200,
+                 qPrintable(QStringLiteral("%1 ms, %2 ms waited for a CPU besides")
+                                .arg(took)
+                                .arg(clock->waitedMs())));
+        QCOMPARE(h.events.log, opened({kDisconnectedOk}));
+        QCOMPARE(counter.mostReads, kReadsPerNotification);
+        QVERIFY(h.events.dataInCount > 3 * kReadsPerNotification);
+        // Two at most: the connect and write notifications, queued together.
+        QVERIFY2(counter.mostQueued <= 2, qPrintable(QString::number(counter.mostQueued)));
     }
 };
 

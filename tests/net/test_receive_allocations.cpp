@@ -4,6 +4,7 @@
 // own small buffer.
 
 #include "port_events.h"
+#include "support/flood_server.h"
 
 #include <QTest>
 
@@ -32,6 +33,7 @@ void operator delete(void* p, std::size_t) noexcept {
 
 using namespace dazoroz::net;
 using namespace dazoroz::net::testing;
+using dazoroz::testsupport::FloodServer;
 
 namespace {
 
@@ -117,6 +119,34 @@ private slots:
             QCOMPARE(delivered, lines);
         }
         QCOMPARE(g_allocations, longTexts);
+        h.port.setConnected(false);
+    }
+
+    // A peer that sends without pause, into a socket buffer that holds many shares of reads:
+    // the pump stops after each share and goes on at the next notification, allocating nothing
+    // for that either.
+    void floodReadInShares() {
+        FloodServer flood;
+        QVERIFY(flood.listening());
+        Harness h;
+        h.port.setInBufferSize(1 << 20);
+        long texts = 0;
+        long longTexts = 0;
+        h.port.OnDataIn = [&](TvlmIPPort&, const std::string& text, bool) {
+            ++texts;
+            longTexts += text.size() > 15 ? 1 : 0;
+        };
+        h.connect(flood.port());
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
+        app()->watched = h.port.engine().window();
+        app()->dispatches = 0;
+        g_allocations = 0;
+        texts = 0;
+        longTexts = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(texts > 100 * kReadsPerNotification, kTimeout);
+        app()->watched = nullptr;
+        QCOMPARE(g_allocations, longTexts);
+        QVERIFY(app()->dispatches >= texts / kReadsPerNotification);
         h.port.setConnected(false);
     }
 };

@@ -5,17 +5,26 @@
 
 #include "net/vlm_ipport.h"
 #include "store/settings.h"
+#include "support/flood_server.h"
+#include "support/load_adjusted_timer.h"
 #include "support/refused_port.h"
 #include "support/scripted_server.h"
 #include "ui/error_report.h"
 
 #include <QAction>
+#include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QTest>
+
+#include <functional>
+#include <optional>
 
 using namespace dazoroz::ui;
 using namespace dazoroz::ui::testing;
 using dazoroz::sending::ssConnecting;
 using dazoroz::sending::ssIdle;
+using dazoroz::testsupport::FloodServer;
+using dazoroz::testsupport::LoadAdjustedTimer;
 using dazoroz::testsupport::RefusedPort;
 using dazoroz::testsupport::Reply;
 using dazoroz::testsupport::ScriptedServer;
@@ -25,6 +34,25 @@ namespace {
 
 constexpr int kWait = 10000;
 const QByteArray kNames = "Ann, 111\r\nbob, 222\r\nCy, 333\r\n";
+
+// Runs the event loop until `done` holds (false after kWait), looking often.
+bool soon(const std::function<bool()>& done) {
+    QElapsedTimer limit;
+    limit.start();
+    while (!done() && limit.elapsed() < kWait)
+        QTest::qWait(5);
+    return done();
+}
+
+// Counts the paint events of a widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
 
 QStringList logLines(Program& p) {
     const QString text = p.log()->toPlainText();
@@ -226,6 +254,49 @@ private slots:
         p->click("cancelSendButton");
         QCOMPARE(state(), ssIdle);
         QCOMPARE(p->statusWord(), QStringLiteral("CANCEL"));
+    }
+
+    // A server that sends without pause from the connect on, and never a reply: the time-out
+    // (one second: at the third tick of the 333 ms timer at the latest) still ends the send in
+    // time, the window repaints, and a click on Cancel that comes through the event queue acts
+    // within 0.2 s. Times leave out what the machine's load costs (LoadAdjustedTimer).
+    void floodingServer() {
+        FloodServer flood;
+        QVERIFY(flood.listening());
+        start(iniText("127.0.0.1", flood.port(), 1));
+        auto clock =
+            std::make_optional<LoadAdjustedTimer>(QStringList{LoadAdjustedTimer::thisThread()});
+        send("1", "x");
+        QVERIFY(soon([&] { return p->statusWord() == QStringLiteral("FAIL"); }));
+        qint64 took = clock->elapsedMs();
+        QVERIFY2(took <= 3 * 333 + 200, qPrintable(QString::number(took)));
+        QCOMPARE(state(), ssIdle);
+        QVERIFY(flood.bytesSent() > (1 << 20));
+
+        p->click("sendButton");
+        QVERIFY(soon([&] { return p->statusWord() == QStringLiteral("CONNECTED..."); }));
+        const std::uint64_t before = flood.bytesSent();
+        QVERIFY(soon([&] { return flood.bytesSent() > before + (1 << 20); }));
+        auto* label = p->child<QLabel>("messageStatusLabel");
+        PaintCounter counter;
+        label->installEventFilter(&counter);
+        label->update();
+        QVERIFY(soon([&] { return counter.paints > 0; }));
+
+        auto* cancel = p->child<QPushButton>("cancelSendButton");
+        const QPointF at = cancel->rect().center();
+        clock.emplace(QStringList{LoadAdjustedTimer::thisThread()});
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QCoreApplication::postEvent(
+                cancel,
+                new QMouseEvent(type, at, cancel->mapToGlobal(at), Qt::LeftButton,
+                                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                Qt::NoModifier));
+        }
+        QVERIFY(soon([&] { return p->statusWord() == QStringLiteral("CANCEL"); }));
+        took = clock->elapsedMs();
+        QVERIFY2(took <= 200, qPrintable(QString::number(took)));
+        QCOMPARE(state(), ssIdle);
     }
 };
 
