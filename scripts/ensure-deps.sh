@@ -8,6 +8,8 @@ packages=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wine fonts-liberation fontconfig
+    # Manual pages (scdoc: a small C tool), the Debian package and the checks on it.
+    scdoc dpkg-dev file lintian appstream desktop-file-utils man-db
     "$@"
 )
 

@@ -10,6 +10,8 @@
 #include <new>
 #include <stdexcept>
 
+#include <netinet/tcp.h>
+
 namespace dazoroz::net {
 
 namespace {
@@ -24,9 +26,10 @@ template <typename T> const char* asBytes(const T& value) noexcept {
     return reinterpret_cast<const char*>(&value);
 }
 
-template <std::size_t N> void copyText(std::array<char, N>& area, const char* text) noexcept {
-    std::strncpy(area.data(), text, N - 1);
-    area[N - 1] = '\0';
+template <std::size_t N> void copyText(std::array<char, N>& area, std::string_view text) noexcept {
+    const std::size_t n = std::min(text.size(), N - 1);
+    std::memcpy(area.data(), text.data(), n);
+    area[n] = '\0';
 }
 
 constexpr long kPortEvents = kFdRead | kFdWrite | kFdConnect | kFdClose; // 0x33
@@ -155,7 +158,9 @@ void PortEngine::initialise() noexcept {
     inBufferSize_ = 2048;
     outBufferSize_ = 2048;
     socket_ = kInvalidSocket;
-    remoteAddress_ = 0;
+    remoteAddresses_.clear();
+    currentAddress_ = 0;
+    remoteHostName_.clear();
     remotePort_ = 0;
     localPort_ = 0;
     bytesSent_ = 0;
@@ -206,15 +211,10 @@ std::string_view PortEngine::readText(int property) noexcept {
         return buffer_.terminator();
     case ppLocalHost:
         return localHost();
-    case ppRemoteHost: {
-        if (remoteAddress_ == 0) {
-            return {};
-        }
-        in_addr address{};
-        address.s_addr = remoteAddress_;
-        const char* text = ws().inet_ntoa(address);
-        return text != nullptr ? std::string_view(text) : std::string_view();
-    }
+    case ppRemoteHost:
+        // The address in use, or last tried; before any connect, the first.
+        return remoteAddresses_.empty() ? std::string_view()
+                                        : addressText(remoteAddresses_[currentAddress_]);
     case ppWinsockInfo:
         return {startup.szDescription, strnlen(startup.szDescription, 256)};
     case ppWinsockStatus:
@@ -412,20 +412,34 @@ int PortEngine::writeWinsockLoaded(bool on) {
 }
 
 std::uint16_t PortEngine::boundPort() noexcept {
-    sockaddr_in address{};
+    SocketAddress address{};
     int length = sizeof address;
-    if (ws().getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (ws().getsockname(socket_, &address.any, &length) != 0) {
         return 0;
     }
-    return ws().ntohs_(address.sin_port);
+    return ws().ntohs_(address.any.sa_family == AF_INET6 ? address.v6.sin6_port
+                                                         : address.v4.sin_port);
+}
+
+// An address as text: IPv4 dotted, IPv6 in its usual short form (with its zone, if any).
+std::string_view PortEngine::addressText(const SocketAddress& address) noexcept {
+    if (address.any.sa_family == AF_INET) {
+        const char* text = ws().inet_ntoa(address.v4.sin_addr);
+        return text != nullptr ? std::string_view(text) : std::string_view();
+    }
+    if (ws().getnameinfo(&address.any, addressLength(address), remoteText_.data(),
+                         static_cast<int>(remoteText_.size()), nullptr, 0, NI_NUMERICHOST) != 0) {
+        return {};
+    }
+    return remoteText_.data();
 }
 
 const char* PortEngine::localHost() noexcept {
     if (connected_) {
-        sockaddr_in address{};
+        SocketAddress address{};
         int length = sizeof address;
-        if (ws().getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            if (const char* text = ws().inet_ntoa(address.sin_addr)) {
+        if (ws().getsockname(socket_, &address.any, &length) == 0) {
+            if (const std::string_view text = addressText(address); !text.empty()) {
                 copyText(localName_, text);
                 return localName_.data();
             }
@@ -436,34 +450,83 @@ const char* PortEngine::localHost() noexcept {
 
 // ---------------------------------------------------------------- resolve, connect, send
 
+namespace {
+
+bool isUnspecified(const SocketAddress& address) noexcept {
+    return address.any.sa_family == AF_INET ? address.v4.sin_addr.s_addr == 0
+                                            : IN6_IS_ADDR_UNSPECIFIED(&address.v6.sin6_addr);
+}
+
+bool sameAddress(const SocketAddress& a, const SocketAddress& b) noexcept {
+    return addressLength(a) == addressLength(b) &&
+           std::memcmp(&a, &b, static_cast<std::size_t>(addressLength(a))) == 0;
+}
+
+} // namespace
+
 int PortEngine::resolve(const char* host) {
     clearLastError();
     if (socket_ != kInvalidSocket) {
         return kRemoteHostBusy;
     }
-    if (host == nullptr || *host == '\0') {
-        remoteAddress_ = 0;
+    const std::string_view text = host != nullptr ? std::string_view(host) : std::string_view();
+    remoteAddresses_.clear();
+    currentAddress_ = 0;
+    try {
+        remoteHostName_.assign(text);
+        remoteAddresses_.reserve(1);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
+    if (text.empty()) {
         return kPortOk;
     }
     if (ws().WSAIsBlocking() != 0) {
         ws().WSACancelBlockingCall();
     }
-    const std::uint32_t address = ws().inet_addr(host);
-    if (address != kNoAddress) {
-        remoteAddress_ = address;
+    // Dotted IPv4 text as the library has always parsed it; 0.0.0.0 is no address.
+    if (const std::uint32_t address = ws().inet_addr(host); address != kNoAddress) {
+        if (address != 0) {
+            SocketAddress v4{};
+            v4.v4.sin_family = AF_INET;
+            v4.v4.sin_addr.s_addr = address;
+            remoteAddresses_.push_back(v4); // room reserved above
+        }
         return kPortOk;
     }
-    remoteAddress_ = 0;
-    const WsaHostEnt* entry = ws().gethostbyname(host);
-    if (entry == nullptr) {
-        const int error = lastSocketError();
-        // Without the library nothing resolves; the connect then reports the empty address.
-        return error == kWsaNotInitialised ? kPortOk : error;
+    // An address in square brackets ([::1]) must be just that; anything else may be a name.
+    const bool bracketed = text.size() >= 2 && text.front() == '[' && text.back() == ']';
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = bracketed ? AI_NUMERICHOST : 0;
+    addrinfo* list = nullptr;
+    int error = kPortOk;
+    try {
+        const std::string node(bracketed ? text.substr(1, text.size() - 2) : text);
+        error = ws().getaddrinfo(node.c_str(), nullptr, &hints, &list);
+        for (const addrinfo* ai = list; error == kPortOk && ai != nullptr; ai = ai->ai_next) {
+            SocketAddress address{};
+            if (ai->ai_addr == nullptr || (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) ||
+                ai->ai_addrlen > sizeof address) {
+                continue;
+            }
+            std::memcpy(&address, ai->ai_addr, ai->ai_addrlen);
+            const auto known = [&](const SocketAddress& a) {
+                return sameAddress(a, address);
+            };
+            if (!isUnspecified(address) &&
+                std::none_of(remoteAddresses_.begin(), remoteAddresses_.end(), known)) {
+                remoteAddresses_.push_back(address);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        remoteAddresses_.clear();
+        error = kOutOfMemory;
     }
-    if (entry->h_addr_list != nullptr && entry->h_addr_list[0] != nullptr) {
-        std::memcpy(&remoteAddress_, entry->h_addr_list[0], sizeof remoteAddress_);
-    }
-    return kPortOk;
+    ws().freeaddrinfo(list);
+    // Without the library nothing resolves; the connect then reports the empty address.
+    return error == kWsaNotInitialised ? kPortOk : error;
 }
 
 int PortEngine::connect() {
@@ -473,15 +536,32 @@ int PortEngine::connect() {
     }
     closePending_ = false;
     buffer_.clear();
-    if (remoteAddress_ == 0) {
+    if (remoteAddresses_.empty()) {
         return kRemoteAddressInvalid;
     }
     if (remotePort_ == 0) {
         return kRemotePortZero;
     }
     connected_ = false;
+    // The addresses in turn, until one starts connecting; if none can, the last one's error.
+    int error = kPortOk;
+    for (std::size_t i = 0; i < remoteAddresses_.size(); ++i) {
+        currentAddress_ = i;
+        Socket s = kInvalidSocket;
+        error = startAttempt(i, s);
+        if (error == kPortOk) {
+            socket_ = s;
+            return kPortOk;
+        }
+    }
+    return error;
+}
 
-    const Socket s = ws().socket(AF_INET, SOCK_STREAM, 0);
+// Starts connecting to one of the addresses; a socket that fails on the way is closed again.
+int PortEngine::startAttempt(std::size_t index, Socket& started) {
+    SocketAddress remote = remoteAddresses_[index];
+    const bool v6 = remote.any.sa_family == AF_INET6;
+    const Socket s = ws().socket(remote.any.sa_family, SOCK_STREAM, 0);
     if (s == kInvalidSocket) {
         return lastSocketError();
     }
@@ -490,11 +570,10 @@ int PortEngine::connect() {
         return error;
     };
 
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = 0;
-    local.sin_port = ws().htons_(localPort_);
-    if (ws().bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    SocketAddress local{};
+    local.any.sa_family = remote.any.sa_family; // the any-address of the family
+    (v6 ? local.v6.sin6_port : local.v4.sin_port) = ws().htons_(localPort_);
+    if (ws().bind(s, &local.any, addressLength(local)) != 0) {
         return failWith(lastSocketError());
     }
 
@@ -508,23 +587,44 @@ int PortEngine::connect() {
     ws().setsockopt(s, SOL_SOCKET, SO_SNDBUF, asBytes(outBufferSize_), sizeof outBufferSize_);
     const int inlineOob = 1;
     ws().setsockopt(s, SOL_SOCKET, SO_OOBINLINE, asBytes(inlineOob), sizeof inlineOob);
+    if (index + 1 < remoteAddresses_.size()) {
+        // Other addresses wait: one that never answers is given up after about 7 s (two
+        // retries) instead of the system's two minutes, so that they get their turn in a send.
+        const int retries = 2;
+        ws().setsockopt(s, IPPROTO_TCP, TCP_SYNCNT, asBytes(retries), sizeof retries);
+    }
 
     if (ws().WSAAsyncSelect(s, window_, kSocketMessage, kPortEvents) != 0) {
         return failWith(lastSocketError());
     }
 
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = remoteAddress_;
-    remote.sin_port = ws().htons_(remotePort_);
-    if (ws().connect(s, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
+    (v6 ? remote.v6.sin6_port : remote.v4.sin_port) = ws().htons_(remotePort_);
+    if (ws().connect(s, &remote.any, addressLength(remote)) != 0) {
         const int error = lastSocketError();
         if (error != kWsaEWouldBlock) {
             return failWith(error);
         }
     }
-    socket_ = s;
+    started = s;
     return kPortOk;
+}
+
+// After a failed attempt, starts connecting to the next address that can be tried, and closes
+// the failed socket without an event. False when none is left; `error` is then the last
+// address's, and the failed socket stays for the report.
+bool PortEngine::tryNextAddress(int& error) {
+    while (currentAddress_ + 1 < remoteAddresses_.size()) {
+        ++currentAddress_;
+        Socket next = kInvalidSocket;
+        const int result = startAttempt(currentAddress_, next);
+        if (result == kPortOk) {
+            closeWithoutEvent();
+            socket_ = next;
+            return true;
+        }
+        error = result;
+    }
+    return false;
 }
 
 int PortEngine::send(std::string_view bytes) {
@@ -677,6 +777,9 @@ void PortEngine::onReceive() {
 }
 
 void PortEngine::onConnectCompletion(int error) {
+    if (error != 0 && tryNextAddress(error)) {
+        return; // the next address is being tried
+    }
     const Socket s = socket_;
     connected_ = true;
     const int inlineOob = 1;

@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace dazoroz::net {
 
@@ -143,6 +145,8 @@ public:
     bool pumpRunning() const noexcept { return pumpRunning_; }
     bool closePending() const noexcept { return closePending_; }
     const LineBuffer& buffer() const noexcept { return buffer_; }
+    // The remote host as it was written, brackets and letter case kept.
+    const std::string& remoteHostName() const noexcept { return remoteHostName_; }
     // The bound on reads per read notification (0: none); for benchmarks.
     void setReadsPerNotification(int reads) noexcept { readsPerNotification_ = reads; }
 
@@ -164,6 +168,8 @@ private:
 
     int resolve(const char* host);
     int connect();
+    int startAttempt(std::size_t index, Socket& started);
+    bool tryNextAddress(int& error);
     int send(std::string_view bytes);
     int close(int status, bool byOwner);
     int finishClose(int status);
@@ -189,11 +195,17 @@ private:
     int writeWinsockLoaded(bool on);
     int applyLinger(bool on) noexcept;
     std::uint16_t boundPort() noexcept;
+    std::string_view addressText(const SocketAddress& address) noexcept;
 
     std::int32_t inBufferSize_ = 2048;
     std::int32_t outBufferSize_ = 2048;
     Socket socket_ = kInvalidSocket;
-    std::uint32_t remoteAddress_ = 0; // network byte order, 0 = none
+    // Every address the remote host's text gave, in the system's order (none: address 0), the
+    // one in use or last tried, and the text as it was written (a certificate names it).
+    std::vector<SocketAddress> remoteAddresses_;
+    std::size_t currentAddress_ = 0;
+    std::string remoteHostName_;
+    std::array<char, 64> remoteText_{}; // an IPv6 address with its zone
     std::uint16_t remotePort_ = 0;
     std::uint16_t localPort_ = 0;
     int bytesSent_ = 0;

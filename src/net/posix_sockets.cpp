@@ -621,6 +621,48 @@ WsaHostEnt* posixGethostbyname(const char* name) {
     return &entry;
 }
 
+int posixGetaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                     addrinfo** result) {
+    if (result != nullptr) {
+        *result = nullptr;
+    }
+    if (!started()) {
+        return t_lastError = kWsaNotInitialised;
+    }
+    if (result == nullptr) {
+        return t_lastError = 10014;
+    }
+    if (node != nullptr && isInvalidDomain(node)) {
+        return t_lastError = kWsaHostNotFound;
+    }
+    const int error = ::getaddrinfo(node, service, hints, result);
+    if (error != 0) {
+        *result = nullptr;
+        return t_lastError = wsaFromLookup(error, errno);
+    }
+    return 0;
+}
+
+void posixFreeaddrinfo(addrinfo* list) {
+    if (list != nullptr) {
+        ::freeaddrinfo(list);
+    }
+}
+
+int posixGetnameinfo(const sockaddr* address, int length, char* host, int hostLength, char* service,
+                     int serviceLength, int flags) {
+    if (!started()) {
+        return t_lastError = kWsaNotInitialised;
+    }
+    if (address == nullptr || length < 0 || hostLength < 0 || serviceLength < 0) {
+        return t_lastError = 10014;
+    }
+    const int error = ::getnameinfo(address, static_cast<socklen_t>(length), host,
+                                    static_cast<socklen_t>(hostLength), service,
+                                    static_cast<socklen_t>(serviceLength), flags);
+    return error == 0 ? 0 : (t_lastError = wsaFromLookup(error, errno));
+}
+
 int posixGethostname(char* name, int length) {
     if (!started()) {
         return fail(kWsaNotInitialised);
@@ -779,6 +821,12 @@ AnyProc posixSocketProc(int ordinal) noexcept {
         return proc(&posixStartup);
     case 116:
         return proc(&posixCleanup);
+    case 201:
+        return proc(&posixGetaddrinfo);
+    case 202:
+        return proc(&posixFreeaddrinfo);
+    case 203:
+        return proc(&posixGetnameinfo);
     default:
         return nullptr; // the calls the engine never makes keep their stubs
     }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -32,10 +33,22 @@ inline constexpr long kFdAccept = 0x08;
 inline constexpr long kFdConnect = 0x10;
 inline constexpr long kFdClose = 0x20;
 
+// An IPv4 or IPv6 address with its port, in the form the socket calls take.
+union SocketAddress {
+    sockaddr any;
+    sockaddr_in v4;
+    sockaddr_in6 v6;
+};
+inline int addressLength(const SocketAddress& address) noexcept {
+    return address.any.sa_family == AF_INET6 ? static_cast<int>(sizeof(sockaddr_in6))
+                                             : static_cast<int>(sizeof(sockaddr_in));
+}
+
 // Error codes the engine itself tests for or sets.
 inline constexpr int kWsaBaseError = 10000;
 inline constexpr int kWsaEInval = 10022;
 inline constexpr int kWsaEWouldBlock = 10035;
+inline constexpr int kWsaEAfNoSupport = 10047;
 inline constexpr int kWsaENotSock = 10038;
 inline constexpr int kWsaEConnReset = 10054;
 inline constexpr int kWsaENotConn = 10057;
@@ -124,6 +137,14 @@ struct SocketEntryTable {
     int (*WSAStartup)(std::uint16_t, WsaData*);       // 115
     int (*WSACleanup)();                              // 116
     int (*WSAFDIsSet)(Socket, WsaFdSet*);             // 151
+    // Beyond version 1.1, under ordinals of this library's own: the lookup of every address of
+    // a name or an address text of either family, and the text of an address. They answer 0 or
+    // a Windows-sockets error code (11001 and the other lookup codes).
+    int (*getaddrinfo)(const char* node, const char* service, const addrinfo* hints,
+                       addrinfo** result); // 201
+    void (*freeaddrinfo)(addrinfo* list);  // 202
+    int (*getnameinfo)(const sockaddr* address, int length, char* host, int hostLength,
+                       char* service, int serviceLength, int flags); // 203
 };
 
 } // namespace dazoroz::net

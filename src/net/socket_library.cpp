@@ -150,6 +150,16 @@ int WSACleanup() {
 int WSAFDIsSet(Socket, WsaFdSet*) {
     return 0;
 }
+int getaddrinfo(const char*, const char*, const addrinfo*, addrinfo** result) {
+    if (result != nullptr) {
+        *result = nullptr;
+    }
+    return kWsaNotInitialised;
+}
+void freeaddrinfo(addrinfo*) {}
+int getnameinfo(const sockaddr*, int, char*, int, char*, int, int) {
+    return kWsaNotInitialised;
+}
 } // namespace stub
 
 constexpr SocketEntryTable kStubTable = {
@@ -200,6 +210,9 @@ constexpr SocketEntryTable kStubTable = {
     stub::WSAStartup,
     stub::WSACleanup,
     stub::WSAFDIsSet,
+    stub::getaddrinfo,
+    stub::freeaddrinfo,
+    stub::getnameinfo,
 };
 
 constinit SocketLibrary g_library = {
@@ -282,6 +295,9 @@ void resolveAll(const SocketModule& m, SocketEntryTable& t) {
     resolveSlot(m, 115, t.WSAStartup);
     resolveSlot(m, 116, t.WSACleanup);
     resolveSlot(m, 151, t.WSAFDIsSet);
+    resolveSlot(m, 201, t.getaddrinfo);
+    resolveSlot(m, 202, t.freeaddrinfo);
+    resolveSlot(m, 203, t.getnameinfo);
 }
 
 template <std::size_t N> void setText(char (&field)[N], const char* text) noexcept {

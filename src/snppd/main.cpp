@@ -190,7 +190,9 @@ int main(int argc, char* argv[]) {
         "Steps for the test options: greeting, page, mess, send, quit; STEP:N means the N-th\n"
         "command of that kind on a connection (page:2 is the second PAGE)."));
     parser.addOptions({
-        {QStringLiteral("address"), QStringLiteral("Listen on this address (default 127.0.0.1)."),
+        {QStringLiteral("address"),
+         QStringLiteral("Listen on this IPv4 or IPv6 address: 127.0.0.1 (the default), ::1, "
+                        "0.0.0.0, ..."),
          QStringLiteral("ADDR"), QStringLiteral("127.0.0.1")},
         {QStringLiteral("port"),
          QStringLiteral("Listen on this port (default 444; 0: any free port)."),
@@ -263,12 +265,16 @@ int main(int argc, char* argv[]) {
     }
 
     QHostAddress address;
-    const QString addressText = parser.value(QStringLiteral("address"));
+    QString addressText = parser.value(QStringLiteral("address"));
+    if (addressText.startsWith(QLatin1Char('[')) && addressText.endsWith(QLatin1Char(']')) &&
+        addressText.contains(QLatin1Char(':'))) {
+        addressText = addressText.mid(1, addressText.size() - 2); // [::1] as in a URL
+    }
     if (addressText.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) {
         address = QHostAddress(QHostAddress::LocalHost);
     } else if (!address.setAddress(addressText)) {
-        usageError(
-            QStringLiteral("--address wants a numeric IP address, not \"%1\"").arg(addressText));
+        usageError(QStringLiteral("--address wants a numeric IPv4 or IPv6 address, not \"%1\"")
+                       .arg(parser.value(QStringLiteral("address"))));
     }
     const auto port = static_cast<quint16>(intValue(parser, QStringLiteral("port"), 0, 65535));
 

@@ -21,7 +21,9 @@ namespace dazoroz::ui {
 
 namespace {
 
-constexpr int kServerTypingLimit = 35;
+// Room for any IPv6 address: 45 characters at most, 2 brackets, and a zone (% and an interface
+// name of up to 15 characters).
+constexpr int kServerTypingLimit = 63;
 constexpr int kPortDigits = 3;
 constexpr int kTimeoutDigits = 2;
 constexpr int kMessageTypingLimit = 100;

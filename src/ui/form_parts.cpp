@@ -97,8 +97,8 @@ protected:
         }
         QPainter painter(this);
         painter.setFont(condensed);
-        style()->drawItemText(&painter, room,
-                              QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
+        const auto align = QStyle::visualAlignment(layoutDirection(), alignment());
+        style()->drawItemText(&painter, room, static_cast<int>(align.toInt()), palette(),
                               isEnabled(), text(), foregroundRole());
     }
 };

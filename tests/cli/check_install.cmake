@@ -89,8 +89,11 @@ endforeach()
 # The manifest lists each of these files, and nothing outside the prefix (uninstalling by it
 # removes only what was installed).
 foreach(file bin/dazoroz bin/dazoroz-send bin/dazoroz-snppd share/applications/dazoroz.desktop
+             share/metainfo/example.zovizir.dazoroz.metainfo.xml
              share/icons/hicolor/48x48/apps/dazoroz.png
-             share/icons/hicolor/256x256/apps/dazoroz.png)
+             share/icons/hicolor/256x256/apps/dazoroz.png share/man/man1/dazoroz.1.gz
+             share/man/man1/dazoroz-send.1.gz share/man/man8/dazoroz-snppd.8.gz
+             share/doc/dazoroz/copyright share/doc/dazoroz/monitoring.md)
     if(NOT "${PREFIX}/${file}" IN_LIST installed)
         fail("install_manifest.txt lacks ${PREFIX}/${file}")
     endif()

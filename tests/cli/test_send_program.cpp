@@ -47,6 +47,7 @@ struct Case {
     QByteArray on{};
     Reply instead{};
     bool listening = true;                // false: the port in dazoroz.ini refuses
+    bool ipv6Server = false;              // the server listens on ::1, not 127.0.0.1
     int signal = 0;                       // sent once the program shows CONNECTED...
     std::optional<QByteArray> received{}; // over the one connection; none: no connection at all
     QByteArray out{};                     // out and err: a pattern when they start with ^
@@ -99,7 +100,7 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 
 // Settings (WINDIR) and working directory are fresh temporary directories.
 void check(const Case& c) {
-    ScriptedServer server;
+    ScriptedServer server(c.ipv6Server ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost);
     QVERIFY(server.listening());
     server.useSnppScript({c.greeting, c.failingPager, c.on, c.instead});
     const RefusedPort refused;
@@ -257,6 +258,10 @@ void TestSendProgram::delivers_data() {
           {.args = toPager, .ini = "loginID=ann\r\npassword=s3cret\r\n"}, "LOGI ann s3cret");
     login("login without a password", {.args = toPager + QStringList{"--login", "ann"}},
           "LOGI ann");
+    QTest::newRow("IPv6 server") << Case{.args = {"-s", "[::1]", "77", "-m", "Call home"},
+                                         .ipv6Server = true,
+                                         .received = pagesThenQuit({"77"}),
+                                         .out = kConnected + kSuccess};
     QTest::newRow("options override dazoroz.ini") << Case{
         .args = {"-s", "127.0.0.1", "--port=%PORT%", "-t60", "77", "--message", "Call home"},
         .ini = "serverIP=nohost.invalid\r\nserverPort=1\r\ntimeout=1\r\n",

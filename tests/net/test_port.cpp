@@ -195,6 +195,8 @@ private slots:
         row("10.0.0.1", "10.0.0.1"); // no lookup
         row("localhost", "127.0.0.1");
         row("", "");
+        row("::", ""); // the unspecified address is no address, as 0.0.0.0 is not
+        row("[localhost]", "", "11001: [11001] Host not found"); // brackets hold an address
         row("nosuch.invalid", "", "11001: [11001] Host not found");
         row("INVALID", "", "11001: [11001] Host not found");
     }

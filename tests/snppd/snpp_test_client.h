@@ -31,13 +31,14 @@ inline QByteArray replyCodes(const QByteArray& received) {
 
 class TestClient : public QObject {
 public:
-    explicit TestClient(quint16 port) {
+    explicit TestClient(quint16 port,
+                        const QHostAddress& host = QHostAddress(QHostAddress::LocalHost)) {
         connect(&socket_, &QTcpSocket::readyRead, this, [this] {
             chunks_.append(socket_.readAll());
             received_ += chunks_.back();
         });
         connect(&socket_, &QTcpSocket::disconnected, this, [this] { closed_ = true; });
-        socket_.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+        socket_.connectToHost(host, port);
     }
 
     void send(const QByteArray& data) { socket_.write(data); }

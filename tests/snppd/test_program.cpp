@@ -63,12 +63,13 @@ public:
         arguments << QStringLiteral("--port") << QStringLiteral("0");
         process_.start(QStringLiteral(SNPPD_PROGRAM), arguments);
         static const QRegularExpression listening(
-            QStringLiteral("^dazoroz-snppd: listening on 127\\.0\\.0\\.1:(\\d+)\\n"),
+            QStringLiteral("^dazoroz-snppd: listening on (127\\.0\\.0\\.1|\\[::1\\]):(\\d+)\\n"),
             QRegularExpression::MultilineOption);
         static_cast<void>(QTest::qWaitFor(
             [&] {
                 const auto match = listening.match(QString::fromUtf8(err));
-                port = match.hasMatch() ? match.captured(1).toUShort() : 0;
+                host = QHostAddress(match.captured(1).remove('[').remove(']'));
+                port = match.hasMatch() ? match.captured(2).toUShort() : 0;
                 return port != 0 || process_.state() == QProcess::NotRunning;
             },
             waitMs));
@@ -82,6 +83,7 @@ public:
 
     qint64 pid() const { return process_.processId(); }
 
+    QHostAddress host;
     quint16 port = 0;
     QByteArray out;
     QByteArray err;
@@ -137,6 +139,8 @@ void TestSnppdProgram::endsAtOnce_data() {
     usage("port negative", {"--port", "-1"}, "--port");
     usage("port missing", {"--port"}, "port");
     usage("address a name", {"--address", "paging.example"}, "--address");
+    usage("address half in brackets", {"--address", "[::1"}, "--address");
+    usage("address not IPv6", {"--address", "::g"}, "--address");
     usage("control characters shown escaped", {"--address", "a\x1b[2J\u009b"},
           "\"a\\x1b[2J\\xc2\\x9b\"");
     usage("idle zero", {"--idle", "0"}, "--idle");
@@ -218,6 +222,15 @@ void TestSnppdProgram::serves_data() {
     QTest::newRow("login, password from a file")
         << QStringList{"--login=pat", "--password-file", passwordPath, "--verbose"} << login
         << loggedIn << QByteArray("page 1: a\n");
+    QTest::newRow("IPv6") << QStringList{"--address", "::1"}
+                          << QByteArray("PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n")
+                          << ready +
+                                 "250 Pager ID Accepted\r\n250 Message OK\r\n"
+                                 "250 Message Sent Successfully\r\n" +
+                                 bye
+                          << QByteArray("page 1: a\n");
+    QTest::newRow("IPv6 in brackets") << QStringList{"--address", "[::1]", "--verbose"}
+                                      << QByteArray("QUIT\r\n") << ready + bye << QByteArray();
     QTest::newRow("banner") << QStringList{"--banner", "Hello"} << QByteArray("QUIT\r\n")
                             << "220 \x02Hello\r\n" + bye << QByteArray();
     const QByteArray page = "PAGE 1\r\nPAGE 666\r\nMESS a\r\nSEND\r\nQUIT\r\n";
@@ -245,11 +258,14 @@ void TestSnppdProgram::serves() {
     QFETCH(QByteArray, received);
     QFETCH(QByteArray, out);
 
+    if (arguments.join(' ').contains("::1") && !QTcpServer().listen(QHostAddress::LocalHostIPv6)) {
+        QSKIP("no IPv6 loopback address (::1) on this machine");
+    }
     RunningServer server(arguments);
     QVERIFY2(server.port != 0, server.err.constData());
     QElapsedTimer clock;
     clock.start();
-    TestClient client(server.port);
+    TestClient client(server.port, server.host);
     client.send(input);
     QVERIFY(client.waitForClose());
     QCOMPARE(client.received(), received);
@@ -267,6 +283,10 @@ void TestSnppdProgram::serves() {
     QVERIFY(!commandLine.readAll().contains("s3cret"));
     QVERIFY(!server.err.contains("s3cret"));
     if (arguments.contains("--verbose")) {
+        const bool ipv6 = server.host.protocol() == QAbstractSocket::IPv6Protocol;
+        QVERIFY(server.err.contains(ipv6 ? "#1 connected from [::1]:" : "#1 connected from 127."));
+    }
+    if (arguments.contains("--login")) {
         QVERIFY(server.err.contains("> LOGI pat <password>\n"));
     }
 }
@@ -331,12 +351,13 @@ void TestSnppdProgram::halfClosingClients() {
     for (std::size_t i = 0; i < all.size(); ++i) {
         const QByteArray input =
             i % 2 == 0 ? "PAGE 1\r\nMESS a\r\nSEND\r\n" : "PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n";
-        QCOMPARE(::send(all[i].fd, input.constData(), input.size(), 0), input.size());
+        QCOMPARE(::send(all[i].fd, input.constData(), static_cast<std::size_t>(input.size()), 0),
+                 input.size());
         QCOMPARE(::shutdown(all[i].fd, SHUT_WR), 0);
     }
     readUntil(true);
     int lost = 0;
-    for (int i = 0; i < clients; ++i) {
+    for (std::size_t i = 0; i < all.size(); ++i) {
         const QByteArray codes = dazoroz::snppd::testing::replyCodes(all[i].received);
         lost += codes != (i % 2 == 0 ? "220 250 250 250" : "220 250 250 250 221") ? 1 : 0;
     }

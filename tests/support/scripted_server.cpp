@@ -14,6 +14,11 @@ ScriptedServer::ScriptedServer(QObject* parent) : QObject(parent) {
     server_.listen(QHostAddress::LocalHost, 0);
 }
 
+ScriptedServer::ScriptedServer(const QHostAddress& address, quint16 port) {
+    connect(&server_, &QTcpServer::newConnection, this, &ScriptedServer::onNewConnection);
+    server_.listen(address, port);
+}
+
 ScriptedServer::~ScriptedServer() {
     for (Connection& c : connections_) {
         if (c.socket != nullptr) {

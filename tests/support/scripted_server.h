@@ -18,6 +18,7 @@
 // connection (send, closeConnection, resetConnection). Everything received is recorded.
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
@@ -67,8 +68,9 @@ public:
     enum class Unit { Line, Read };
     using Responder = std::function<Reply(const QByteArray& received, int connection)>;
 
-    // Starts listening at once; check listening().
+    // Starts listening at once, on 127.0.0.1 or the given address; check listening().
     explicit ScriptedServer(QObject* parent = nullptr);
+    explicit ScriptedServer(const QHostAddress& address, quint16 port = 0);
     ~ScriptedServer() override;
 
     bool listening() const { return server_.isListening(); }

@@ -266,6 +266,9 @@ private slots:
         row("leading zeros", "h", "007", "09", 7, 9, false);
         row("blanks kept in the server", " h ", "1", "1", 1, 1, false);
         row("Enter in the server box", "typed.example", "1", "2", 1, 2, true);
+        row("longest IPv6 address",
+            "[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255%interface15char]", "1", "2", 1, 2,
+            false);
     }
     void okStoresWhatIsShown() {
         QFETCH(QString, serverText);
@@ -375,7 +378,7 @@ private slots:
     void storedTextOverTheTypingLimit_data() {
         QTest::addColumn<QByteArray>("field");
         QTest::addColumn<QString>("stored");
-        QTest::newRow("server: 35") << QByteArray("serverIPComboBox") << QString(36, u's');
+        QTest::newRow("server: 63") << QByteArray("serverIPComboBox") << QString(64, u's');
         QTest::newRow("port: 3 digits") << QByteArray("serverPortEdit") << QStringLiteral("8080");
         QTest::newRow("time-out: 2 digits") << QByteArray("timeoutEdit") << QStringLiteral("123");
         QTest::newRow("message: 100") << QByteArray("message4Edit") << QString(101, u'm');
