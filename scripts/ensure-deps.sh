@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever Debian packages the build needs and are missing.
 # Quiet and quick when everything is there. Usage: scripts/ensure-deps.sh [extra packages...]
+# The tools only the tests and the package need are named by test.sh and scripts/package.sh.
 set -euo pipefail
 
 packages=(
@@ -8,8 +9,8 @@ packages=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wine fonts-liberation fontconfig
-    # Manual pages (scdoc: a small C tool), the Debian package and the checks on it.
-    scdoc dpkg-dev file lintian appstream desktop-file-utils man-db
+    # Manual pages (scdoc: a small C tool).
+    scdoc
     "$@"
 )
 
