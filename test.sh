@@ -3,7 +3,8 @@
 # Extra CMake options may be given in DAZOROZ_CMAKE_OPTIONS (CI uses it for -Werror).
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/ensure-deps.sh
+# The Debian package and the checks on it (lintian, AppStream, desktop entry, manual pages).
+scripts/ensure-deps.sh dpkg-dev file lintian appstream desktop-file-utils man-db
 # The third-party SNPP servers and client of the interop tests; without them those tests skip.
 scripts/ensure-deps.sh libnet-snpp-perl hylafax-server ||
     echo "test.sh: the interop tests' packages could not be installed: those tests skip" >&2

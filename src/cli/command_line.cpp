@@ -2,6 +2,7 @@
 
 #include "cli/printable.h"
 #include "cli/usage_error.h"
+#include "store/file_io.h"
 
 #include <QString>
 
@@ -12,7 +13,7 @@ namespace dazoroz::cli {
 
 namespace {
 
-enum class Value { Message, Server, Port, Timeout };
+enum class Value { Message, Server, Port, Timeout, Login, PasswordFile };
 
 struct OptionName {
     char shortName;
@@ -21,11 +22,14 @@ struct OptionName {
 };
 
 constexpr OptionName kValueOptions[] = {
-    {'m', "message", Value::Message},
-    {'s', "server", Value::Server},
-    {'p', "port", Value::Port},
-    {'t', "timeout", Value::Timeout},
+    {'m', "message", Value::Message}, {'s', "server", Value::Server},
+    {'p', "port", Value::Port},       {'t', "timeout", Value::Timeout},
+    {'\0', "login", Value::Login},    {'\0', "password-file", Value::PasswordFile},
 };
+
+bool hasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
 
 std::int32_t wholeNumber(const std::string& option, const std::string& text, std::int32_t low,
                          std::int32_t high) {
@@ -55,6 +59,17 @@ void store(CommandLine& result, Value which, const std::string& option, const st
         break;
     case Value::Timeout:
         result.timeout = wholeNumber(option, text, 0, std::numeric_limits<std::int32_t>::max());
+        break;
+    case Value::Login:
+        // A blank would split it into an ID and a password on the server's side.
+        if (text.empty() || text.find_first_of(" \t\r\n") != std::string::npos) {
+            throw UsageError(option + " wants a login ID without blanks or line breaks, not \"" +
+                             printable(text) + "\"");
+        }
+        result.login = text;
+        break;
+    case Value::PasswordFile:
+        result.passwordFile = text;
         break;
     }
 }
@@ -100,7 +115,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
         const OptionName* found = nullptr;
         for (const OptionName& option : kValueOptions) {
-            if (isLong ? name == option.longName : name.front() == option.shortName) {
+            if (isLong ? name == option.longName
+                       : option.shortName != '\0' && name.front() == option.shortName) {
                 found = &option;
             }
         }
@@ -146,6 +162,11 @@ Options:
   -s, --server HOST      paging server, host name or address (default: serverIP in dazoroz.ini)
   -p, --port N           its TCP port, 1 to 65535 (default: serverPort in dazoroz.ini)
   -t, --timeout SECONDS  give up after this long, 0 for never (default: timeout in dazoroz.ini)
+      --login ID         log in to the server with this ID first (default: loginID in
+                         dazoroz.ini; none: no login)
+      --password-file FILE
+                         the login's password is the first line of FILE (default: the
+                         environment variable DAZOROZ_PASSWORD, else password in dazoroz.ini)
   -h, --help             show this text
   -v, --version          show the version
 
@@ -174,7 +195,42 @@ std::string versionText() {
     return "dazoroz-send " DAZOROZ_VERSION "\n";
 }
 
-void applyOptions(const CommandLine& commandLine, store::Settings& settings) {
+namespace {
+
+std::string passwordFromFile(const std::string& file) {
+    constexpr std::size_t kLimit = 64 * 1024;
+    std::string bytes;
+    const store::ReadResult read = store::readWholeFile(file, bytes);
+    if (read != store::ReadResult::Complete || bytes.size() > kLimit) {
+        throw UsageError("--password-file: cannot read \"" + printable(file) + "\"" +
+                         (read == store::ReadResult::Missing ? ": no such file"
+                          : read == store::ReadResult::Failed
+                              ? ""
+                              : ": more than " + std::to_string(kLimit) + " bytes"));
+    }
+    std::string line = bytes.substr(0, bytes.find('\n'));
+    if (line.ends_with('\r'))
+        line.pop_back();
+    if (hasLineBreak(line))
+        throw UsageError("--password-file: the first line of \"" + printable(file) +
+                         "\" holds a carriage return");
+    return line;
+}
+
+} // namespace
+
+void applyOptions(const CommandLine& commandLine, store::Settings& settings,
+                  const char* environmentPassword) {
+    if (commandLine.login) {
+        settings.loginID = *commandLine.login;
+    }
+    if (commandLine.passwordFile) {
+        settings.password = passwordFromFile(*commandLine.passwordFile);
+    } else if (environmentPassword != nullptr && *environmentPassword != '\0') {
+        if (hasLineBreak(environmentPassword))
+            throw UsageError("DAZOROZ_PASSWORD holds a line break");
+        settings.password = environmentPassword;
+    }
     if (commandLine.server) {
         settings.serverAddress = *commandLine.server;
     }

@@ -20,6 +20,8 @@ struct CommandLine {
     std::optional<std::string> server;
     std::optional<std::int32_t> port;
     std::optional<std::int32_t> timeout;
+    std::optional<std::string> login;
+    std::optional<std::string> passwordFile;
 };
 
 // The arguments after the program name. Throws UsageError.
@@ -30,8 +32,11 @@ std::string versionText();
 
 // The options' values over the settings read from dazoroz.ini; throws UsageError when the
 // result cannot make a send (an empty server address, a port of 0 or less), where the window
-// would silently not start.
-void applyOptions(const CommandLine& commandLine, store::Settings& settings);
+// would silently not start. The password comes from the first line of --password-file, else
+// from `environmentPassword` ($DAZOROZ_PASSWORD) when it is set and not empty, else from the
+// settings; never from an option's value, which others could read in the process list.
+void applyOptions(const CommandLine& commandLine, store::Settings& settings,
+                  const char* environmentPassword = nullptr);
 
 // The window's message field holds at most this many characters.
 inline constexpr int kMaxMessageLength = 999;

@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -73,7 +74,7 @@ int run(int argc, char* argv[]) {
     store::loadSettings(settings);
     cli::Recipients recipients;
     try {
-        cli::applyOptions(commandLine, settings);
+        cli::applyOptions(commandLine, settings, std::getenv("DAZOROZ_PASSWORD"));
         store::NamesList names;
         if (cli::needsNames(commandLine.recipients)) {
             store::loadNames(names);

@@ -7,9 +7,18 @@ namespace dazoroz::sending {
 
 // The TCP client port as the send logic's connection, for the window and the command-line
 // sender alike. Header-only, so that the send logic itself stays free of the network layer.
+//
+// It puts the port in line mode: each reply line ends at LF (CR LF or a lone LF; the send logic
+// drops the CR), a partial line waits in the port's buffer for its end, and a line longer than
+// kReplyLineLimit bytes arrives in pieces of that size, the last marked as the line's end.
 class PortConnection final : public Connection {
 public:
-    explicit PortConnection(net::TvlmIPPort& port) : port_(port) {}
+    static constexpr std::uint32_t kReplyLineLimit = 4096;
+
+    explicit PortConnection(net::TvlmIPPort& port) : port_(port) {
+        port_.setEOL("\n");
+        port_.setMaxLineLength(kReplyLineLimit);
+    }
 
     bool connected() const override { return port_.Connected(); }
     void setRemoteHost(const std::string& host) override { port_.setRemoteHost(host); }

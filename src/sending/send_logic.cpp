@@ -23,6 +23,8 @@ const std::string kFail{"FAIL"};
 const std::string kCancel{"CANCEL"};
 
 const std::string kFailLine{"FAIL, Send process terminated"};
+// Shown instead of the password, should a server repeat it.
+const std::string kHidden{"********"};
 const std::string kSentLine{"MESSAGE SENT OK"};
 
 // A watchdog step is taken on every third timer tick, so a countdown unit is about a second.
@@ -35,8 +37,14 @@ constexpr std::size_t kBannerEnd = 45;
 
 enum class ReplyClass { greeting, positive, closing, failure, ignored };
 
-ReplyClass classify(const std::string& text) {
-    const std::string_view code = std::string_view(text).substr(0, 3);
+// Information ("214") and every line of a multi-line reply but its last ("NNN-..."): the line
+// that follows says what counts.
+bool skipped(std::string_view line) {
+    return line.starts_with("214") || (line.size() > 3 && line[3] == '-');
+}
+
+ReplyClass classify(std::string_view text) {
+    const std::string_view code = text.substr(0, 3);
     if (code == "220")
         return ReplyClass::greeting;
     if (code == "250")
@@ -120,6 +128,10 @@ void SendLogic::sendButtonClick() {
         window_.setStatusWord(kConnecting);
         timeoutCountdown_ = settings_.sendTimeout;
         timedOut_ = false;
+        loginID_ = settings_.loginID;
+        password_ = settings_.password;
+        closeRequested_ = false;
+        restOfLongLine_ = false;
         try {
             port_.setRemoteHost(settings_.serverAddress);
             port_.setRemotePort(static_cast<std::uint16_t>(settings_.serverPort));
@@ -144,8 +156,13 @@ void SendLogic::endAfterRefusal() noexcept {
     }
 }
 
-void SendLogic::closeQuietly() {
+void SendLogic::requestClose() {
+    closeRequested_ = true;
     port_.setConnected(false);
+}
+
+void SendLogic::closeQuietly() {
+    requestClose();
     timeoutCountdown_ = 0;
     sendState_ = ssIdle;
 }
@@ -158,7 +175,7 @@ void SendLogic::cancelSendButtonClick() {
 void SendLogic::FailIt() {
     // The port may run clientSocketDisconnected from inside this close; the steps below leave
     // the same end state either way.
-    port_.setConnected(false);
+    requestClose();
     timeoutCountdown_ = 0;
     sendState_ = ssIdle;
     window_.setStatusWord(kFail);
@@ -174,19 +191,32 @@ void SendLogic::clientSocketConnected(int statusCode, const std::string& descrip
     window_.setStatusBarText(errorText(description));
 }
 
-void SendLogic::clientSocketDataIn(const std::string& text, bool /*eol*/) {
-    switch (classify(text)) {
+void SendLogic::clientSocketDataIn(const std::string& text, bool eol) {
+    const bool restOfLine = restOfLongLine_;
+    restOfLongLine_ = !eol;
+    if (restOfLine || closeRequested_)
+        return;
+    std::string_view line = text;
+    if (line.ends_with(kCR))
+        line.remove_suffix(1);
+    if (skipped(line))
+        return;
+    ReplyClass kind = classify(line);
+    if (kind == ReplyClass::positive && (sendState_ == ssConnecting || sendState_ == ssConnected))
+        kind = ReplyClass::greeting; // some servers greet with 250
+    switch (kind) {
     case ReplyClass::greeting:
-        onGreeting(text);
+        // The banner is taken from the line as it came, line end included.
+        onGreeting(eol ? text + kLF : text);
         break;
     case ReplyClass::positive:
         onPositiveReply();
         break;
     case ReplyClass::closing:
-        port_.setConnected(false);
+        requestClose();
         break;
     case ReplyClass::failure:
-        onFailureReply(text);
+        onFailureReply(std::string(line));
         break;
     case ReplyClass::ignored:
         break;
@@ -239,7 +269,8 @@ void SendLogic::pageHead() {
     recipientQueue_.pop_front();
 }
 
-void SendLogic::onGreeting(const std::string& text) {
+// What a greeting does without a login, and the accepted login with one.
+void SendLogic::pageFirst() {
     if (multiRecipient_) {
         if (!recipientQueue_.empty())
             pageHead();
@@ -247,13 +278,38 @@ void SendLogic::onGreeting(const std::string& text) {
         sendCommand("PAGE " + oneLine(window_.pagerNumber()));
     }
     sendState_ = ssPageSent;
+}
+
+std::string SendLogic::withoutPassword(std::string text) const {
+    if (password_.empty())
+        return text;
+    for (std::size_t at = text.find(password_); at != std::string::npos;
+         at = text.find(password_, at + kHidden.size()))
+        text.replace(at, password_.size(), kHidden);
+    return text;
+}
+
+void SendLogic::onGreeting(const std::string& text) {
+    if (loginID_.empty()) {
+        pageFirst();
+    } else {
+        // Line breaks in either value would end the command early: they go as blanks.
+        std::string login = "LOGI " + oneLine(loginID_);
+        if (!password_.empty())
+            login += " " + oneLine(password_);
+        sendCommand(login);
+        sendState_ = ssLoginSent;
+    }
     const std::string banner = bannerFromGreeting(text);
     if (!banner.empty())
-        window_.setBanner(banner);
+        window_.setBanner(withoutPassword(banner));
 }
 
 void SendLogic::onPositiveReply() {
     switch (sendState_) {
+    case ssLoginSent:
+        pageFirst();
+        break;
     case ssPageSent:
         sendCommand("MESS " + oneLine(messageToSend_));
         sendState_ = ssMessSent;
@@ -288,14 +344,14 @@ void SendLogic::onPositiveReply() {
 void SendLogic::onFailureReply(const std::string& text) {
     if (sendState_ == ssQuitSent) { // a refused QUIT: the pages went out all the same
         closeQuietly();
-        window_.setStatusBarText(text);
+        window_.setStatusBarText(withoutPassword(text));
         return;
     }
     window_.appendLog(kFailLine);
     window_.setStatusWord(kFail);
-    port_.setConnected(false);
+    requestClose();
     // After the close, so that the reply stays visible over anything the close reports.
-    window_.setStatusBarText(text);
+    window_.setStatusBarText(withoutPassword(text));
 }
 
 } // namespace dazoroz::sending

@@ -17,6 +17,7 @@ enum SendState : int {
     ssMessSent = 5,
     ssSendSent = 6,
     ssQuitSent = 7,
+    ssLoginSent = 8, // the login command sent, its reply awaited (only with a login ID)
 };
 
 // The connection to the paging server, as the send logic uses it (the TCP client port in the
@@ -56,8 +57,15 @@ std::string bannerFromGreeting(const std::string& greeting);
 std::string oneLine(const std::string& text);
 
 // One send at a time: the Send and Cancel buttons, the port's events, the time-out watchdog,
-// and the SNPP dialogue (PAGE, MESS, SEND per recipient, then QUIT) driven by reply codes.
-// The main window owns one instance and forwards its handlers to it.
+// and the SNPP dialogue (LOGI when a login ID is set, then PAGE, MESS, SEND per recipient, then
+// QUIT) driven by reply codes. The main window owns one instance and forwards its handlers to it.
+//
+// The server's replies arrive line by line (the port's line mode, see PortConnection): each
+// line is judged on its own, without its CR LF or LF. Information ("214") and continuation
+// lines ("220-...") are skipped, so the last line of a multi-line reply is the one judged; a
+// "250" line before any command counts as the greeting. Of a line longer than the port's
+// buffer, which arrives in pieces, only the first piece is judged. Once the logic has asked
+// the port to close, lines still buffered are not judged.
 class SendLogic {
 public:
     SendLogic(Connection& port, SendWindow& window, const store::Settings& settings);
@@ -71,6 +79,8 @@ public:
     void cancelSendButtonClick();
     void FailIt();
     void clientSocketConnected(int statusCode, const std::string& description);
+    // One line of the server's (eol true), or a piece of one (eol false): the first piece of an
+    // over-long line, or what was left without a line end when the connection closed.
     void clientSocketDataIn(const std::string& text, bool eol);
     void clientSocketDisconnected(int statusCode, const std::string& description);
     void clientSocketError(int errorCode, const std::string& description);
@@ -90,7 +100,10 @@ public:
 
 private:
     void sendCommand(const std::string& command);
+    void requestClose();
     void pageHead();
+    void pageFirst();
+    std::string withoutPassword(std::string text) const;
     void onGreeting(const std::string& text);
     void onPositiveReply();
     void onFailureReply(const std::string& text);
@@ -108,6 +121,10 @@ private:
     std::int32_t timeoutCountdown_ = 0;
     std::int32_t timerTicks_ = 0;
     bool timedOut_ = false;
+    std::string loginID_; // as they were when the send started
+    std::string password_;
+    bool closeRequested_ = false; // by this send: buffered lines are no longer judged
+    bool restOfLongLine_ = false; // the next piece continues a line already judged
 };
 
 } // namespace dazoroz::sending

@@ -21,6 +21,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kUserFolder = "dazoroz";
+constexpr const char* kLoginKey = "loginID";
+constexpr const char* kPasswordKey = "password";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -119,6 +121,8 @@ void loadSettings(Settings& s, const SettingsLocations& where) {
     for (std::size_t i = 0; i < s.standardMessages.size(); ++i)
         s.standardMessages[i] =
             readProfileString(ini, section, numbered("message", i + 1), kDefaultMessages[i]);
+    s.loginID = readProfileString(ini, section, kLoginKey, "");
+    s.password = readProfileString(ini, section, kPasswordKey, "");
 }
 
 void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& ops) {
@@ -135,8 +139,14 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
         if (!prepareUserFile(where, file, ops))
             throw fail();
     }
+    const IniDocument before = readIniFile(file, ops);
+    const auto inFile = [&](const char* key) {
+        return before.value(kSettingsSection, key);
+    };
+    const bool secret = !s.password.empty() || !inFile(kPasswordKey).value_or("").empty();
     const auto write = [&](std::string_view key, std::string_view value) {
-        if (!writeProfileString(file, kSettingsSection, key, value, ops))
+        if (!writeProfileString(file, kSettingsSection, key, value, ops,
+                                secret ? FileAccess::OwnerOnly : FileAccess::Keep))
             throw fail();
     };
     write("serverIP", s.serverAddress);
@@ -144,6 +154,9 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
     write("timeout", std::to_string(s.sendTimeout));
     for (std::size_t i = 0; i < s.standardMessages.size(); ++i)
         write(numbered("message", i + 1), s.standardMessages[i]);
+    for (const auto& [key, value] : {std::pair{kLoginKey, &s.loginID}, {kPasswordKey, &s.password}})
+        if (!value->empty() || inFile(key))
+            write(key, *value);
 }
 
 } // namespace dazoroz::store

@@ -18,6 +18,8 @@ struct Settings {
     std::int32_t serverPort = 0;                 // "serverPort"
     std::int32_t sendTimeout = 0;                // "timeout", seconds; <= 0 means none
     std::array<std::string, 8> standardMessages; // "message1".."message8"
+    std::string loginID;  // "loginID": empty for servers without a login (no LOGI is sent)
+    std::string password; // "password": sent with the login ID when not empty
 };
 
 // The one record of the running program.
@@ -52,11 +54,14 @@ public:
 // Fills every field from the file, or with its default. Never fails.
 void loadSettings(Settings& s = settings(), const SettingsLocations& where = settingsLocations());
 
-// Writes serverIP, serverPort, timeout, message1..message8 in that order, each at once, to
-// WINDIR's file or else to the user's own. The user's first save makes the folder (0700, with
-// any missing parents) and the file (0600) as a copy of the machine-wide file, if there is one,
-// so that everything else in it carries over. Throws SettingsWriteError on the first key that
-// cannot be written, or when there is no user folder or it cannot be made.
+// Writes serverIP, serverPort, timeout, message1..message8, then loginID and password, in that
+// order, each at once, to WINDIR's file or else to the user's own. loginID and password are
+// written only when set or already in the file, so that a file without them keeps eleven keys.
+// A file that holds a password, or is about to, is written with mode 0600. The user's first save
+// makes the folder (0700, with any missing parents) and the file (0600) as a copy of the
+// machine-wide file, if there is one, so that everything else in it carries over. Throws
+// SettingsWriteError on the first key that cannot be written, or when there is no user folder or it
+// cannot be made.
 void saveSettings(const Settings& s = settings(),
                   const SettingsLocations& where = settingsLocations(),
                   FileOps& ops = systemFileOps());

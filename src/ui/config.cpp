@@ -4,6 +4,7 @@
 #include "form_parts.h"
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -26,6 +27,10 @@ constexpr int kServerTypingLimit = 63;
 constexpr int kPortDigits = 3;
 constexpr int kTimeoutDigits = 2;
 constexpr int kMessageTypingLimit = 100;
+constexpr int kLoginTypingLimit = 100;
+// The box of optional settings: as high as the controls on the left, with room below the login
+// fields for more rows.
+constexpr QRect kOptionalBox(296, 12, 213, 273);
 
 // Rows of the server history list, 13 pixels high.
 class HistoryRowDelegate : public QStyledItemDelegate {
@@ -87,7 +92,8 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
       settings_(settings) {
     setObjectName(QStringLiteral("configForm"));
     setWindowTitle(QStringLiteral("Dazoroz Configuration"));
-    setFixedSize(296, 320);
+    // The specified 296 x 320, widened for the box of optional settings on the right.
+    setFixedSize(kOptionalBox.right() + 1 + 11, 320);
 
     addBevel(this, "Bevel1", QRect(12, 12, 273, 85));
     addLabel(this, "serverIPlabel", QStringLiteral("Server IP Address:"), QRect(24, 24, 88, 13));
@@ -132,12 +138,31 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     connect(okButton_, &QPushButton::clicked, this, &TconfigForm::OKButtonClick);
     connect(cancelButton_, &QPushButton::clicked, this, &TconfigForm::cancelbuttonClick);
 
+    auto* optional = placed(new QGroupBox(QStringLiteral("Optional settings"), this), "optionalBox",
+                            kOptionalBox);
+    addLabel(optional, "loginIDLabel", QStringLiteral("Login ID:"), QRect(10, 26, 60, 13));
+    loginIDEdit_ = placed(new QLineEdit(optional), "loginIDEdit", QRect(74, 22, 129, 21));
+    setTypingLimit(loginIDEdit_, kLoginTypingLimit);
+    addLabel(optional, "passwordLabel", QStringLiteral("Password:"), QRect(10, 50, 60, 13));
+    passwordEdit_ = placed(new QLineEdit(optional), "passwordEdit", QRect(74, 46, 129, 21));
+    passwordEdit_->setEchoMode(QLineEdit::Password);
+    setTypingLimit(passwordEdit_, kLoginTypingLimit);
+    auto* note = placed(new QLabel(QStringLiteral("Only for a server that asks for a login. "
+                                                  "The password travels unencrypted."),
+                                   optional),
+                        "loginNote", QRect(10, 74, 193, 26));
+    note->setTextFormat(Qt::PlainText);
+    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    note->setWordWrap(true);
+
     QWidget* order[] = {okButton_, cancelButton_, serverPortEdit_, timeoutEdit_, serverIPComboBox_};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     setTabOrder(serverIPComboBox_, messageEdits_[0]);
     for (std::size_t i = 1; i < messageEdits_.size(); ++i)
         setTabOrder(messageEdits_[i - 1], messageEdits_[i]);
+    setTabOrder(messageEdits_.back(), loginIDEdit_);
+    setTabOrder(loginIDEdit_, passwordEdit_);
     okButton_->setFocus();
 }
 
@@ -159,6 +184,8 @@ void TconfigForm::FormShow() {
     setFullText(timeoutEdit_, QString::number(settings_.sendTimeout));
     for (std::size_t i = 0; i < messageEdits_.size(); ++i)
         setFullText(messageEdits_[i], fromStd(settings_.standardMessages[i]));
+    setFullText(loginIDEdit_, fromStd(settings_.loginID));
+    setFullText(passwordEdit_, fromStd(settings_.password));
 }
 
 void TconfigForm::OKButtonClick() {
@@ -168,6 +195,8 @@ void TconfigForm::OKButtonClick() {
         settings_.sendTimeout = fieldToInt(timeoutEdit_->text());
         for (std::size_t i = 0; i < messageEdits_.size(); ++i)
             settings_.standardMessages[i] = toStd(messageEdits_[i]->text());
+        settings_.loginID = toStd(loginIDEdit_->text());
+        settings_.password = toStd(passwordEdit_->text());
         store::saveSettings(settings_);
         accept();
     });

@@ -21,10 +21,12 @@ std::int32_t fieldToInt(const QString& text);
 // The configuration dialog "Dazoroz Configuration" (object "configForm"). Created once and
 // hidden between uses; the main window shows it modally with exec(). Every showing refills the
 // controls from the settings record. OK stores the controls into the record in this order:
-// server address, port, time-out, messages, then writes the file with store::saveSettings and
-// closes. A field that is not a whole number (an emptied port or time-out field included) or a
-// failed write is shown by the general error report, the handler stops there and the dialog
-// stays open. Cancel, Esc and the close box close it and change nothing.
+// server address, port, time-out, messages, login ID, password, then writes the file with
+// store::saveSettings and closes. The login fields sit in their own box of optional settings
+// to the right of the others, which keep their places; the box has room below them for more. A
+// field that is not a whole number (an emptied port or time-out field included) or a failed write
+// is shown by the general error report, the handler stops there and the dialog stays open. Cancel,
+// Esc and the close box close it and change nothing.
 class TconfigForm : public QDialog {
     Q_OBJECT
 public:
@@ -43,6 +45,8 @@ private:
     QLineEdit* serverPortEdit_;
     QLineEdit* timeoutEdit_;
     std::array<QLineEdit*, 8> messageEdits_{};
+    QLineEdit* loginIDEdit_;
+    QLineEdit* passwordEdit_;
     QPushButton* okButton_;
     QPushButton* cancelButton_;
 };

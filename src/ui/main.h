@@ -140,7 +140,7 @@ public:
     const sending::SendLogic& sendLogic() const noexcept { return *sendLogic_; }
     net::TvlmIPPort& clientSocket() noexcept { return *clientSocket_; }
     NamesCheckList& namesListbox() noexcept { return *namesListbox_; }
-    // The status bar's simple text exactly as it was set (CR LF of a server reply included).
+    // The status bar's simple text exactly as it was set.
     QString statusBarText() const { return statusBarText_; }
 
 protected:

@@ -40,6 +40,8 @@ struct Case {
     QByteArray ini{}; // [General] keys before the server's address: the first of two counts
     bool userSettings = false; // no WINDIR: the ini is the user's own, under XDG_CONFIG_HOME
     QByteArray names = kNames;
+    QByteArray passwordFile{}; // written to pw.txt in the working directory when not empty
+    QByteArray envPassword{};  // DAZOROZ_PASSWORD, when not empty
     QByteArray greeting = "220 SNPP server ready\r\n";
     QByteArray failingPager{};
     QByteArray on{};
@@ -113,12 +115,17 @@ void check(const Case& c) {
     writeFile(iniFolder + QStringLiteral("/dazoroz.ini"),
               "[General]\r\n" + c.ini + "serverIP=127.0.0.1\r\nserverPort=" + port.toUtf8());
     writeFile(workdir.filePath(QStringLiteral("names.txt")), c.names);
+    if (!c.passwordFile.isEmpty())
+        writeFile(workdir.filePath(QStringLiteral("pw.txt")), c.passwordFile);
 
     QProcess program;
     QByteArray out;
     QObject::connect(&program, &QProcess::readyReadStandardOutput,
                      [&] { out += program.readAllStandardOutput(); });
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DAZOROZ_PASSWORD"));
+    if (!c.envPassword.isEmpty())
+        env.insert(QStringLiteral("DAZOROZ_PASSWORD"), QString::fromUtf8(c.envPassword));
     if (c.userSettings) {
         env.remove(QStringLiteral("WINDIR"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), windir.path());
@@ -226,6 +233,31 @@ void TestSendProgram::delivers_data() {
                 .received = pagesThenQuit({"77"}),
                 .out = "^" + QRegularExpression::escape(kConnected + kSuccess).toUtf8() +
                        R"((statusbar: Error: [^\n]*\n)?\z)"};
+    // The login first, with the password from a file, the environment or dazoroz.ini; the
+    // server answers only the exact LOGI line with 250.
+    const auto login = [](const char* name, Case c, const QByteArray& line) {
+        c.on = line;
+        c.instead = Reply::send("250 Logged in\r\n");
+        c.received = line + "\r\n" + pagesThenQuit({"77"});
+        c.out = kConnected + kSuccess;
+        QTest::newRow(name) << c;
+    };
+    const QStringList toPager{"77", "-m", "Call home"};
+    login("login, password file",
+          {.args = toPager + QStringList{"--login", "ann", "--password-file", "pw.txt"},
+           .ini = "password=wrong\r\n",
+           .passwordFile = "s3 cret\r\nsecond line\n",
+           .envPassword = "wrong"},
+          "LOGI ann s3 cret");
+    login("login, DAZOROZ_PASSWORD",
+          {.args = toPager + QStringList{"--login=ann"},
+           .ini = "password=wrong\r\n",
+           .envPassword = "s3cret"},
+          "LOGI ann s3cret");
+    login("login and password from dazoroz.ini",
+          {.args = toPager, .ini = "loginID=ann\r\npassword=s3cret\r\n"}, "LOGI ann s3cret");
+    login("login without a password", {.args = toPager + QStringList{"--login", "ann"}},
+          "LOGI ann");
     QTest::newRow("IPv6 server") << Case{.args = {"-s", "[::1]", "77", "-m", "Call home"},
                                          .ipv6Server = true,
                                          .received = pagesThenQuit({"77"}),
@@ -282,6 +314,15 @@ void TestSendProgram::fails_data() {
                 .out = kConnected + sendingTo("Bob, 22-22") +
                        "log: FAIL, Send process terminated\nstatus: FAIL\n"
                        "statusbar: 421 Too busy, try later\n",
+                .exitCode = 1};
+    QTest::newRow("login refused, the password never shown")
+        << Case{.args = {"77", "-m", "Call home", "--login", "ann"},
+                .envPassword = "s3cret",
+                .on = "LOGI",
+                .instead = Reply::send("530 No login ann with s3cret\r\n"),
+                .received = QByteArray("LOGI ann s3cret\r\n"),
+                .out = kConnected + "log: FAIL, Send process terminated\nstatus: FAIL\n"
+                                    "statusbar: 530 No login ann with ********\n",
                 .exitCode = 1};
     QTest::newRow("silent server, time-out from dazoroz.ini")
         << Case{.args = three,
@@ -388,6 +429,12 @@ void TestSendProgram::badUsage_data() {
     usage("unknown option", {.args = {"77", "--bogus", "-m", "Call home"}},
           "unknown option \"--bogus\"");
     usage("option without its value", {.args = {"77", "-m"}}, "-m needs a value");
+    usage("login with a blank", {.args = {"77", "-m", "x", "--login", "a b"}},
+          "--login wants a login ID without blanks or line breaks, not \"a b\"");
+    usage("missing password file", {.args = {"77", "-m", "x", "--password-file", "none.txt"}},
+          "--password-file: cannot read \"none.txt\": no such file");
+    usage("password option value", {.args = {"77", "-m", "x", "--password", "s3cret"}},
+          "unknown option \"--password\"");
     usage("empty serverIP in dazoroz.ini",
           {.args = {"77", "-m", "Call home"}, .ini = "serverIP=\r\n"},
           "no server address: serverIP in %WINDIR%/dazoroz.ini is empty; give one with --server");

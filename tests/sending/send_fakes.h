@@ -101,7 +101,8 @@ private:
 };
 
 // One step of a scripted exchange, "verb argument", and the calls and state it must produce.
-// Verbs: send, cancel, reply <text>, connected|disconnected|error <code> <description>,
+// Verbs: send, cancel, reply <bytes>, piece <text>,
+// connected|disconnected|error <code> <description>,
 // tick <count>, field <new pager field text>, uncheck (every name),
 // failOn <start of the port write that throws>.
 struct Step {
@@ -115,7 +116,7 @@ struct Harness {
     Events events;
     FakePort port{events};
     FakeWindow window{events};
-    store::Settings settings{"10.0.0.1", {}, 444, 60, {}};
+    store::Settings settings{"10.0.0.1", {}, 444, 60, {}, {}, {}};
     SendLogic logic{port, window, settings};
     bool closeAtOnce = false;         // a port may also close at once inside a delivery
     SendState stateOnReturn = ssIdle; // of the last delivery, before a deferred close
@@ -135,9 +136,24 @@ struct Harness {
         port.deferClose = false;
         port.deliverDeferredClose();
     }
-    void reply(const std::string& text) {
+    // Received bytes, delivered as the port's line mode does: each line that LF ends (CR kept),
+    // in order; what follows the last LF waits for the next receive.
+    void reply(const std::string& bytes) {
+        pending += bytes;
+        deliver([&] {
+            for (std::size_t lf = pending.find('\n'); lf != std::string::npos;
+                 lf = pending.find('\n')) {
+                const std::string line = pending.substr(0, lf);
+                pending.erase(0, lf + 1);
+                logic.clientSocketDataIn(line, true);
+            }
+        });
+    }
+    // A piece of a line, without its end (a full buffer, or what a close left).
+    void piece(const std::string& text) {
         deliver([&] { logic.clientSocketDataIn(text, false); });
     }
+    std::string pending;
 
     void act(const std::string& action) {
         const auto space = action.find(' ');
@@ -152,6 +168,8 @@ struct Harness {
             logic.cancelSendButtonClick();
         } else if (verb == "reply") {
             reply(arg);
+        } else if (verb == "piece") {
+            piece(arg);
         } else if (verb == "connected") {
             port.established = code == 0;
             logic.clientSocketConnected(code, description);
@@ -194,6 +212,8 @@ struct Script {
     std::vector<Step> steps;
     Names names = {}; // the field is emptied when there are names
     std::int32_t sendTimeout = 60;
+    std::string loginID = {};
+    std::string password = {};
 };
 
 inline void PrintTo(const Script& script, std::ostream* os) {
@@ -208,6 +228,8 @@ inline constexpr auto byName = [](const auto& row) {
 inline void runScript(const Script& script) {
     Harness h;
     h.settings.sendTimeout = script.sendTimeout;
+    h.settings.loginID = script.loginID;
+    h.settings.password = script.password;
     h.window.names = script.names;
     if (!script.names.empty())
         h.window.pager.clear();

@@ -44,7 +44,7 @@ class SendPress : public ::testing::TestWithParam<SendRow> {};
 TEST_P(SendPress, ChecksPreconditionsThenStarts) {
     const SendRow& row = GetParam();
     Harness h;
-    h.settings = {row.address, {}, row.port, 7, {}};
+    h.settings = {row.address, {}, row.port, 7, {}, {}, {}};
     h.window.pager = row.pager;
     h.window.message = row.message;
     h.window.names = row.names;

@@ -27,35 +27,53 @@ void PrintTo(const ReplyRow& row, std::ostream* os) {
     *os << "state " << row.from << ", reply " << ::testing::PrintToString(row.reply);
 }
 
+// Each reply is one line as received, ended by CR LF or a lone LF; the status bar shows it
+// without its end.
+std::string withoutEnd(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
 std::vector<ReplyRow> replyRows() {
     std::vector<ReplyRow> rows;
     for (int i = ssIdle; i <= ssQuitSent; ++i) {
         const auto from = static_cast<SendState>(i);
         const bool open = from != ssIdle;
         // A greeting without a banner, or with an empty one, leaves the caption alone.
-        for (const std::string r : {"220 ready\r\n", "220", "220 \002a"})
+        for (const std::string r : {"220 ready\r\n", "220\n", "220 \002\r\n"})
             rows.push_back({from, r, {"dataOut:PAGE 5551234\r\n"}, ssPageSent});
         rows.push_back({from, "221 bye\r\n",
                         open ? Events{"close", "onDisconnected:0"} : Events{"close"}, ssIdle});
         // Once every page is accepted, a failure reply only ends the connection.
         for (const std::string r :
-             {"550 Invalid pager\r\n", "554 x", "421 gone\r\n", "421", "5", "59"})
-            rows.push_back(from == ssQuitSent
-                               ? ReplyRow{from,
-                                          r,
-                                          {"close", "statusBar:" + r, "onDisconnected:0"},
-                                          ssIdle,
-                                          true}
-                               : ReplyRow{from, r, failedBy(r, open), ssIdle});
-        for (const std::string r : {"435 x\r\n", "214 help\r\n", "354 go\r\n", "", "22", "2", "42",
-                                    "422 x\r\n", "200 x\r\n", " 250 OK\r\n", "\r\n"})
+             {"550 Invalid pager\r\n", "554 x\n", "421 gone\r\n", "421\r\n", "5\r\n", "59\n"})
+            rows.push_back(
+                from == ssQuitSent
+                    ? ReplyRow{from,
+                               r,
+                               {"close", "statusBar:" + withoutEnd(r), "onDisconnected:0"},
+                               ssIdle,
+                               true}
+                    : ReplyRow{from, r, failedBy(withoutEnd(r), open), ssIdle});
+        // Ignored, skipped (information, continuation lines) or waiting for its end.
+        for (const std::string r :
+             {"435 x\r\n", "214 help\r\n", "354 go\r\n", "\r\n", "22\r\n", "2\n", "42\r\n",
+              "422 x\r\n", "200 x\r\n", " 250 OK\r\n", "250-more\r\n", "550-no\n", "220-hi\r\n",
+              "221-bye\r\n", "250 OK", "550 no"})
             rows.push_back({from, r, {}, from});
     }
-    for (const SendState s : {ssIdle, ssConnecting, ssConnected, ssQuitSent})
+    for (const SendState s : {ssIdle, ssQuitSent})
         rows.push_back({s, "250 OK\r\n", {}, s});
+    // A 250 before any command is the greeting.
+    for (const SendState s : {ssConnecting, ssConnected})
+        rows.push_back({s, "250 OK\n", {"dataOut:PAGE 5551234\r\n"}, ssPageSent});
     rows.push_back({ssPageSent, "250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent});
-    // Two replies in one delivery are handled as one.
-    rows.push_back({ssPageSent, "250 OK\r\n250 OK\r\n", {"dataOut:MESS Hello\r\n"}, ssMessSent});
+    // Two replies in one receive are both answered.
+    rows.push_back({ssPageSent,
+                    "250 OK\r\n250 OK\n",
+                    {"dataOut:MESS Hello\r\n", "dataOut:SEND\r\n"},
+                    ssSendSent});
     rows.push_back({ssMessSent, "250 OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent});
     rows.push_back({ssSendSent, "250 OK\r\n", {"status:SUCCESS", "dataOut:QUIT\r\n"}, ssQuitSent});
     return rows;
@@ -130,21 +148,22 @@ const Script kScripts[] = {
            {kSent, {"log:MESSAGE SENT OK", "status:SUCCESS", "dataOut:QUIT\r\n"}, ssQuitSent},
            kBye}),
      kThree},
+    // Lines after a failure, in the same receive or later, are not answered.
     {"FailureReplyStopsTheQueue",
-     then(kThreeToCy,
-          {{"reply 550 Invalid Pager ID\r\n", failedBy("550 Invalid Pager ID\r\n"), ssIdle},
-           {"reply 250 OK\r\n", {}, ssIdle}}),
+     then(kThreeToCy, {{"reply 550 Invalid Pager ID\r\n220 again\r\n",
+                        failedBy("550 Invalid Pager ID"), ssIdle},
+                       {"reply 250 OK\r\n", {}, ssIdle}}),
      kThree},
     // A send that failed part-way leaves nothing queued for the next one, in either mode.
     {"NextSendStartsWithAFreshQueue",
      {kStart,
       kConnect,
       {"reply 220 ready\r\n", kPageAnn, ssPageSent},
-      {"reply 550 x\r\n", failedBy("550 x\r\n"), ssIdle},
+      {"reply 550 x\r\n", failedBy("550 x"), ssIdle},
       kStart,
       kConnect,
       {"reply 220 ready\r\n", kPageAnn, ssPageSent},
-      {"reply 421 x\r\n", failedBy("421 x\r\n"), ssIdle},
+      {"reply 421 x\r\n", failedBy("421 x"), ssIdle},
       {"uncheck", {}, ssIdle},
       {"field 777", {}, ssIdle},
       kStart,
@@ -154,8 +173,21 @@ const Script kScripts[] = {
       kSend,
       {kSent, {"status:SUCCESS", "dataOut:QUIT\r\n"}, ssQuitSent}},
      kThree},
-    {"SplitReplyClassifiedPieceByPiece",
-     single(3, {{"reply 2", {}, ssPageSent}, {"reply 50 OK\r\n", failedBy("50 OK\r\n"), ssIdle}})},
+    // A reply split over two receives waits for its end; a multi-line reply counts by its last
+    // line; only the first piece of an over-long line is judged.
+    {"SplitReplyWaitsForItsEnd", single(3, {{"reply 2", {}, ssPageSent},
+                                            {"reply 50 OK\r", {}, ssPageSent},
+                                            {"reply \n", {"dataOut:MESS Hello\r\n"}, ssMessSent}})},
+    {"MultiLineGreeting",
+     {kStart,
+      kConnect,
+      {"reply 214 a\r\n220-b\r\n220-\002c\r\n", {}, ssConnected},
+      {"reply 220 \002Hi\r\n", {"dataOut:PAGE 5551234\r\n", "banner:Hi"}, ssPageSent}}},
+    {"OverLongLineJudgedByItsFirstPiece",
+     single(3, {{"piece 250 " + std::string(4092, 'x'), {"dataOut:MESS Hello\r\n"}, ssMessSent},
+                {"piece 550 inside the line", {}, ssMessSent},
+                {"reply 250 still inside\r\n", {}, ssMessSent},
+                {"reply 250 OK\r\n", {"dataOut:SEND\r\n"}, ssSendSent}})},
     // The field is read at every greeting, and kept on the command line.
     {"GreetingReadsTheFieldEachTime",
      {kStart,
@@ -182,6 +214,55 @@ const Script kScripts[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, Exchange, ::testing::ValuesIn(kScripts), byName);
+
+const Step kLoginGreeted{
+    "reply 220 \002Hi\r\n", {"dataOut:LOGI ann s3cret\r\n", "banner:Hi"}, ssLoginSent};
+
+// With a login ID the greeting is answered by LOGI; its 250 goes on as a greeting would have.
+const Script kLoginScripts[] = {
+    {"Accepted",
+     {kStart, kConnect, kLoginGreeted, {"reply 250 OK\r\n", kPageAnn, ssPageSent}, kMess},
+     kTwo,
+     60,
+     "ann",
+     "s3cret"},
+    {"WithoutPassword",
+     {kStart,
+      kConnect,
+      {"reply 250 hi\r\n", {"dataOut:LOGI ann\r\n"}, ssLoginSent},
+      {"reply 250 OK\r\n", {"dataOut:PAGE 5551234\r\n"}, ssPageSent}},
+     {},
+     60,
+     "ann"},
+    {"Refused",
+     {kStart,
+      kConnect,
+      kLoginGreeted,
+      {"reply 530 Please login with LOGIN.\r\n", failedBy("530 Please login with LOGIN."), ssIdle}},
+     {},
+     60,
+     "ann",
+     "s3cret"},
+    // A server that repeats the password never gets it shown.
+    {"PasswordNeverShown",
+     {kStart,
+      kConnect,
+      {"reply 220 \002s3cret\r\n", {"dataOut:LOGI ann s3cret\r\n", "banner:********"}, ssLoginSent},
+      {"reply 421 bad password s3cret, s3cret\r\n", failedBy("421 bad password ********, ********"),
+       ssIdle}},
+     {},
+     60,
+     "ann",
+     "s3cret"},
+    {"LineBreaksNeverReachTheWire",
+     {kStart, kConnect, {"reply 220 x\r\n", {"dataOut:LOGI ann PAGE 1 p  q\r\n"}, ssLoginSent}},
+     {},
+     60,
+     "ann\r\nPAGE 1",
+     "p\r\r\nq"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Login, Exchange, ::testing::ValuesIn(kLoginScripts), byName);
 
 struct BannerRow {
     std::string greeting;

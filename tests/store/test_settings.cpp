@@ -19,10 +19,16 @@ namespace {
 
 using namespace std::string_literals;
 
+mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
 void expectSame(const Settings& a, const Settings& b) {
     const auto fields = [](const Settings& s) {
         return std::tie(s.serverAddress, s.serverHistory, s.serverPort, s.sendTimeout,
-                        s.standardMessages);
+                        s.standardMessages, s.loginID, s.password);
     };
     EXPECT_EQ(fields(a), fields(b));
 }
@@ -120,6 +126,30 @@ TEST_F(SettingsFile, SavesLeaveEverythingElseByteForByte) {
     expectSame(back, s);
 }
 
+// The login keys are written once set, and then kept (emptied, not removed); a file that holds
+// a password, or held one, is written readable by its owner only.
+TEST_F(SettingsFile, LoginKeysOnceSetAndAPasswordKeepsTheFilePrivate) {
+    writeFile(ini(), "[General]\nx=1\n");
+    ASSERT_EQ(::chmod(ini().c_str(), 0644), 0);
+    Settings s = sample();
+    save(s);
+    EXPECT_EQ(readFile(ini()).find("login"), std::string::npos);
+    EXPECT_EQ(modeOf(ini()), 0644u);
+    s.loginID = "ann";
+    s.password = " pass word ";
+    save(s);
+    EXPECT_TRUE(
+        readFile(ini()).ends_with("message8=msg 8\nloginID=ann\npassword=\" pass word \"\n"));
+    EXPECT_EQ(modeOf(ini()), 0600u);
+    expectSame(loaded(), s);
+    s.loginID.clear();
+    s.password.clear();
+    save(s);
+    EXPECT_TRUE(readFile(ini()).ends_with("loginID=\npassword=\n"));
+    EXPECT_EQ(modeOf(ini()), 0600u);
+    expectSame(loaded(), s);
+}
+
 // A write that fails names the bare file; the keys before it stay written, the later ones not.
 class SettingsWriteFailure : public SettingsFile, public ::testing::WithParamInterface<int> {};
 
@@ -176,12 +206,6 @@ TEST_F(SettingsFile, DirectoryInPlaceOfTheFileGivesDefaultsAndAWriteError) {
 
 std::string withServer(const std::string& name) {
     return "[General]\nserverIP=" + name + "\n";
-}
-
-mode_t modeOf(const fs::path& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
 }
 
 // The user's folder (under a config home that does not exist yet) and the machine-wide folder,

@@ -25,7 +25,8 @@ namespace {
 bool same(const Settings& a, const Settings& b) {
     return a.serverAddress == b.serverAddress && a.serverHistory == b.serverHistory &&
            a.serverPort == b.serverPort && a.sendTimeout == b.sendTimeout &&
-           a.standardMessages == b.standardMessages;
+           a.standardMessages == b.standardMessages && a.loginID == b.loginID &&
+           a.password == b.password;
 }
 
 Settings fromFile() {
@@ -84,6 +85,8 @@ private:
     QLineEdit* server() { return combo()->lineEdit(); }
     QLineEdit* port() { return child<QLineEdit>(form.get(), "serverPortEdit"); }
     QLineEdit* timeout() { return child<QLineEdit>(form.get(), "timeoutEdit"); }
+    QLineEdit* login() { return child<QLineEdit>(form.get(), "loginIDEdit"); }
+    QLineEdit* password() { return child<QLineEdit>(form.get(), "passwordEdit"); }
     QLineEdit* message(int n) {
         const QByteArray name = "message" + QByteArray::number(n) + "Edit";
         return child<QLineEdit>(form.get(), name.constData());
@@ -122,7 +125,7 @@ private slots:
     void tabOrderStartsAtOK() {
         showForm();
         QStringList visited;
-        for (int i = 0; i < 14; ++i) {
+        for (int i = 0; i < 16; ++i) {
             visited << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
@@ -130,7 +133,30 @@ private slots:
                  (QStringList{"OKButton", "cancelbutton", "serverPortEdit", "timeoutEdit",
                               "serverIPComboBox", "message1Edit", "message2Edit", "message3Edit",
                               "message4Edit", "message5Edit", "message6Edit", "message7Edit",
-                              "message8Edit", "OKButton"}));
+                              "message8Edit", "loginIDEdit", "passwordEdit", "OKButton"}));
+    }
+
+    // The optional settings came in beside the others, which kept their places and sizes.
+    void specifiedControlsKeepTheirPlaces() {
+        const QList<std::pair<const char*, QRect>> places{{"Bevel1", {12, 12, 273, 85}},
+                                                          {"serverIPlabel", {24, 24, 88, 13}},
+                                                          {"serverIPComboBox", {120, 20, 157, 21}},
+                                                          {"portLabel", {24, 48, 22, 13}},
+                                                          {"serverPortEdit", {120, 44, 29, 21}},
+                                                          {"defaultLabel", {152, 48, 62, 13}},
+                                                          {"msgSendLabel", {24, 72, 89, 13}},
+                                                          {"timeoutEdit", {120, 68, 25, 21}},
+                                                          {"Label10", {148, 72, 46, 13}},
+                                                          {"Label5", {12, 106, 96, 13}},
+                                                          {"Label9", {4, 268, 6, 13}},
+                                                          {"message1Edit", {16, 124, 269, 21}},
+                                                          {"message8Edit", {16, 264, 269, 21}},
+                                                          {"OKButton", {124, 292, 75, 25}},
+                                                          {"cancelbutton", {208, 292, 75, 25}}};
+        for (const auto& [name, rect] : places)
+            QCOMPARE(child<QWidget>(form.get(), name)->geometry(), rect);
+        QCOMPARE(form->height(), 320);
+        QCOMPARE(child<QLineEdit>(form.get(), "passwordEdit")->echoMode(), QLineEdit::Password);
     }
 
     void historyRows_data() {
@@ -182,6 +208,8 @@ private slots:
         QTest::keyClicks(server(), "other.example");
         retype(port(), "25");
         QTest::keyClicks(message(1), " changed");
+        QTest::keyClicks(login(), "ann");
+        QTest::keyClicks(password(), "pw");
         timeout()->clear();
         if (how == "cancel")
             click("cancelbutton");
@@ -198,6 +226,25 @@ private slots:
         QCOMPARE(port()->text(), QStringLiteral("444"));
         QCOMPARE(timeout()->text(), QStringLiteral("60"));
         QCOMPARE(message(1)->text(), QString::fromStdString(kMessage1));
+        QCOMPARE(login()->text() + password()->text(), QString());
+    }
+
+    // The login is stored with the rest; a file that holds a password is readable by its
+    // owner only, and keeps the keys in order.
+    void okStoresTheLogin() {
+        showForm();
+        QTest::keyClicks(login(), "ann");
+        QTest::keyClicks(password(), "pa ss");
+        clickOK();
+        QCOMPARE(settings.loginID, std::string("ann"));
+        QCOMPARE(settings.password, std::string("pa ss"));
+        QVERIFY(readFile(iniPath()).contains("\r\nmessage8=Don't call\r\nloginID=ann\r\n"
+                                             "password=pa ss\r\n[Other]"));
+        QCOMPARE(QFileInfo(iniPath()).permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QVERIFY(same(fromFile(), settings));
+        showForm();
+        QCOMPARE(password()->text(), QStringLiteral("pa ss"));
     }
 
     void okStoresWhatIsShown_data() {

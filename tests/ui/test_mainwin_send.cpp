@@ -150,7 +150,7 @@ private slots:
                  (QStringList{"Sending to: Ann, 111 ...", "MESSAGE SENT OK",
                               "Sending to: bob, 222 ...", "FAIL, Send process terminated"}));
         QCOMPARE(p->statusWord(), QStringLiteral("FAIL"));
-        QCOMPARE(p->main().statusBarText(), QStringLiteral("550 Invalid pager ID\r\n"));
+        QCOMPARE(p->main().statusBarText(), QStringLiteral("550 Invalid pager ID"));
         QCOMPARE(p->child<QLabel>("simpleText")->text(), QStringLiteral("550 Invalid pager ID"));
         QTRY_VERIFY_WITH_TIMEOUT(server->peerClosed(0), kWait);
         QVERIFY(!server->received(0).contains("PAGE 333"));
