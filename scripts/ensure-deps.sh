@@ -8,8 +8,8 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    # TLS (OpenSSL 3), and the openssl command that makes the tests' certificates.
-    libssl-dev openssl ca-certificates
+    # TLS (OpenSSL 3), and the system's trusted CAs for it.
+    libssl-dev ca-certificates
     fonts-wine fonts-liberation fontconfig
     # Manual pages (scdoc: a small C tool).
     scdoc
