@@ -1,6 +1,8 @@
 // dazoroz-snppd: a local SNPP server for trying Dazoroz without a paging service. Prints every
 // delivered page as one line on standard output; everything else goes to standard error.
 
+#include "net/error_texts.h"
+#include "net/tls_session.h"
 #include "snppd/run_as_user.h"
 #include "snppd/snpp_server.h"
 #include "store/printable.h"
@@ -156,6 +158,29 @@ void loginOptions(const QCommandLineParser& parser, ServerOptions& options) {
     }
 }
 
+// --tls-cert and --tls-key: read before binding and before giving root up, like any key file.
+void tlsOptions(const QCommandLineParser& parser, ServerOptions& options) {
+    const bool cert = parser.isSet(QStringLiteral("tls-cert"));
+    const bool key = parser.isSet(QStringLiteral("tls-key"));
+    if (cert != key) {
+        usageError(QStringLiteral("--tls-cert and --tls-key go together"));
+    }
+    if (!cert) {
+        return;
+    }
+    int error = 0;
+    options.tls = dazoroz::net::TlsContext::server(
+        QFile::encodeName(parser.value(QStringLiteral("tls-cert"))).toStdString(),
+        QFile::encodeName(parser.value(QStringLiteral("tls-key"))).toStdString(), error);
+    if (!options.tls) {
+        const QString option = error == dazoroz::net::kTlsKeyFile ? QStringLiteral("tls-key")
+                                                                  : QStringLiteral("tls-cert");
+        usageError(QStringLiteral("--%1 \"%2\": %3")
+                       .arg(option, parser.value(option),
+                            QString::fromLatin1(dazoroz::net::socketErrorDescription(error))));
+    }
+}
+
 // Overwrites the password of --login ID:PASSWORD in the process's own arguments once it has been
 // read, so that the process list no longer shows it.
 void hidePassword(int argc, char* argv[]) {
@@ -233,6 +258,14 @@ int main(int argc, char* argv[]) {
          QStringLiteral("ID[:PASSWORD]")},
         {QStringLiteral("password-file"),
          QStringLiteral("With --login ID: the password is the first line of FILE."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("tls-cert"),
+         QStringLiteral("Speak TLS (1.2 or newer) from the first byte of every connection, with "
+                        "the certificate chain of this PEM file (the server's certificate "
+                        "first). Needs --tls-key."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("tls-key"),
+         QStringLiteral("With --tls-cert: the certificate's private key, a PEM file."),
          QStringLiteral("FILE")},
         {QStringLiteral("user"),
          QStringLiteral("After binding the port, run as this user (its user and group ids and "
@@ -315,6 +348,7 @@ int main(int argc, char* argv[]) {
 
     loginOptions(parser, options);
     hidePassword(argc, argv);
+    tlsOptions(parser, options);
 
     std::optional<SystemUser> runAs;
     if (parser.isSet(QStringLiteral("user"))) {
@@ -354,6 +388,9 @@ int main(int argc, char* argv[]) {
                               .arg(runAs->uid)
                               .arg(runAs->gid)
                               .arg(QCoreApplication::applicationPid()));
+    }
+    if (options.tls) {
+        printLine(stderr, QStringLiteral("dazoroz-snppd: every connection speaks TLS"));
     }
     printLine(stderr, QStringLiteral("dazoroz-snppd: listening on %1")
                           .arg(endpoint(server.serverAddress(), server.serverPort())));

@@ -1,5 +1,8 @@
 #include "snppd/snpp_connection.h"
 
+#include "net/error_texts.h"
+#include "net/tls_session.h"
+
 #include <QHostAddress>
 
 #include <fcntl.h>
@@ -98,10 +101,18 @@ Connection::Connection(int descriptor, const ServerOptions& options, int id, QOb
         traceLine('!', "no orderly end in time");
         socketGone();
     });
+    if (options_.tls) {
+        int error = 0;
+        tls_ = net::TlsSession::server(options_.tls, error);
+    }
 }
 
 Connection::~Connection() {
     closeDescriptor();
+}
+
+qsizetype Connection::unsent() const {
+    return output_.size() + (tls_ ? static_cast<qsizetype>(tls_->pendingBytes()) : 0);
 }
 
 QString Connection::peer() const {
@@ -124,6 +135,11 @@ void Connection::start() {
     if (options_.trace) {
         emit traced(QStringLiteral("#%1 connected from %2").arg(id_).arg(peer()));
     }
+    if (options_.tls && !tls_) {
+        traceLine('!', net::socketErrorDescription(net::kTlsSetupFailed));
+        socketGone();
+        return;
+    }
     idleTimer_.start(options_.idleTimeout);
     if (handleStep(Step::Greeting)) {
         reply(options_.banner.isEmpty() ? QByteArray("220 Dazoroz SNPP server ready")
@@ -133,6 +149,10 @@ void Connection::start() {
 }
 
 void Connection::refuse(const QByteArray& line) {
+    if (options_.tls && !tls_) {
+        socketGone();
+        return;
+    }
     replyAndClose(line);
 }
 
@@ -199,10 +219,19 @@ void Connection::pump() {
         // A client that reads nothing must not keep the connection open for ever.
         graceTimer_.start(options_.closeGrace);
     }
-    if (closeWhenDrained_ && pieces_.empty() && output_.isEmpty() && !closing_) {
+    if (closeWhenDrained_ && pieces_.empty() && unsent() == 0 && !closing_) {
         endOutput();
     }
+    if (gone_) {
+        return;
+    }
     updateNotifiers();
+    // Data that TLS took off the socket with an earlier read waits in the session, where no
+    // read notification sees it.
+    if (tls_ && tls_->hasBufferedInput() && !closing_ && !inputEnded_ && !inputPaused() &&
+        input_.size() < inputRoom()) {
+        QMetaObject::invokeMethod(this, &Connection::readable, Qt::QueuedConnection);
+    }
 }
 
 void Connection::readable() {
@@ -213,7 +242,9 @@ void Connection::readable() {
         const auto want =
             closing_ ? chunk.size()
                      : std::min(chunk.size(), static_cast<std::size_t>(room - input_.size()));
-        const ssize_t got = retried([&] { return ::recv(fd_, chunk.data(), want, 0); });
+        const ssize_t got = closing_ || !tls_
+                                ? retried([&] { return ::recv(fd_, chunk.data(), want, 0); })
+                                : receiveSecurely(chunk.data(), want);
         if (got > 0) {
             if (!closing_) {
                 input_.append(chunk.data(), static_cast<qsizetype>(got));
@@ -230,6 +261,57 @@ void Connection::readable() {
         }
     }
     pump();
+}
+
+// A read of the client's data through TLS, answering as recv does: the bytes, 0 at the client's
+// end (its close_notify, or the end of the stream), or -1 with errno: EAGAIN when nothing more
+// has come, anything else when the connection is over (a failed handshake is traced).
+ssize_t Connection::receiveSecurely(char* into, std::size_t size) {
+    bool handshaking = tls_->state() == net::TlsSession::State::Handshaking;
+    for (;;) {
+        const int n = tls_->read(into, size);
+        sendTlsOutput(); // the handshake's records, or an alert; a failure shows in the reads
+        if (handshaking && tls_->state() == net::TlsSession::State::Open) {
+            handshaking = false;
+            traceLine('!', "TLS handshake done");
+        }
+        if (n > 0) {
+            return n;
+        }
+        if (n == net::TlsSession::kPeerClosed) {
+            return 0;
+        }
+        if (n == net::TlsSession::kFailed) {
+            traceLine('!', net::socketErrorDescription(tls_->failure()));
+            errno = EPROTO;
+            return -1;
+        }
+        const ssize_t got = retried(
+            [&] { return ::recv(fd_, tls_->incomingSpace(), tls_->incomingCapacity(), 0); });
+        if (got == 0 && tls_->state() == net::TlsSession::State::Handshaking) {
+            traceLine('!', net::socketErrorDescription(net::kTlsClosedInHandshake));
+            errno = ECONNRESET;
+            return -1;
+        }
+        if (got <= 0) {
+            return got;
+        }
+        tls_->incomingWritten(static_cast<std::size_t>(got));
+    }
+}
+
+// Hands the session's records to the socket until it takes no more; false when it failed.
+bool Connection::sendTlsOutput() {
+    while (!tls_->outgoing().empty()) {
+        const std::string_view out = tls_->outgoing();
+        const ssize_t got =
+            retried([&] { return ::send(fd_, out.data(), out.size(), MSG_NOSIGNAL); });
+        if (got < 0) {
+            return wouldBlock(errno);
+        }
+        tls_->sent(static_cast<std::size_t>(got));
+    }
+    return true;
 }
 
 bool Connection::handleInput() {
@@ -281,8 +363,7 @@ qsizetype Connection::inputRoom() const {
 }
 
 bool Connection::inputPaused() const {
-    return gone_ || closing_ || closeWhenDrained_ ||
-           output_.size() + queuedBytes_ > options_.outputLimit;
+    return gone_ || closing_ || closeWhenDrained_ || unsent() + queuedBytes_ > options_.outputLimit;
 }
 
 void Connection::countReply() {
@@ -485,6 +566,19 @@ void Connection::writeNextPiece() {
 }
 
 void Connection::flushOutput() {
+    if (tls_) {
+        // Encrypted as it comes (held back until the handshake is done).
+        if (!output_.isEmpty() &&
+            !tls_->write({output_.constData(), static_cast<std::size_t>(output_.size())})) {
+            socketGone();
+            return;
+        }
+        output_.clear();
+        if (!sendTlsOutput()) {
+            socketGone();
+        }
+        return;
+    }
     qsizetype sent = 0;
     while (sent < output_.size()) {
         const ssize_t got = retried([&] {
@@ -505,6 +599,10 @@ void Connection::flushOutput() {
 
 void Connection::endOutput() {
     closing_ = true;
+    if (tls_) {
+        tls_->close();
+        sendTlsOutput(); // the close_notify goes if the socket takes it
+    }
     ::shutdown(fd_, SHUT_WR);
     if (inputEnded_) {
         socketGone();
@@ -517,7 +615,7 @@ void Connection::updateNotifiers() {
     }
     // Reading stops while the read-ahead is full; while closing, input is only thrown away.
     readNotifier_.setEnabled(!inputEnded_ && (closing_ || input_.size() < inputRoom()));
-    writeNotifier_.setEnabled(!output_.isEmpty());
+    writeNotifier_.setEnabled(tls_ ? !tls_->outgoing().empty() : !output_.isEmpty());
 }
 
 void Connection::resetNow() {
@@ -567,6 +665,7 @@ void Connection::closeDescriptor() {
     writeNotifier_.setEnabled(false);
     ::close(fd_);
     fd_ = -1;
+    tls_.reset();
 }
 
 void Connection::traceLine(char direction, const QByteArray& line) {

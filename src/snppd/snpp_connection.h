@@ -9,6 +9,10 @@
 // end. Closing is lingering: the connection's output is ended first, and the client's input is
 // read and thrown away until it ends too, so that a late byte from the client cannot turn the
 // close into a reset that costs the client our last replies.
+//
+// With TLS, the bytes on the socket go through the connection's TLS session: the greeting waits
+// for the handshake, and a connection whose handshake fails is closed at once (the reason is
+// traced). Closing sends a close_notify before the end of output.
 
 #include "snppd/snpp_server.h"
 
@@ -18,9 +22,16 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <sys/types.h>
+
 #include <array>
 #include <deque>
+#include <memory>
 #include <optional>
+
+namespace dazoroz::net {
+class TlsSession;
+}
 
 namespace dazoroz::snppd {
 
@@ -57,6 +68,10 @@ private:
     // Runs everything that can run now: command lines, output, the close.
     void pump();
     void readable();
+    ssize_t receiveSecurely(char* into, std::size_t size);
+    bool sendTlsOutput();
+    // Reply bytes not yet on the wire, those waiting in the TLS session included.
+    qsizetype unsent() const;
     bool handleInput(); // true: at least one line was handled
     qsizetype inputRoom() const;
     bool inputPaused() const;
@@ -84,6 +99,7 @@ private:
     int fd_;
     const ServerOptions& options_;
     int id_;
+    std::unique_ptr<net::TlsSession> tls_;
 
     QSocketNotifier readNotifier_;
     QSocketNotifier writeNotifier_;

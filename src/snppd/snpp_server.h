@@ -13,8 +13,13 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
+
+namespace dazoroz::net {
+class TlsContext;
+}
 
 namespace dazoroz::snppd {
 
@@ -61,6 +66,9 @@ struct ServerOptions {
     QByteArray loginId;
     // The password that LOGI must give with the login ID; nothing: any password, or none.
     std::optional<QByteArray> loginPassword;
+
+    // When set, every connection speaks TLS from its first byte with this server context.
+    std::shared_ptr<net::TlsContext> tls;
 
     // Misbehaviour for tests. Checked in this order when more than one applies to a step.
     std::optional<StepTrigger> resetAt;  // connection reset instead of the reply

@@ -1,6 +1,7 @@
 // The dazoroz-snppd program run as a process: its command line, its output and its failures.
 
 #include "snpp_test_client.h"
+#include "support/test_pki.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -25,6 +26,7 @@
 
 using dazoroz::snppd::testing::TestClient;
 using dazoroz::snppd::testing::waitMs;
+using dazoroz::testsupport::TestPki;
 
 namespace {
 
@@ -103,6 +105,7 @@ private slots:
     void serves_data();
     void serves();
     void halfClosingClients();
+    void tlsRefusesPlainClients();
     void runsAsUser();
     void unknownUser();
     void cannotBecomeUser();
@@ -110,6 +113,7 @@ private slots:
 private:
     QTcpServer taken_;
     QTemporaryDir scratch_; // password files
+    TestPki pki_;
 };
 
 void TestSnppdProgram::endsAtOnce_data() {
@@ -164,6 +168,16 @@ void TestSnppdProgram::endsAtOnce_data() {
     QFile emptyFile(empty);
     QVERIFY(emptyFile.open(QIODevice::WriteOnly) && emptyFile.write("\nsecond line\n") > 0);
     usage("password file empty", {"--login", "pat", "--password-file", empty}, "\"" + empty + "\"");
+    QVERIFY2(pki_.error().isEmpty(), qPrintable(pki_.error()));
+    const QString cert = pki_.path("server.pem");
+    const QString key = pki_.path("server.key");
+    usage("certificate without key", {"--tls-cert", cert}, "--tls-key");
+    usage("key without certificate", {"--tls-key", key}, "--tls-cert");
+    usage("certificate file missing", {"--tls-cert", missing, "--tls-key", key},
+          "--tls-cert \"" + missing + "\": TLS: the certificate file cannot be read");
+    const QString otherKey = pki_.path("other-ca.key");
+    usage("key of another certificate", {"--tls-cert", cert, "--tls-key", otherKey},
+          "--tls-key \"" + otherKey + "\": TLS: the key file cannot be read or does not fit");
     usage("two split modes", {"--split", "--byte-by-byte"}, "--split");
     usage("two silences", {"--silent", "--silent-at", "mess"}, "--silent");
 
@@ -364,6 +378,20 @@ void TestSnppdProgram::halfClosingClients() {
     QCOMPARE(lost, 0);
     QVERIFY(std::all_of(all.begin(), all.end(), [](const Client& c) { return c.fd < 0; }));
     QTRY_COMPARE_WITH_TIMEOUT(server.out.count('\n'), clients, waitMs);
+}
+
+// With TLS, a client that speaks SNPP in plain text gets no greeting, and is closed at once.
+void TestSnppdProgram::tlsRefusesPlainClients() {
+    RunningServer server(
+        {"--tls-cert", pki_.path("server.pem"), "--tls-key", pki_.path("server.key"), "--verbose"});
+    QVERIFY2(server.port != 0, server.err.constData());
+    QVERIFY(server.err.contains("dazoroz-snppd: every connection speaks TLS\n"));
+    TestClient client(server.port);
+    client.send("PAGE 1\r\n");
+    QVERIFY(client.waitForClose());
+    QVERIFY(!client.received().contains("220"));
+    QTRY_VERIFY_WITH_TIMEOUT(server.err.contains("#1 ! TLS: the client does not speak TLS\n"),
+                             waitMs);
 }
 
 void TestSnppdProgram::runsAsUser() {
