@@ -25,6 +25,10 @@ public:
     void setRemotePort(std::uint16_t port) override { port_.setRemotePort(port); }
     void setConnected(bool connected) override { port_.setConnected(connected); }
     void dataOut(const std::string& bytes) override { port_.setDataOut(bytes); }
+    void setSecurity(bool useTLS, const std::string& caFile) override {
+        port_.setUseTLS(useTLS);
+        port_.setTLSCAFile(caFile);
+    }
 
 private:
     net::TvlmIPPort& port_;

@@ -133,6 +133,7 @@ void SendLogic::sendButtonClick() {
         closeRequested_ = false;
         restOfLongLine_ = false;
         try {
+            port_.setSecurity(settings_.useTLS, settings_.useTLS ? settings_.tlsCAFile : "");
             port_.setRemoteHost(settings_.serverAddress);
             port_.setRemotePort(static_cast<std::uint16_t>(settings_.serverPort));
             port_.setConnected(true);

@@ -30,6 +30,9 @@ public:
     virtual void setRemotePort(std::uint16_t port) = 0;
     virtual void setConnected(bool connected) = 0;
     virtual void dataOut(const std::string& bytes) = 0;
+    // For the next connect: TLS from the first byte, or not; and the PEM file of the CAs to
+    // trust instead of the system's (empty: the system's).
+    virtual void setSecurity(bool useTLS, const std::string& caFile) = 0;
 };
 
 // The main window as the send logic sees it: its inputs and its status outputs.

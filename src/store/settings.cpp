@@ -23,6 +23,8 @@ namespace {
 constexpr const char* kUserFolder = "dazoroz";
 constexpr const char* kLoginKey = "loginID";
 constexpr const char* kPasswordKey = "password";
+constexpr const char* kUseTlsKey = "useTLS";
+constexpr const char* kCAFileKey = "tlsCAFile";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -123,6 +125,8 @@ void loadSettings(Settings& s, const SettingsLocations& where) {
             readProfileString(ini, section, numbered("message", i + 1), kDefaultMessages[i]);
     s.loginID = readProfileString(ini, section, kLoginKey, "");
     s.password = readProfileString(ini, section, kPasswordKey, "");
+    s.useTLS = readProfileInt(ini, section, kUseTlsKey, 0) != 0;
+    s.tlsCAFile = readProfileString(ini, section, kCAFileKey, "");
 }
 
 void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& ops) {
@@ -157,6 +161,10 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
     for (const auto& [key, value] : {std::pair{kLoginKey, &s.loginID}, {kPasswordKey, &s.password}})
         if (!value->empty() || inFile(key))
             write(key, *value);
+    if (s.useTLS || inFile(kUseTlsKey))
+        write(kUseTlsKey, s.useTLS ? "1" : "0");
+    if (!s.tlsCAFile.empty() || inFile(kCAFileKey))
+        write(kCAFileKey, s.tlsCAFile);
 }
 
 } // namespace dazoroz::store

@@ -50,6 +50,13 @@ public:
             fireDisconnected();
     }
     void dataOut(const std::string& bytes) override { record("dataOut:" + bytes); }
+    // Recorded when it changes what the port does: off, as it starts, is not.
+    void setSecurity(bool useTLS, const std::string& caFile) override {
+        const std::string security = useTLS ? "tls:" + caFile : "";
+        if (security != security_)
+            record(useTLS ? security : "tls:off");
+        security_ = security;
+    }
 
     void deliverDeferredClose() {
         if (std::exchange(closePending_, false))
@@ -71,6 +78,7 @@ private:
     Events& events_;
     bool open_ = false;
     bool closePending_ = false;
+    std::string security_;
 };
 
 class FakeWindow : public SendWindow {
@@ -116,7 +124,7 @@ struct Harness {
     Events events;
     FakePort port{events};
     FakeWindow window{events};
-    store::Settings settings{"10.0.0.1", {}, 444, 60, {}, {}, {}};
+    store::Settings settings{"10.0.0.1", {}, 444, 60, {}, {}, {}, false, {}};
     SendLogic logic{port, window, settings};
     bool closeAtOnce = false;         // a port may also close at once inside a delivery
     SendState stateOnReturn = ssIdle; // of the last delivery, before a deferred close

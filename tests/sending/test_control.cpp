@@ -20,6 +20,12 @@ Events startsWithPort(const std::string& port) {
     e[4] = "port:" + port;
     return e;
 }
+// The port is told to use TLS before the host is written.
+Events startsSecurely(const std::string& caFile) {
+    Events e = kSendStarts;
+    e.insert(e.begin() + 3, "tls:" + caFile);
+    return e;
+}
 
 // A press of Send, with what differs from a ready single-recipient send.
 struct SendRow {
@@ -33,6 +39,8 @@ struct SendRow {
     std::int32_t port = 444;
     bool connected = false;
     std::string failOn = {}; // the port write that throws
+    bool tls = false;
+    std::string caFile = {};
 };
 
 void PrintTo(const SendRow& row, std::ostream* os) {
@@ -44,7 +52,7 @@ class SendPress : public ::testing::TestWithParam<SendRow> {};
 TEST_P(SendPress, ChecksPreconditionsThenStarts) {
     const SendRow& row = GetParam();
     Harness h;
-    h.settings = {row.address, {}, row.port, 7, {}, {}, {}};
+    h.settings = {row.address, {}, row.port, 7, {}, {}, {}, row.tls, row.caFile};
     h.window.pager = row.pager;
     h.window.message = row.message;
     h.window.names = row.names;
@@ -83,7 +91,26 @@ const SendRow kSendRows[] = {
     {.name = "HostRejected", .expect = rejectedAt("host:10.0.0.1"), .failOn = "host:"},
     {.name = "PortRejected", .expect = rejectedAt("port:444"), .failOn = "port:"},
     {.name = "ConnectRejected", .expect = rejectedAt("connect"), .failOn = "connect"},
+    {.name = "TLS", .expect = startsSecurely(""), .tls = true},
+    {.name = "TLSWithCAFile", .expect = startsSecurely("ca.pem"), .tls = true, .caFile = "ca.pem"},
+    {.name = "CAFileWithoutTLS", .caFile = "ca.pem"},
 };
+
+// Each Send applies the settings of the moment: turning TLS off turns it off at the port.
+TEST(Security, FollowsTheSettingsAtEverySend) {
+    Harness h;
+    h.settings.useTLS = true;
+    h.logic.sendButtonClick();
+    h.logic.cancelSendButtonClick();
+    h.settings.useTLS = false;
+    h.settings.tlsCAFile = "ca.pem";
+    h.logic.sendButtonClick();
+    Events tls;
+    for (const std::string& event : h.take())
+        if (event.starts_with("tls:"))
+            tls.push_back(event);
+    EXPECT_EQ(tls, (Events{"tls:", "tls:off"}));
+}
 
 INSTANTIATE_TEST_SUITE_P(Rows, SendPress, ::testing::ValuesIn(kSendRows), byName);
 

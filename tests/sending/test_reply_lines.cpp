@@ -125,7 +125,7 @@ private slots:
                         row.split);
         });
 
-        store::Settings settings{"127.0.0.1", {}, server.port(), 0, {}, {}, {}};
+        store::Settings settings{"127.0.0.1", {}, server.port(), 0, {}, {}, {}, false, {}};
         Window window;
         net::TvlmIPPort port;
         sending::PortConnection connection(port);

@@ -28,7 +28,7 @@ mode_t modeOf(const fs::path& path) {
 void expectSame(const Settings& a, const Settings& b) {
     const auto fields = [](const Settings& s) {
         return std::tie(s.serverAddress, s.serverHistory, s.serverPort, s.sendTimeout,
-                        s.standardMessages, s.loginID, s.password);
+                        s.standardMessages, s.loginID, s.password, s.useTLS, s.tlsCAFile);
     };
     EXPECT_EQ(fields(a), fields(b));
 }
@@ -148,6 +148,33 @@ TEST_F(SettingsFile, LoginKeysOnceSetAndAPasswordKeepsTheFilePrivate) {
     EXPECT_TRUE(readFile(ini()).ends_with("loginID=\npassword=\n"));
     EXPECT_EQ(modeOf(ini()), 0600u);
     expectSame(loaded(), s);
+}
+
+// The TLS keys likewise: absent until TLS or a CA file is set, then kept. Only a number other
+// than 0 turns TLS on.
+TEST_F(SettingsFile, TlsKeysOnceSet) {
+    Settings s = sample();
+    save(s);
+    EXPECT_EQ(readFile(ini()).find("TLS"), std::string::npos);
+    s.useTLS = true;
+    s.tlsCAFile = "/etc/dazoroz/our ca.pem";
+    save(s);
+    EXPECT_TRUE(readFile(ini()).ends_with("useTLS=1\ntlsCAFile=/etc/dazoroz/our ca.pem\n"));
+    expectSame(loaded(), s);
+    s.useTLS = false;
+    s.tlsCAFile.clear();
+    save(s);
+    EXPECT_TRUE(readFile(ini()).ends_with("useTLS=0\ntlsCAFile=\n"));
+    expectSame(loaded(), s);
+    for (const auto& [value, on] : {std::pair{"1", true},
+                                    {"7", true},
+                                    {"0", false},
+                                    {"", false},
+                                    {"yes", false},
+                                    {"on", false}}) {
+        writeFile(ini(), "[General]\nuseTLS="s + value + "\n");
+        EXPECT_EQ(loaded().useTLS, on) << value;
+    }
 }
 
 // A write that fails names the bare file; the keys before it stay written, the later ones not.
