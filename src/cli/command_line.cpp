@@ -9,11 +9,13 @@
 #include <charconv>
 #include <limits>
 
+#include <unistd.h>
+
 namespace dazoroz::cli {
 
 namespace {
 
-enum class Value { Message, Server, Port, Timeout, Login, PasswordFile };
+enum class Value { Message, Server, Port, Timeout, Login, PasswordFile, TlsCA };
 
 struct OptionName {
     char shortName;
@@ -25,6 +27,7 @@ constexpr OptionName kValueOptions[] = {
     {'m', "message", Value::Message}, {'s', "server", Value::Server},
     {'p', "port", Value::Port},       {'t', "timeout", Value::Timeout},
     {'\0', "login", Value::Login},    {'\0', "password-file", Value::PasswordFile},
+    {'\0', "tls-ca", Value::TlsCA},
 };
 
 bool hasLineBreak(std::string_view text) {
@@ -71,6 +74,12 @@ void store(CommandLine& result, Value which, const std::string& option, const st
     case Value::PasswordFile:
         result.passwordFile = text;
         break;
+    case Value::TlsCA:
+        if (text.empty()) {
+            throw UsageError(option + " wants a file name, not an empty text");
+        }
+        result.tlsCA = text;
+        break;
     }
 }
 
@@ -96,6 +105,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         if (argument == "-v" || argument == "--version") {
             result.action = CommandLine::Action::Version;
             return result;
+        }
+        if (argument == "--tls") {
+            result.tls = true;
+            continue;
+        }
+        if (argument.starts_with("--tls=")) {
+            throw UsageError("--tls takes no value");
         }
 
         const bool isLong = argument.starts_with("--");
@@ -167,6 +183,10 @@ Options:
       --password-file FILE
                          the login's password is the first line of FILE (default: the
                          environment variable DAZOROZ_PASSWORD, else password in dazoroz.ini)
+      --tls              speak TLS to the server from the first byte, checking its certificate
+                         (default: useTLS in dazoroz.ini)
+      --tls-ca FILE      trust the CAs of this PEM file instead of the system's; implies --tls
+                         (default: tlsCAFile in dazoroz.ini)
   -h, --help             show this text
   -v, --version          show the version
 
@@ -230,6 +250,15 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
         if (hasLineBreak(environmentPassword))
             throw UsageError("DAZOROZ_PASSWORD holds a line break");
         settings.password = environmentPassword;
+    }
+    if (commandLine.tls || commandLine.tlsCA) {
+        settings.useTLS = true;
+    }
+    if (commandLine.tlsCA) {
+        if (::access(commandLine.tlsCA->c_str(), R_OK) != 0) {
+            throw UsageError("--tls-ca: cannot read \"" + printable(*commandLine.tlsCA) + "\"");
+        }
+        settings.tlsCAFile = *commandLine.tlsCA;
     }
     if (commandLine.server) {
         settings.serverAddress = *commandLine.server;

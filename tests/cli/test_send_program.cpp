@@ -5,6 +5,7 @@
 #include "support/load_adjusted_timer.h"
 #include "support/refused_port.h"
 #include "support/scripted_server.h"
+#include "support/test_pki.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,6 +25,7 @@ using dazoroz::testsupport::LoadAdjustedTimer;
 using dazoroz::testsupport::RefusedPort;
 using dazoroz::testsupport::Reply;
 using dazoroz::testsupport::ScriptedServer;
+using dazoroz::testsupport::TestPki;
 
 namespace {
 
@@ -55,9 +57,23 @@ struct Case {
     int exitCode = 0;
 };
 
+// A send over TLS to dazoroz-snppd. %PKI% stands for the folder of the test certificates,
+// %PORT% for the server's port.
+struct TlsCase {
+    QStringList server{}; // dazoroz-snppd's options; empty: a server that never says a word
+    QByteArray ini{};     // [General] keys
+    QStringList args{};
+    int signal = 0; // sent once the server has the client's first bytes
+    QByteArray pages{};
+    QByteArray out{};
+    QByteArray err{};
+    int exitCode = 0;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Case)
+Q_DECLARE_METATYPE(TlsCase)
 
 namespace {
 
@@ -176,8 +192,12 @@ private slots:
     void helpAndVersion() { run(); }
     void floodingServer_data();
     void floodingServer();
+    void tls_data();
+    void tls();
 
 private:
+    TestPki pki_;
+
     static void run() {
         QFETCH(Case, c);
         check(c);
@@ -433,6 +453,9 @@ void TestSendProgram::badUsage_data() {
           "--login wants a login ID without blanks or line breaks, not \"a b\"");
     usage("missing password file", {.args = {"77", "-m", "x", "--password-file", "none.txt"}},
           "--password-file: cannot read \"none.txt\": no such file");
+    usage("TLS with a value", {.args = {"77", "-m", "x", "--tls=yes"}}, "--tls takes no value");
+    usage("missing CA file", {.args = {"77", "-m", "x", "--tls-ca", "none.pem"}},
+          "--tls-ca: cannot read \"none.pem\"");
     usage("password option value", {.args = {"77", "-m", "x", "--password", "s3cret"}},
           "unknown option \"--password\"");
     usage("empty serverIP in dazoroz.ini",
@@ -508,6 +531,123 @@ void TestSendProgram::floodingServer() {
     QCOMPARE(printed + program.readAllStandardOutput(), out);
     QCOMPARE(program.exitCode(), 1);
     QVERIFY(flood.bytesSent() > (1 << 20));
+}
+
+void TestSendProgram::tls_data() {
+    QTest::addColumn<TlsCase>("c");
+    const QStringList tlsServer{"--tls-cert", "%PKI%/server.pem", "--tls-key", "%PKI%/server.key"};
+    const QStringList toPager{"--port", "%PORT%", "77", "-m", "Call home"};
+    const QStringList trusting{"--tls-ca", "%PKI%/ca.pem", "--server", "127.0.0.1"};
+    const QByteArray page = "page 77: Call home\n";
+    QTest::newRow("by name") << TlsCase{
+        .server = tlsServer,
+        .args = QStringList{"--tls-ca", "%PKI%/ca.pem", "--server", "localhost"} + toPager,
+        .pages = page,
+        .out = kConnected + kSuccess};
+    QTest::newRow("by address, TLS in dazoroz.ini")
+        << TlsCase{.server = tlsServer,
+                   .ini = "useTLS=1\r\ntlsCAFile=%PKI%/ca.pem\r\n",
+                   .args = QStringList{"--server", "127.0.0.1"} + toPager,
+                   .pages = page,
+                   .out = kConnected + kSuccess};
+    const auto failure = [&](const char* name, TlsCase c, const QByteArray& text) {
+        c.args += toPager;
+        c.out = "status: CONNECTING...\nstatus: FAIL\nstatusbar: Error: " + text + "\n";
+        c.exitCode = 1;
+        QTest::newRow(name) << c;
+    };
+    const auto serving = [&](const char* certificate) {
+        return QStringList{"--tls-cert", QStringLiteral("%PKI%/") + certificate, "--tls-key",
+                           "%PKI%/server.key"};
+    };
+    failure("another name", {.server = serving("wrong-name.pem"), .args = trusting},
+            "[20004] TLS: certificate does not match the server name");
+    failure("expired", {.server = serving("expired.pem"), .args = trusting},
+            "[20005] TLS: certificate has expired");
+    failure(
+        "untrusted CA",
+        {.server = tlsServer, .args = {"--tls-ca", "%PKI%/other-ca.pem", "--server", "127.0.0.1"}},
+        "[20003] TLS: certificate is not trusted");
+    failure("plain server", {.server = {"--idle", "60"}, .args = trusting},
+            "[20001] TLS: the server does not speak TLS");
+    failure("reset during the handshake", {.server = {"--reset-at", "greeting"}, .args = trusting},
+            "[20009] TLS: connection reset during the handshake");
+    // Without TLS the client waits for a greeting that the TLS server never sends.
+    QTest::newRow("TLS server, TLS off")
+        << TlsCase{.server = tlsServer,
+                   .args = QStringList{"--server", "127.0.0.1", "-t", "1"} + toPager,
+                   .out = kConnected + "status: FAIL\n",
+                   .err = R"(^dazoroz-send: the send to 127\.0\.0\.1, port \d+, timed out )"
+                          R"(after 1 second\n\z)",
+                   .exitCode = 1};
+    QTest::newRow("Cancel during the handshake")
+        << TlsCase{.args = trusting + toPager,
+                   .signal = SIGTERM,
+                   .out = "status: CONNECTING...\nstatus: CANCEL\n",
+                   .exitCode = 1};
+    QTest::newRow("no certificate in the CA file") << TlsCase{
+        .server = tlsServer,
+        .args = QStringList{"--tls-ca", "%PKI%/server.key", "--server", "127.0.0.1"} + toPager,
+        .out = "status: FAIL\n",
+        .err = "dazoroz-send: 20012: [20012] TLS: the CA file cannot be read.\n",
+        .exitCode = 1};
+}
+
+// dazoroz-snppd on a port of the system's choice, or a scripted server that stays silent.
+void TestSendProgram::tls() {
+    QFETCH(TlsCase, c);
+    QVERIFY2(pki_.error().isEmpty(), qPrintable(pki_.error()));
+    const auto withPki = [&](QStringList list) {
+        return list.replaceInStrings(QStringLiteral("%PKI%"), pki_.folder());
+    };
+    ScriptedServer silent;
+    QProcess snppd;
+    QByteArray serverOut;
+    QByteArray serverErr;
+    quint16 port = silent.port();
+    if (!c.server.isEmpty()) {
+        QObject::connect(&snppd, &QProcess::readyReadStandardOutput,
+                         [&] { serverOut += snppd.readAllStandardOutput(); });
+        QObject::connect(&snppd, &QProcess::readyReadStandardError,
+                         [&] { serverErr += snppd.readAllStandardError(); });
+        snppd.start(QStringLiteral(SNPPD_PROGRAM),
+                    withPki(c.server) + QStringList{"--port", "0", "--verbose"});
+        static const QRegularExpression listening(QStringLiteral("listening on [^:]+:(\\d+)\n"));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                port = listening.match(QString::fromUtf8(serverErr)).captured(1).toUShort();
+                return port != 0 || snppd.state() == QProcess::NotRunning;
+            },
+            kWaitMs));
+        QVERIFY2(port != 0, serverErr.constData());
+    }
+    QTemporaryDir windir;
+    writeFile(windir.filePath(QStringLiteral("dazoroz.ini")),
+              "[General]\r\n" + c.ini.replace("%PKI%", pki_.folder().toUtf8()));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WINDIR"), windir.path());
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(windir.path());
+    program.start(
+        QStringLiteral(SEND_PROGRAM),
+        withPki(c.args).replaceInStrings(QStringLiteral("%PORT%"), QString::number(port)));
+    QVERIFY(program.waitForStarted(kWaitMs));
+    if (c.signal != 0) {
+        QVERIFY(QTest::qWaitFor([&] { return !silent.received(0).isEmpty(); }, kWaitMs));
+        QCOMPARE(::kill(static_cast<pid_t>(program.processId()), c.signal), 0);
+    }
+    QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, kWaitMs));
+    const QByteArray out = program.readAllStandardOutput();
+    const QByteArray err = program.readAllStandardError();
+    QCOMPARE(out, c.out);
+    QCOMPARE(err, expected(err, c.err));
+    QCOMPARE(program.exitCode(), c.exitCode);
+    if (!c.server.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(serverOut, c.pages, kWaitMs);
+        snppd.terminate();
+        QVERIFY(snppd.waitForFinished(kWaitMs));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSendProgram)

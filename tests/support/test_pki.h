@@ -16,6 +16,7 @@ public:
 
     // Empty when the files are there, else what went wrong.
     const QString& error() const { return error_; }
+    QString folder() const { return dir_.path(); }
     QString path(const QString& name) const { return dir_.filePath(name); }
     std::string file(const QString& name) const { return path(name).toStdString(); }
     // The script, for tests that run it themselves.
