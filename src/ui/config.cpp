@@ -3,7 +3,9 @@
 #include "error_report.h"
 #include "form_parts.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +30,7 @@ constexpr int kPortDigits = 3;
 constexpr int kTimeoutDigits = 2;
 constexpr int kMessageTypingLimit = 100;
 constexpr int kLoginTypingLimit = 100;
+constexpr int kPathTypingLimit = 4096;
 // The box of optional settings: as high as the controls on the left, with room below the login
 // fields for more rows.
 constexpr QRect kOptionalBox(296, 12, 213, 273);
@@ -40,6 +43,13 @@ public:
         return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
     }
 };
+
+QString loginNoteText(bool tls) {
+    return tls ? QStringLiteral("Only for a server that asks for a login. The password travels "
+                                "encrypted (TLS).")
+               : QStringLiteral("Only for a server that asks for a login. The password travels "
+                                "unencrypted.");
+}
 
 QString fromStd(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -147,13 +157,31 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     passwordEdit_ = placed(new QLineEdit(optional), "passwordEdit", QRect(74, 46, 129, 21));
     passwordEdit_->setEchoMode(QLineEdit::Password);
     setTypingLimit(passwordEdit_, kLoginTypingLimit);
-    auto* note = placed(new QLabel(QStringLiteral("Only for a server that asks for a login. "
-                                                  "The password travels unencrypted."),
-                                   optional),
-                        "loginNote", QRect(10, 74, 193, 26));
-    note->setTextFormat(Qt::PlainText);
-    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    note->setWordWrap(true);
+    loginNote_ =
+        placed(new QLabel(loginNoteText(false), optional), "loginNote", QRect(10, 74, 193, 26));
+    loginNote_->setTextFormat(Qt::PlainText);
+    loginNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    loginNote_->setWordWrap(true);
+
+    // The secure connection, below the login.
+    useTLSCheckBox_ = placed(new QCheckBox(QStringLiteral("Secure connection (TLS)"), optional),
+                             "useTLSCheckBox", QRect(10, 108, 193, 17));
+    addLabel(optional, "tlsCAFileLabel", QStringLiteral("CA file:"), QRect(10, 136, 60, 13));
+    tlsCAFileEdit_ = placed(new QLineEdit(optional), "tlsCAFileEdit", QRect(74, 132, 103, 21));
+    setTypingLimit(tlsCAFileEdit_, kPathTypingLimit);
+    tlsCAFileButton_ = placed(new QPushButton(QStringLiteral("..."), optional), "tlsCAFileButton",
+                              QRect(180, 132, 23, 21));
+    tlsCAFileButton_->setToolTip(QStringLiteral("Choose the PEM file of the CAs to trust"));
+    auto* caNote = placed(new QLabel(QStringLiteral("Empty: the certificate authorities this "
+                                                    "system trusts."),
+                                     optional),
+                          "tlsCAFileNote", QRect(10, 158, 193, 26));
+    caNote->setTextFormat(Qt::PlainText);
+    caNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    caNote->setWordWrap(true);
+    connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
+    connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
+    useTLSToggled(false);
 
     QWidget* order[] = {okButton_, cancelButton_, serverPortEdit_, timeoutEdit_, serverIPComboBox_};
     for (std::size_t i = 1; i < std::size(order); ++i)
@@ -163,6 +191,9 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
         setTabOrder(messageEdits_[i - 1], messageEdits_[i]);
     setTabOrder(messageEdits_.back(), loginIDEdit_);
     setTabOrder(loginIDEdit_, passwordEdit_);
+    setTabOrder(passwordEdit_, useTLSCheckBox_);
+    setTabOrder(useTLSCheckBox_, tlsCAFileEdit_);
+    setTabOrder(tlsCAFileEdit_, tlsCAFileButton_);
     okButton_->setFocus();
 }
 
@@ -186,6 +217,23 @@ void TconfigForm::FormShow() {
         setFullText(messageEdits_[i], fromStd(settings_.standardMessages[i]));
     setFullText(loginIDEdit_, fromStd(settings_.loginID));
     setFullText(passwordEdit_, fromStd(settings_.password));
+    useTLSCheckBox_->setChecked(settings_.useTLS);
+    useTLSToggled(settings_.useTLS);
+    setFullText(tlsCAFileEdit_, fromStd(settings_.tlsCAFile));
+}
+
+void TconfigForm::useTLSToggled(bool on) {
+    tlsCAFileEdit_->setEnabled(on);
+    tlsCAFileButton_->setEnabled(on);
+    loginNote_->setText(loginNoteText(on));
+}
+
+void TconfigForm::tlsCAFileButtonClick() {
+    const QString file = QFileDialog::getOpenFileName(
+        this, QStringLiteral("CA file"), tlsCAFileEdit_->text(),
+        QStringLiteral("PEM certificates (*.pem *.crt);;All files (*)"));
+    if (!file.isEmpty())
+        setFullText(tlsCAFileEdit_, file);
 }
 
 void TconfigForm::OKButtonClick() {
@@ -197,6 +245,8 @@ void TconfigForm::OKButtonClick() {
             settings_.standardMessages[i] = toStd(messageEdits_[i]->text());
         settings_.loginID = toStd(loginIDEdit_->text());
         settings_.password = toStd(passwordEdit_->text());
+        settings_.useTLS = useTLSCheckBox_->isChecked();
+        settings_.tlsCAFile = toStd(tlsCAFileEdit_->text());
         store::saveSettings(settings_);
         accept();
     });

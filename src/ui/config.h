@@ -7,7 +7,9 @@
 #include <array>
 #include <cstdint>
 
+class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -21,9 +23,10 @@ std::int32_t fieldToInt(const QString& text);
 // The configuration dialog "Dazoroz Configuration" (object "configForm"). Created once and
 // hidden between uses; the main window shows it modally with exec(). Every showing refills the
 // controls from the settings record. OK stores the controls into the record in this order:
-// server address, port, time-out, messages, login ID, password, then writes the file with
-// store::saveSettings and closes. The login fields sit in their own box of optional settings
-// to the right of the others, which keep their places; the box has room below them for more. A
+// server address, port, time-out, messages, login ID, password, TLS, CA file, then writes the
+// file with store::saveSettings and closes. The login and TLS fields sit in their own box of
+// optional settings to the right of the others, which keep their places (the CA file can be
+// typed or chosen, and is used only with TLS). A
 // field that is not a whole number (an emptied port or time-out field included) or a failed write
 // is shown by the general error report, the handler stops there and the dialog stays open. Cancel,
 // Esc and the close box close it and change nothing.
@@ -35,6 +38,8 @@ public:
     void FormShow();
     void OKButtonClick();
     void cancelbuttonClick();
+    void useTLSToggled(bool on);
+    void tlsCAFileButtonClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -47,6 +52,10 @@ private:
     std::array<QLineEdit*, 8> messageEdits_{};
     QLineEdit* loginIDEdit_;
     QLineEdit* passwordEdit_;
+    QLabel* loginNote_;
+    QCheckBox* useTLSCheckBox_;
+    QLineEdit* tlsCAFileEdit_;
+    QPushButton* tlsCAFileButton_;
     QPushButton* okButton_;
     QPushButton* cancelButton_;
 };

@@ -5,9 +5,11 @@
 #include "ui_test_support.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -26,7 +28,7 @@ bool same(const Settings& a, const Settings& b) {
     return a.serverAddress == b.serverAddress && a.serverHistory == b.serverHistory &&
            a.serverPort == b.serverPort && a.sendTimeout == b.sendTimeout &&
            a.standardMessages == b.standardMessages && a.loginID == b.loginID &&
-           a.password == b.password;
+           a.password == b.password && a.useTLS == b.useTLS && a.tlsCAFile == b.tlsCAFile;
 }
 
 Settings fromFile() {
@@ -125,7 +127,7 @@ private slots:
     void tabOrderStartsAtOK() {
         showForm();
         QStringList visited;
-        for (int i = 0; i < 16; ++i) {
+        for (int i = 0; i < 17; ++i) {
             visited << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
@@ -133,7 +135,8 @@ private slots:
                  (QStringList{"OKButton", "cancelbutton", "serverPortEdit", "timeoutEdit",
                               "serverIPComboBox", "message1Edit", "message2Edit", "message3Edit",
                               "message4Edit", "message5Edit", "message6Edit", "message7Edit",
-                              "message8Edit", "loginIDEdit", "passwordEdit", "OKButton"}));
+                              "message8Edit", "loginIDEdit", "passwordEdit", "useTLSCheckBox",
+                              "OKButton"}));
     }
 
     // The optional settings came in beside the others, which kept their places and sizes.
@@ -245,6 +248,32 @@ private slots:
         QVERIFY(same(fromFile(), settings));
         showForm();
         QCOMPARE(password()->text(), QStringLiteral("pa ss"));
+    }
+
+    // TLS and its CA file: the file only with TLS, and the login note says how the password
+    // travels.
+    void okStoresTls() {
+        auto* tls = child<QCheckBox>(form.get(), "useTLSCheckBox");
+        auto* caFile = child<QLineEdit>(form.get(), "tlsCAFileEdit");
+        auto* note = child<QLabel>(form.get(), "loginNote");
+        showForm();
+        QVERIFY(!tls->isChecked() && !caFile->isEnabled());
+        QVERIFY(note->text().endsWith("travels unencrypted."));
+        QTest::mouseClick(tls, Qt::LeftButton, {}, QPoint(6, tls->height() / 2));
+        QVERIFY(caFile->isEnabled() &&
+                child<QPushButton>(form.get(), "tlsCAFileButton")->isEnabled());
+        QVERIFY(note->text().endsWith("travels encrypted (TLS)."));
+        QTest::keyClicks(caFile, "/etc/our ca.pem");
+        clickOK();
+        QVERIFY(settings.useTLS);
+        QCOMPARE(settings.tlsCAFile, std::string("/etc/our ca.pem"));
+        QVERIFY(readFile(iniPath()).contains(
+            "\r\nmessage8=Don't call\r\nuseTLS=1\r\ntlsCAFile=/etc/our ca.pem\r\n[Other]"));
+        QVERIFY(same(fromFile(), settings));
+        settings.useTLS = false;
+        showForm();
+        QVERIFY(!tls->isChecked() && !caFile->isEnabled());
+        QCOMPARE(caFile->text(), QStringLiteral("/etc/our ca.pem"));
     }
 
     void okStoresWhatIsShown_data() {
