@@ -3,9 +3,12 @@
 # Extra CMake options may be given in DAZOROZ_CMAKE_OPTIONS (CI uses it for -Werror).
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/ensure-deps.sh
-# The third-party SNPP servers and client of the interop tests; without them those tests skip.
-scripts/ensure-deps.sh libnet-snpp-perl hylafax-server ||
+# The Debian package and the checks on it (lintian, AppStream, desktop entry, manual pages), and
+# the openssl command that makes the TLS tests' throwaway certificates.
+scripts/ensure-deps.sh dpkg-dev file lintian appstream desktop-file-utils man-db openssl
+# The third-party SNPP servers and client, and the TLS terminator, of the interop tests; without
+# them those tests skip.
+scripts/ensure-deps.sh libnet-snpp-perl hylafax-server stunnel4 ||
     echo "test.sh: the interop tests' packages could not be installed: those tests skip" >&2
 build="${DAZOROZ_BUILD_DIR:-build}"
 # shellcheck disable=SC2086

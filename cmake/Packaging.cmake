@@ -81,7 +81,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The font the windows were laid out for; without it they still work, in another face.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine")
+# The font the windows were laid out for; without it they still work, in another face. The
+# system's trusted CAs for TLS, when no CA file of one's own is given.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

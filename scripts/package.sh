@@ -4,7 +4,7 @@
 # Usage: scripts/package.sh [build-dir]      (default: build-package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-deps.sh
+scripts/ensure-deps.sh dpkg-dev file
 dir="${1:-build-package}"
 rm -rf "$dir"
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all

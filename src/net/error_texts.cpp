@@ -12,7 +12,8 @@ struct ErrorRow {
     const char* text;
 };
 
-// Ordered by code and closed by a zero code. The texts are shown to users exactly as stored.
+// Ordered by code and closed by a zero code: the socket codes, then those of TLS. The texts are
+// shown to users exactly as stored.
 constexpr ErrorRow kErrorRows[] = {
     {10004, "Interrupted system call"},
     {10009, "Bad file number"},
@@ -64,6 +65,24 @@ constexpr ErrorRow kErrorRows[] = {
     {11002, "Non-authoritative 'Host not found' (try again or check DNS setup)"},
     {11003, "Non-recoverable errors: FORMERR, REFUSED, NOTIMP"},
     {11004, "Valid name, no data record (check DNS setup)"},
+    {kTlsNotTls, "TLS: the server does not speak TLS"},
+    {kTlsProtocolVersion, "TLS: the server does not offer TLS 1.2 or newer"},
+    {kTlsUntrusted, "TLS: certificate is not trusted"},
+    {kTlsNameMismatch, "TLS: certificate does not match the server name"},
+    {kTlsExpired, "TLS: certificate has expired"},
+    {kTlsNotYetValid, "TLS: certificate is not valid yet"},
+    {kTlsBadCertificate, "TLS: certificate is not valid"},
+    {kTlsClosedInHandshake, "TLS: connection closed during the handshake"},
+    {kTlsResetInHandshake, "TLS: connection reset during the handshake"},
+    {kTlsHandshakeFailed, "TLS: handshake failed"},
+    {kTlsProtocolError, "TLS: protocol error"},
+    {kTlsCAFileUnreadable, "TLS: the CA file cannot be read"},
+    {kTlsSetupFailed, "TLS: the secure connection cannot be set up"},
+    {kTlsClientNotTls, "TLS: the client does not speak TLS"},
+    {kTlsClientVersion, "TLS: the client does not offer TLS 1.2 or newer"},
+    {kTlsCertificateRejected, "TLS: the client does not accept the certificate"},
+    {kTlsCertificateFile, "TLS: the certificate file cannot be read"},
+    {kTlsKeyFile, "TLS: the key file cannot be read or does not fit the certificate"},
     {0, nullptr},
 };
 

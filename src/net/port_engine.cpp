@@ -34,6 +34,20 @@ template <std::size_t N> void copyText(std::array<char, N>& area, std::string_vi
 
 constexpr long kPortEvents = kFdRead | kFdWrite | kFdConnect | kFdClose; // 0x33
 
+// A connection that the peer ended during the TLS handshake, by its socket error.
+int handshakeBroken(int error) noexcept {
+    switch (error) {
+    case 0:
+        return kTlsClosedInHandshake;
+    case 10052: // reset
+    case 10053: // aborted
+    case kWsaEConnReset:
+        return kTlsResetInHandshake;
+    default:
+        return error;
+    }
+}
+
 } // namespace
 
 const char* portResultText(int code) noexcept {
@@ -56,6 +70,8 @@ const char* portResultText(int code) noexcept {
         return "RemotePort can't be zero. Please specify a valid service port number.";
     case kEolTooLong:
         return "EOL can't be longer than 65535 bytes.";
+    case kTlsBusy:
+        return "You cannot change UseTLS or TLSCAFile at this time. A connection is in progress.";
     case kOutOfMemory:
         return "Out of memory.";
     case kCreateFailed:
@@ -169,6 +185,10 @@ void PortEngine::initialise() noexcept {
     closePending_ = false;
     linger_ = true;
     keepAlive_ = false;
+    useTls_ = false;
+    tlsCAFile_.clear();
+    tls_.reset();
+    handshaking_ = false;
     buffer_.clear();
     buffer_.setTerminator({});
 }
@@ -199,6 +219,8 @@ std::int64_t PortEngine::readInteger(int property) noexcept {
         return remotePort_;
     case ppWinsockLoaded:
         return libraryHeld_ ? 1 : 0;
+    case ppUseTLS:
+        return useTls_ ? 1 : 0;
     default:
         return 0;
     }
@@ -219,6 +241,8 @@ std::string_view PortEngine::readText(int property) noexcept {
         return {startup.szDescription, strnlen(startup.szDescription, 256)};
     case ppWinsockStatus:
         return {startup.szSystemStatus, strnlen(startup.szSystemStatus, 128)};
+    case ppTLSCAFile:
+        return tlsCAFile_;
     default:
         return {};
     }
@@ -256,6 +280,13 @@ int PortEngine::writeInteger(int property, std::int64_t value) {
     case ppWinsockLoaded:
         result = writeWinsockLoaded(value != 0);
         break;
+    case ppUseTLS:
+        if (socket_ != kInvalidSocket) {
+            result = kTlsBusy;
+        } else {
+            useTls_ = value != 0;
+        }
+        break;
     case ppLocalHost:
     case ppWinsockInfo:
     case ppWinsockStatus:
@@ -284,6 +315,9 @@ int PortEngine::writeText(int property, const char* bytes, std::size_t length) {
     case ppDataOut:
         result = send({bytes, length});
         break;
+    case ppTLSCAFile:
+        result = writeCAFile({bytes, length});
+        break;
     case ppLocalHost:
     case ppWinsockInfo:
     case ppWinsockStatus:
@@ -309,6 +343,18 @@ int PortEngine::writeEol(std::string_view bytes) {
     if (connected_) {
         // Re-scan what is buffered with the new terminator.
         postMessage(window_, kSocketMessage, socket_, makeSelectReply(kFdRead, 0));
+    }
+    return kPortOk;
+}
+
+int PortEngine::writeCAFile(std::string_view path) {
+    if (socket_ != kInvalidSocket) {
+        return kTlsBusy;
+    }
+    try {
+        tlsCAFile_.assign(path);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
     }
     return kPortOk;
 }
@@ -543,6 +589,11 @@ int PortEngine::connect() {
         return kRemotePortZero;
     }
     connected_ = false;
+    if (useTls_) {
+        if (const int error = startTls(); error != kPortOk) {
+            return error;
+        }
+    }
     // The addresses in turn, until one starts connecting; if none can, the last one's error.
     int error = kPortOk;
     for (std::size_t i = 0; i < remoteAddresses_.size(); ++i) {
@@ -554,7 +605,19 @@ int PortEngine::connect() {
             return kPortOk;
         }
     }
+    tls_.reset();
     return error;
+}
+
+// The session for the connection about to start; it checks the certificate against the remote
+// host as it was written.
+int PortEngine::startTls() {
+    int error = kTlsSetupFailed;
+    std::shared_ptr<TlsContext> context = TlsContext::client(tlsCAFile_, error);
+    if (context) {
+        tls_ = TlsSession::client(std::move(context), remoteHostName_, error);
+    }
+    return tls_ ? kPortOk : error;
 }
 
 // Starts connecting to one of the addresses; a socket that fails on the way is closed again.
@@ -618,7 +681,7 @@ bool PortEngine::tryNextAddress(int& error) {
         Socket next = kInvalidSocket;
         const int result = startAttempt(currentAddress_, next);
         if (result == kPortOk) {
-            closeWithoutEvent();
+            discardSocket(); // the session waits for the next address
             socket_ = next;
             return true;
         }
@@ -636,6 +699,9 @@ int PortEngine::send(std::string_view bytes) {
     if (bytes.empty()) {
         return kPortOk;
     }
+    if (tls_) {
+        return sendSecurely(bytes);
+    }
     const int length = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
     const int sent = ws().send(socket_, bytes.data(), length, 0);
     if (sent == kSocketError) {
@@ -651,6 +717,80 @@ int PortEngine::send(std::string_view bytes) {
     return kPortOk;
 }
 
+// With TLS the bytes are taken whole, as ciphertext that the socket takes when it can; a send
+// is refused only while too much of it waits.
+int PortEngine::sendSecurely(std::string_view bytes) {
+    bytesSent_ = 0;
+    if (tls_->outgoing().size() > kTlsSendQueueLimit) {
+        ws().WSASetLastError(kWsaEWouldBlock);
+        return kWsaEWouldBlock;
+    }
+    if (!tls_->write(bytes)) {
+        return tls_->state() == TlsSession::State::Failed ? tls_->failure() : kTlsProtocolError;
+    }
+    if (const int error = flushTls(); error != kPortOk) {
+        return error;
+    }
+    bytesSent_ = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
+    return kPortOk;
+}
+
+// Hands the session's outgoing bytes to the socket until it takes no more; 0 or a socket error.
+int PortEngine::flushTls() noexcept {
+    while (tls_) {
+        const std::string_view out = tls_->outgoing();
+        if (out.empty()) {
+            break;
+        }
+        const int length = static_cast<int>(std::min<std::size_t>(out.size(), INT_MAX));
+        const int sent = ws().send(socket_, out.data(), length, 0);
+        if (sent == kSocketError) {
+            const int error = lastSocketError();
+            return error == kWsaEWouldBlock ? kPortOk : error;
+        }
+        tls_->sent(static_cast<std::size_t>(sent));
+    }
+    return kPortOk;
+}
+
+// An orderly end of an open secure connection tells the peer so, where the socket takes it.
+void PortEngine::sendCloseNotify() noexcept {
+    if (tls_ && connected_ && !handshaking_) {
+        tls_->close();
+        flushTls();
+    }
+}
+
+// A read for the receive pump: the socket's bytes, or with TLS the data they carry (0 at the
+// peer's close_notify or the end of the stream).
+int PortEngine::receive(Socket s, std::span<char> space) {
+    const int size = static_cast<int>(std::min<std::size_t>(space.size(), INT_MAX));
+    if (!tls_) {
+        return ws().recv(s, space.data(), size, 0);
+    }
+    for (;;) {
+        const int n = tls_->read(space.data(), static_cast<std::size_t>(size));
+        flushTls(); // what reading made the session answer, if anything
+        if (n > 0) {
+            return n;
+        }
+        if (n == TlsSession::kPeerClosed) {
+            return 0;
+        }
+        if (n == TlsSession::kFailed) {
+            ws().WSASetLastError(tls_->failure());
+            return kSocketError;
+        }
+        const int capacity =
+            static_cast<int>(std::min<std::size_t>(tls_->incomingCapacity(), INT_MAX));
+        const int got = ws().recv(s, tls_->incomingSpace(), capacity, 0);
+        if (got <= 0) {
+            return got;
+        }
+        tls_->incomingWritten(static_cast<std::size_t>(got));
+    }
+}
+
 // ---------------------------------------------------------------- close
 
 void PortEngine::resetConnectionState() noexcept {
@@ -660,6 +800,12 @@ void PortEngine::resetConnectionState() noexcept {
 }
 
 void PortEngine::closeWithoutEvent() noexcept {
+    discardSocket();
+    tls_.reset();
+    handshaking_ = false;
+}
+
+void PortEngine::discardSocket() noexcept {
     if (socket_ != kInvalidSocket) {
         const Socket s = socket_;
         socket_ = kInvalidSocket;
@@ -697,9 +843,12 @@ int PortEngine::close(int status, bool byOwner) {
 }
 
 int PortEngine::finishClose(int status) {
+    sendCloseNotify();
     const Socket s = socket_;
     socket_ = kInvalidSocket;
     const int error = ws().closesocket(s) != 0 ? lastSocketError() : kPortOk;
+    tls_.reset();
+    handshaking_ = false;
     connected_ = false;
     try {
         reportClose(status);
@@ -736,16 +885,31 @@ long PortEngine::windowMessage(unsigned message, std::uintptr_t wParam, std::int
     }
     switch (selectEvent(lParam)) {
     case kFdRead:
-        onReceive();
+        if (handshaking_) {
+            continueHandshake();
+        } else {
+            onReceive();
+        }
         break;
     case kFdWrite:
-        readyToSendEvent();
+        if (tls_) {
+            onTlsWritable();
+        } else {
+            readyToSendEvent();
+        }
         break;
     case kFdConnect:
         onConnectCompletion(selectError(lParam));
         break;
     case kFdClose:
-        onPeerClose(selectError(lParam));
+        if (handshaking_) {
+            continueHandshake(); // reads what came before the close, then finds the end
+            if (handshaking_ && socket_ == wParam) {
+                endHandshake(handshakeBroken(selectError(lParam)));
+            }
+        } else {
+            onPeerClose(selectError(lParam));
+        }
         break;
     default:
         break;
@@ -780,22 +944,100 @@ void PortEngine::onConnectCompletion(int error) {
     if (error != 0 && tryNextAddress(error)) {
         return; // the next address is being tried
     }
+    if (error == 0 && tls_) {
+        // Connected, but not yet securely: the handshake decides what OnConnected says.
+        handshaking_ = true;
+        continueHandshake();
+        return;
+    }
+    completeConnect(error);
+}
+
+void PortEngine::completeConnect(int status) {
     const Socket s = socket_;
     connected_ = true;
     const int inlineOob = 1;
     ws().setsockopt(s, SOL_SOCKET, SO_OOBINLINE, asBytes(inlineOob), sizeof inlineOob);
     try {
-        reportConnectCompletion(error);
+        reportConnectCompletion(status);
     } catch (...) {
-        if (error != 0 && socket_ == s) {
+        if (status != 0 && socket_ == s) {
             closeWithoutEvent();
         }
         throw;
     }
     // A failed connect leaves no socket; unless the handler has closed it (or even connected
     // anew), it goes without an event.
-    if (error != 0 && socket_ == s) {
+    if (status != 0 && socket_ == s) {
         closeWithoutEvent();
+    }
+}
+
+// ---------------------------------------------------------------- the TLS handshake
+
+// Runs the handshake as far as what the peer has sent allows: on the connect notification, and
+// on every read notification until it is done.
+void PortEngine::continueHandshake() {
+    const Socket s = socket_;
+    for (;;) {
+        const TlsSession::State state = tls_->handshake();
+        const int sendError = flushTls();
+        if (state == TlsSession::State::Failed) {
+            endHandshake(tls_->failure());
+            return;
+        }
+        if (sendError != kPortOk) {
+            endHandshake(handshakeBroken(sendError));
+            return;
+        }
+        if (state == TlsSession::State::Open) {
+            endHandshake(0);
+            return;
+        }
+        const int capacity =
+            static_cast<int>(std::min<std::size_t>(tls_->incomingCapacity(), INT_MAX));
+        const int got = ws().recv(s, tls_->incomingSpace(), capacity, 0);
+        if (got > 0) {
+            tls_->incomingWritten(static_cast<std::size_t>(got));
+            continue;
+        }
+        const int error = got == 0 ? 0 : lastSocketError();
+        if (error != kWsaEWouldBlock) {
+            endHandshake(handshakeBroken(error));
+        }
+        return;
+    }
+}
+
+// The end of the connect: OnConnected with the handshake's outcome, and on success the
+// readiness to send and whatever data came with the handshake's last records.
+void PortEngine::endHandshake(int status) {
+    handshaking_ = false;
+    if (status != 0) {
+        completeConnect(status);
+        return;
+    }
+    const Socket s = socket_;
+    completeConnect(0);
+    if (socket_ != s || !connected_) {
+        return;
+    }
+    readyToSendEvent();
+    if (socket_ == s && tls_ && tls_->hasBufferedInput()) {
+        postMessage(window_, kSocketMessage, s, makeSelectReply(kFdRead, 0));
+    }
+}
+
+void PortEngine::onTlsWritable() {
+    const int error = flushTls();
+    if (handshaking_) {
+        if (error != kPortOk) {
+            endHandshake(handshakeBroken(error));
+        }
+        return;
+    }
+    if (error == kPortOk && connected_ && tls_->outgoing().empty()) {
+        readyToSendEvent();
     }
 }
 
@@ -861,13 +1103,17 @@ void PortEngine::runPump(PumpMode mode) {
             // This notification's share is read. The read re-enabled read notifications, so
             // the library notifies again while data remains: on the event loop's next turn,
             // behind everything that waits now (timers, input, repaints, signals, messages).
+            // Data that TLS has taken off the socket already is no longer the library's to
+            // notify: the engine does it.
+            if (tls_) {
+                postMessage(window_, kSocketMessage, s, makeSelectReply(kFdRead, 0));
+            }
             return;
         }
         // A close by the owner reads no further: what is not buffered yet is not delivered.
         int received = 0;
         if (mode != PumpMode::Flush) {
-            const std::span<char> space = buffer_.freeSpace();
-            received = ws().recv(s, space.data(), static_cast<int>(space.size()), 0);
+            received = receive(s, buffer_.freeSpace());
         }
         if (received == 0 || mode != PumpMode::Normal) {
             if (received > 0) {
@@ -889,7 +1135,13 @@ void PortEngine::runPump(PumpMode mode) {
         if (received < 0) {
             const int error = lastSocketError();
             if (error != kWsaEWouldBlock && error != kWsaENotSock) {
-                errorEvent(static_cast<std::uint16_t>(error), "Winsock error in recv()");
+                ErrorTextArea text;
+                const char* description = "Winsock error in recv()";
+                if (isTlsError(error)) {
+                    formatErrorText(error, text); // not the socket's: say what it was
+                    description = text.data();
+                }
+                errorEvent(static_cast<std::uint16_t>(error), description);
                 if (mode == PumpMode::Normal && closePending_ && socket_ == s) {
                     pumpRunning_ = false;
                     close(0, false);

@@ -9,6 +9,7 @@
 #include "net/line_buffer.h"
 #include "net/notification_window.h"
 #include "net/socket_api.h"
+#include "net/tls_session.h"
 
 #include <array>
 #include <cstdint>
@@ -32,6 +33,7 @@ enum PortResult : int {
     kMaxLineLengthRange = 113, // our own: a capacity that would not fit the 16-bit count
     kRemotePortZero = 116,
     kEolTooLong = 117, // our own: a terminator longer than a 16-bit length
+    kTlsBusy = 118,    // our own: UseTLS or TLSCAFile written while a socket exists
     kOutOfMemory = 200,
     kCreateFailed = -1,
 };
@@ -110,7 +112,14 @@ enum PortProperty : int {
     ppWinsockInfo = 16,
     ppWinsockLoaded = 17,
     ppWinsockStatus = 21,
+    // Our own: the secure connection.
+    ppUseTLS = 30,
+    ppTLSCAFile = 31,
 };
+
+// With TLS, ciphertext that the socket has not taken yet waits in the session; beyond this much,
+// a send is refused (10035) until OnReadyToSend.
+inline constexpr std::size_t kTlsSendQueueLimit = 64 * 1024;
 
 // Layer 3: the TCP port. Its event operations do nothing; BoundPortEngine forwards them.
 //
@@ -149,6 +158,8 @@ public:
     const std::string& remoteHostName() const noexcept { return remoteHostName_; }
     // The bound on reads per read notification (0: none); for benchmarks.
     void setReadsPerNotification(int reads) noexcept { readsPerNotification_ = reads; }
+    // The TLS session of the connection, if it has one; for tests.
+    const TlsSession* tlsSession() const noexcept { return tls_.get(); }
 
 protected:
     long windowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
@@ -171,13 +182,23 @@ private:
     int startAttempt(std::size_t index, Socket& started);
     bool tryNextAddress(int& error);
     int send(std::string_view bytes);
+    int sendSecurely(std::string_view bytes);
     int close(int status, bool byOwner);
     int finishClose(int status);
     void closeWithoutEvent() noexcept;
+    void discardSocket() noexcept;
     void resetConnectionState() noexcept;
 
     void onReceive();
     void onConnectCompletion(int error);
+    void completeConnect(int status);
+    int startTls();
+    void continueHandshake();
+    void endHandshake(int status);
+    int flushTls() noexcept;
+    void onTlsWritable();
+    int receive(Socket s, std::span<char> space);
+    void sendCloseNotify() noexcept;
     void onPeerClose(int error);
     void runPump(PumpMode mode);
     bool deliverLines();
@@ -193,6 +214,7 @@ private:
     int writeLinger(bool on);
     int writeBufferSize(int option, std::int32_t& stored, std::int64_t value);
     int writeWinsockLoaded(bool on);
+    int writeCAFile(std::string_view path);
     int applyLinger(bool on) noexcept;
     std::uint16_t boundPort() noexcept;
     std::string_view addressText(const SocketAddress& address) noexcept;
@@ -216,6 +238,12 @@ private:
     bool closePending_ = false;
     bool keepAlive_ = false;
     bool linger_ = true;
+    // The secure connection: whether to use it, the CAs to trust instead of the system's, and
+    // the session of the connection (from the connect request until the socket is closed).
+    bool useTls_ = false;
+    std::string tlsCAFile_;
+    std::unique_ptr<TlsSession> tls_;
+    bool handshaking_ = false;
 };
 
 // What the owner's callback receives; the numbers are those of the component's events.

@@ -136,6 +136,19 @@ std::string TvlmIPPort::WinsockStatus() const {
     return readText(ppWinsockStatus);
 }
 
+bool TvlmIPPort::UseTLS() const {
+    return readInteger(ppUseTLS) != 0;
+}
+void TvlmIPPort::setUseTLS(bool on) {
+    writeInteger(ppUseTLS, on ? 1 : 0);
+}
+std::string TvlmIPPort::TLSCAFile() const {
+    return readText(ppTLSCAFile);
+}
+void TvlmIPPort::setTLSCAFile(const std::string& path) {
+    check(engine_->writeText(ppTLSCAFile, path.data(), path.size()));
+}
+
 bool TvlmIPPort::Connected() const {
     return readInteger(ppConnected) != 0;
 }

@@ -59,6 +59,16 @@ public:
     std::string WinsockStatus() const;
     void setWinsockStatus(const std::string&) {} // read-only: ignored
 
+    // The secure connection (our own): with UseTLS, the connection speaks TLS from its first
+    // byte, and OnConnected reports success only once the server's certificate has been
+    // verified against the trusted CAs (the system's, or those of the PEM file TLSCAFile when it
+    // is set) and against RemoteHost as it was written. Both are refused while a socket exists
+    // (code 118).
+    bool UseTLS() const;
+    void setUseTLS(bool on);
+    std::string TLSCAFile() const;
+    void setTLSCAFile(const std::string& path);
+
     // Run-time properties.
     bool Connected() const;
     void setConnected(bool connected);

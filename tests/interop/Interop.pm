@@ -11,7 +11,7 @@ use File::Temp ();
 use IO::Select;
 use POSIX qw(WNOHANG);
 
-our @EXPORT = qw(skip_test need_root need_module need_file has_option start_server
+our @EXPORT = qw(skip_test need_root need_module need_file start_server
   server_line server_lines_until stop_server run_program send_page check done_testing
   scratch_dir);
 
@@ -43,14 +43,6 @@ sub need_module {
 sub need_file {
     my ($file, $package) = @_;
     skip_test("$file is missing (Debian package $package; ./test.sh installs it)") if !-x $file;
-}
-
-# Whether PROGRAM --help mentions OPTION.
-sub has_option {
-    my ($program, $option) = @_;
-    my $run = run_program([$program, '--help']);
-    die "$program --help failed: $run->{err}\n" if $run->{code} != 0;
-    return $run->{out} =~ /(?:^|\s)\Q$option\E(?![\w-])/m;
 }
 
 sub scratch_dir {

@@ -2,19 +2,18 @@
 # dazoroz-send against HylaFAX's hfaxd in SNPP mode (hylafax-server), on 127.0.0.1 only, in a
 # private mount namespace with a spool of its own, without the queuer (faxq): SEND can never
 # succeed there, so the furthest a page gets is SEND's refusal.
-#   test_hfaxd.pl DAZOROZ_SEND GROUP      GROUP: no-login or login
+#   test_hfaxd.pl DAZOROZ_SEND
 use strict;
 use warnings;
 
 use File::Basename qw(dirname);
 use Interop;
 
-my ($send, $group) = @ARGV;
+my ($send) = @ARGV;
 need_root('hfaxd in a private mount namespace');
 need_file('/usr/sbin/hfaxd', 'hylafax-server');
 my $probe = run_program([qw(unshare -m --propagation private true)]);
 skip_test("a private mount namespace is not allowed here: $probe->{err}") if $probe->{code} != 0;
-skip_test('this dazoroz-send has no --login') if $group eq 'login' && !has_option($send, '--login');
 
 # Anyone may log in from this machine without a password, except pat, whose password is s3cret.
 my $spool = scratch_dir();
@@ -40,28 +39,23 @@ my $connected = "status: CONNECTING...\nstatus: CONNECTED...\n";
 my $fail = "log: FAIL, Send process terminated\nstatus: FAIL\n";
 my $no_queuer = '550 Cannot register trigger to wait for job completion: Unable to open '
   . 'scheduler FIFO: No such file or directory.';
-my %cases = (
-    'no-login' => [
-        {name => 'no login', args => [qw(5550001 -m), 'Call the office'],
-         statusbar => '530 Please login with LOGIN.'},
-    ],
-    login => [
-        {name => 'login, no password', args => [qw(--login tester 5550001 -m), 'Call the office'],
-         statusbar => $no_queuer},
-        {name => 'password from a file',
-         args => ['--login', 'pat', '--password-file', $password_file, '5550001', '-m',
-                  'Call the office'],
-         statusbar => $no_queuer},
-        {name => 'wrong password from the environment', env => {DAZOROZ_PASSWORD => 'secret'},
-         args => [qw(--login pat 5550001 -m), 'Call the office'],
-         statusbar => '550 Login incorrect.'},
-        {name => 'refused ID', args => [qw(--login tester 9990001 -m), 'Call the office'],
-         statusbar => '550 Invalid pager ID 9990001.'},
-        {name => 'message over MaxMsgLength', args => [qw(--login tester 5550001 -m), 'x' x 129],
-         statusbar => '550 Error, message too long; no more than 128 characters accepted.'},
-    ],
+my @cases = (
+    {name => 'no login', args => [qw(5550001 -m), 'Call the office'],
+     statusbar => '530 Please login with LOGIN.'},
+    {name => 'login, no password', args => [qw(--login tester 5550001 -m), 'Call the office'],
+     statusbar => $no_queuer},
+    {name => 'password from a file',
+     args => ['--login', 'pat', '--password-file', $password_file, '5550001', '-m',
+              'Call the office'],
+     statusbar => $no_queuer},
+    {name => 'wrong password from the environment', env => {DAZOROZ_PASSWORD => 'secret'},
+     args => [qw(--login pat 5550001 -m), 'Call the office'],
+     statusbar => '550 Login incorrect.'},
+    {name => 'refused ID', args => [qw(--login tester 9990001 -m), 'Call the office'],
+     statusbar => '550 Invalid pager ID 9990001.'},
+    {name => 'message over MaxMsgLength', args => [qw(--login tester 5550001 -m), 'x' x 129],
+     statusbar => '550 Error, message too long; no more than 128 characters accepted.'},
 );
-die "unknown group $group\n" if !$cases{$group};
 
 my $server = start_server(qw(unshare -m --propagation private perl),
                           dirname(__FILE__) . '/hfaxd_snpp.pl', "$spool");
@@ -71,7 +65,7 @@ if (!defined $listening) {
     exit 1;
 }
 my ($port) = $listening =~ /(\d+)/;
-for my $case (@{$cases{$group}}) {
+for my $case (@cases) {
     my $run = send_page($send, $port, $case->{env} // {}, @{$case->{args}});
     check("$case->{name}: output", $run->{out} . $run->{err},
           "$connected${fail}statusbar: $case->{statusbar}\n");

@@ -1,0 +1,332 @@
+// The port's secure connection on loopback: a TLS server made of the scripted server and a server
+// session of the same TLS layer, with throwaway certificates from the openssl command; and plain
+// servers that answer the handshake with something else.
+
+#include "port_events.h"
+#include "support/test_pki.h"
+
+#include <QTest>
+
+#include <map>
+#include <memory>
+#include <set>
+
+using namespace dazoroz::net;
+using namespace dazoroz::net::testing;
+using dazoroz::testsupport::Reply;
+using dazoroz::testsupport::ScriptedServer;
+using dazoroz::testsupport::TestPki;
+
+namespace {
+
+QByteArray takeOutgoing(TlsSession& session) {
+    const std::string_view out = session.outgoing();
+    QByteArray bytes(out.data(), static_cast<qsizetype>(out.size()));
+    session.sent(out.size());
+    return bytes;
+}
+
+// Speaks TLS with the given certificate; greets with "220 ready" once the handshake is done and
+// answers every line with "250 ok", QUIT with "221 bye", a close_notify and the close.
+class TlsServer {
+public:
+    TlsServer(const TestPki& pki, const QString& certificate,
+              const QHostAddress& address = QHostAddress(QHostAddress::LocalHost))
+        : server(address) {
+        int error = 0;
+        context_ = TlsContext::server(pki.file(certificate), pki.file("server.key"), error);
+        server.setResponder([this](const QByteArray& bytes, int c) { return answer(bytes, c); },
+                            ScriptedServer::Unit::Read);
+    }
+
+    // Data sent at once, as records of its own.
+    void send(int c, const QByteArray& bytes) {
+        TlsSession& session = *sessions_.at(c);
+        session.write({bytes.constData(), static_cast<std::size_t>(bytes.size())});
+        server.send(c, takeOutgoing(session));
+    }
+    QByteArray received(int c) const { return received_.count(c) ? received_.at(c) : ""; }
+    bool closeNotified(int c) const { return closeNotified_.count(c) > 0; }
+
+    ScriptedServer server;
+
+private:
+    Reply answer(const QByteArray& bytes, int c) {
+        std::unique_ptr<TlsSession>& session = sessions_[c];
+        int error = 0;
+        if (!session && (session = TlsSession::server(context_, error))) {
+            session->write("220 ready\r\n");
+        }
+        if (!session) {
+            return Reply::reset();
+        }
+        session->putIncoming(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        char buffer[4096];
+        int n = 0;
+        bool quit = false;
+        while ((n = session->read(buffer, sizeof buffer)) > 0) {
+            for (const QByteArray& line : QByteArray(buffer, n).split('\n')) {
+                if (line.startsWith("QUIT")) {
+                    session->write("221 bye\r\n");
+                    session->close();
+                    quit = true;
+                } else if (!line.isEmpty()) {
+                    session->write("250 ok\r\n");
+                }
+            }
+            received_[c].append(buffer, n);
+        }
+        if (n == TlsSession::kPeerClosed) {
+            closeNotified_.insert(c);
+        }
+        const QByteArray out = takeOutgoing(*session);
+        return quit || n == TlsSession::kFailed ? Reply::close(out) : Reply::send(out);
+    }
+
+    std::shared_ptr<TlsContext> context_;
+    std::map<int, std::unique_ptr<TlsSession>> sessions_;
+    std::map<int, QByteArray> received_;
+    std::set<int> closeNotified_;
+};
+
+struct SecurePort {
+    TvlmIPPort port;
+    PortEvents events;
+
+    SecurePort(const std::string& caFile, const std::string& eol = {}) {
+        events.bind(port);
+        port.setEOL(eol);
+        port.setUseTLS(true);
+        port.setTLSCAFile(caFile);
+    }
+    void connect(const std::string& host, quint16 to) {
+        port.setRemoteHost(host);
+        port.setRemotePort(to);
+        port.setConnected(true);
+    }
+    bool idle() {
+        return !port.Connected() && port.engine().socket() == kInvalidSocket &&
+               port.engine().tlsSession() == nullptr;
+    }
+};
+
+QString connectedWith(int code) {
+    return QStringLiteral("Connected(%1,[%1] %2)").arg(code).arg(socketErrorDescription(code));
+}
+
+bool haveIpv6Loopback() {
+    ScriptedServer probe(QHostAddress(QHostAddress::LocalHostIPv6));
+    return probe.listening();
+}
+
+} // namespace
+
+class TlsTest : public QObject {
+    Q_OBJECT
+
+    TestPki pki;
+
+private slots:
+    void initTestCase() { QVERIFY2(pki.error().isEmpty(), qPrintable(pki.error())); }
+    // Every session and context has gone with its connection (the test's servers included).
+    void cleanup() { QCOMPARE(TlsSession::liveObjects(), std::size_t{0}); }
+    void cleanupTestCase() { QCOMPARE(posixOpenSocketCount(), std::size_t{0}); }
+
+    // A whole dialogue, for each way of naming the server that the certificate names.
+    void dialogue_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("ipv6");
+        QTest::newRow("IPv4 address") << "127.0.0.1" << false;
+        QTest::newRow("host name") << "localhost" << false;
+        QTest::newRow("IPv6 address in brackets") << "[::1]" << true;
+        QTest::newRow("IPv6 address") << "::1" << true;
+    }
+
+    void dialogue() {
+        QFETCH(QString, host);
+        QFETCH(bool, ipv6);
+        if (ipv6 && !haveIpv6Loopback()) {
+            QSKIP("no IPv6 loopback address on this machine");
+        }
+        TlsServer tls(pki, "server.pem",
+                      QHostAddress(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost));
+        SecurePort p(pki.file("ca.pem"));
+        p.connect(host.toStdString(), tls.server.port());
+        QCOMPARE(p.port.Connected(), false); // until the handshake is done
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
+        p.port.setDataOut("PAGE 1\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 2, kTimeout);
+        p.port.setDataOut("QUIT\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.disconnectedCount, 1, kTimeout);
+        QCOMPARE(p.events.log, opened({"DataIn(true,220 ready\\r\\n)", "DataIn(true,250 ok\\r\\n)",
+                                       "DataIn(true,221 bye\\r\\n)", kDisconnectedOk}));
+        QCOMPARE(tls.received(0), QByteArray("PAGE 1\r\nQUIT\r\n"));
+        QVERIFY(p.idle());
+    }
+
+    // The owner's close ends the session with a close_notify.
+    void closeByOwner() {
+        TlsServer tls(pki, "server.pem");
+        SecurePort p(pki.file("ca.pem"));
+        p.connect("127.0.0.1", tls.server.port());
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
+        p.port.setConnected(false);
+        QCOMPARE(p.events.log, opened({"DataIn(true,220 ready\\r\\n)", kDisconnectedOk}));
+        QTRY_VERIFY_WITH_TIMEOUT(tls.closeNotified(0), kTimeout);
+        QVERIFY(p.idle());
+    }
+
+    // More than one read notification's share at once: what TLS has already taken off the
+    // socket is delivered too, line by line.
+    void largeBurst() {
+        TlsServer tls(pki, "server.pem");
+        SecurePort p(pki.file("ca.pem"), "\n");
+        p.events.logging = false;
+        p.connect("127.0.0.1", tls.server.port());
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
+        QByteArray burst;
+        for (int i = 0; i < 4000; ++i) {
+            burst += "214 line " + QByteArray::number(i) + "\r\n";
+        }
+        tls.send(0, burst);
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 4001, kTimeout);
+        QCOMPARE(QByteArray::fromStdString(p.events.received), "220 ready\r\n" + burst);
+        p.port.setConnected(false);
+    }
+
+    // Every failure ends the connect with its own code and text, closes the connection and
+    // leaves nothing behind.
+    void failures_data() {
+        QTest::addColumn<QString>("server"); // a certificate, or how a plain server answers
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("caFile");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("code");
+        const QString v4 = "127.0.0.1";
+        QTest::newRow("another name") << "wrong-name.pem" << QByteArray() << "ca.pem"
+                                      << "localhost" << int{kTlsNameMismatch};
+        QTest::newRow("another address")
+            << "wrong-name.pem" << QByteArray() << "ca.pem" << v4 << int{kTlsNameMismatch};
+        QTest::newRow("expired") << "expired.pem" << QByteArray() << "ca.pem" << v4
+                                 << int{kTlsExpired};
+        QTest::newRow("another CA")
+            << "server.pem" << QByteArray() << "other-ca.pem" << v4 << int{kTlsUntrusted};
+        QTest::newRow("not one of the system's CAs")
+            << "server.pem" << QByteArray() << "" << v4 << int{kTlsUntrusted};
+        QTest::newRow("plain server greets")
+            << "greeting" << QByteArray("220 ready\r\n") << "ca.pem" << v4 << int{kTlsNotTls};
+        QTest::newRow("plain server answers the hello")
+            << "answer" << QByteArray("500 Command not implemented\r\n") << "ca.pem" << v4
+            << int{kTlsNotTls};
+        // A TLS 1.0 alert record: fatal, protocol_version.
+        QTest::newRow("protocol version")
+            << "answer" << QByteArray("\x15\x03\x01\x00\x02\x02\x46", 7) << "ca.pem" << v4
+            << int{kTlsProtocolVersion};
+        QTest::newRow("closed during the handshake")
+            << "close" << QByteArray() << "ca.pem" << v4 << int{kTlsClosedInHandshake};
+        QTest::newRow("reset during the handshake")
+            << "reset" << QByteArray() << "ca.pem" << v4 << int{kTlsResetInHandshake};
+    }
+
+    void failures() {
+        QFETCH(QString, server);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, caFile);
+        QFETCH(QString, host);
+        QFETCH(int, code);
+        std::unique_ptr<TlsServer> tls;
+        std::unique_ptr<ScriptedServer> plain;
+        ScriptedServer* s = nullptr;
+        if (server.endsWith(".pem")) {
+            tls = std::make_unique<TlsServer>(pki, server);
+            s = &tls->server;
+        } else {
+            s = (plain = std::make_unique<ScriptedServer>()).get();
+            if (server == "greeting") {
+                s->setGreeting(Reply::send(bytes));
+            } else {
+                const Reply reply = server == "answer"  ? Reply::send(bytes)
+                                    : server == "close" ? Reply::close()
+                                                        : Reply::reset();
+                s->setResponder([reply](const QByteArray&, int) { return reply; },
+                                ScriptedServer::Unit::Read);
+            }
+        }
+        SecurePort p(caFile.isEmpty() ? std::string() : pki.file(caFile));
+        p.connect(host.toStdString(), s->port());
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.log.size(), 1, kTimeout);
+        QCOMPARE(p.events.log, QStringList{connectedWith(code)});
+        QVERIFY(p.idle());
+        QTRY_VERIFY_WITH_TIMEOUT(!s->isOpen(0), kTimeout);
+        settle();
+        QCOMPARE(p.events.log.size(), 1);
+    }
+
+    // The owner gives up while the handshake waits for the server.
+    void cancelDuringHandshake() {
+        ScriptedServer silent;
+        SecurePort p(pki.file("ca.pem"));
+        p.connect("127.0.0.1", silent.port());
+        QTRY_VERIFY_WITH_TIMEOUT(!silent.received(0).isEmpty(), kTimeout); // the client's hello
+        settle();
+        QCOMPARE(p.events.log, QStringList());
+        QCOMPARE(refusal([&] { p.port.setUseTLS(false); }),
+                 "118: You cannot change UseTLS or TLSCAFile at this time. A connection is in "
+                 "progress.");
+        p.port.setConnected(false);
+        QCOMPARE(p.events.log, QStringList{kDisconnectedOk});
+        QVERIFY(p.idle());
+        QTRY_VERIFY_WITH_TIMEOUT(silent.peerClosed(0), kTimeout);
+    }
+
+    // Bad data after the handshake is a receive error with its own text; the connection stays
+    // until its owner closes it.
+    void protocolErrorAfterHandshake() {
+        TlsServer tls(pki, "server.pem");
+        SecurePort p(pki.file("ca.pem"));
+        p.events.react = [&p](TvlmIPPort& port, const QString& event) {
+            if (event.startsWith("Error")) {
+                p.events.closeFromHandler(port);
+            }
+        };
+        p.connect("127.0.0.1", tls.server.port());
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
+        tls.server.send(0, QByteArray("\x17\x03\x03\x00\x05hello", 10)); // not from the session
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.disconnectedCount, 1, kTimeout);
+        QCOMPARE(
+            p.events.log,
+            opened({"DataIn(true,220 ready\\r\\n)",
+                    QStringLiteral("Error(%1,[%1] TLS: protocol error)").arg(kTlsProtocolError),
+                    "Closing(connected=1,pending=1,pump=1)", kDisconnectedOk}));
+    }
+
+    // A CA file that cannot be used stops the connect at once, before any socket.
+    void unusableCAFile_data() {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("missing") << "no-such-file.pem";
+        QTest::newRow("no certificate in it") << "server.key";
+    }
+
+    void unusableCAFile() {
+        QFETCH(QString, file);
+        ScriptedServer server;
+        SecurePort p(pki.file(file));
+        QCOMPARE(refusal([&] { p.connect("127.0.0.1", server.port()); }),
+                 "20012: [20012] TLS: the CA file cannot be read");
+        QVERIFY(p.idle());
+        QCOMPARE(server.connectionCount(), 0);
+    }
+
+    // Without UseTLS nothing of TLS is made.
+    void plainMakesNoTlsObject() {
+        Harness h;
+        h.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
+        QCOMPARE(TlsSession::liveObjects(), std::size_t{0});
+        QVERIFY(h.port.engine().tlsSession() == nullptr);
+        h.port.setConnected(false);
+    }
+};
+
+QTEST_GUILESS_MAIN(TlsTest)
+#include "test_tls.moc"
