@@ -2,7 +2,10 @@
 // server (dazoroz-snppd on a port of the system's choice), by dazoroz-send and by a bare client
 // on blocking sockets doing the same exchange (the floor), measured in the same run.
 //
-//   bench_page_delivery [--runs N] [--recipients 1,10,100] [--no-pin]
+//   bench_page_delivery [--runs N] [--recipients 1,10,100] [--no-pin] [--compare PROGRAM]
+//
+// --compare measures another build of dazoroz-send as well, in the same runs (before and after
+// a change, say).
 //
 // All processes (the server, the clients, this program) run on one CPU unless --no-pin is
 // given. On a virtual machine, waking a process on another (idle) CPU can cost a hundred
@@ -13,10 +16,13 @@
 // Every figure is the median of N runs (default 30, after two warm-up runs), and the best of
 // them, in milliseconds, wall-clock from starting the process to its end. On a machine shared
 // with other work the best run shows the cost of the program itself; the median adds the waits
-// for a CPU that others cause. The floor is measured twice: as a process of
-// its own (this program started again, with no Qt and no settings to load), which is what a
-// script calling a sender pays at the least, and as the exchange alone, inside this process.
-// The runs of the three kinds are interleaved so that drift of the machine hits all alike.
+// for a CPU that others cause. Beside them, the median CPU time of the process (user and
+// system), which waits for a CPU do not lengthen, and from it what each reply costs beyond the
+// first count's. The floor is measured twice: as a process of its own (this program started
+// again, with no Qt and no settings to load), which is what a script calling a sender pays at
+// the least, and as the exchange alone, inside this process. The runs of all kinds, for every
+// count and for the start-up alone, are interleaved so that drift of the machine hits all
+// alike; the load average before and after tells how busy the machine was.
 
 #include <algorithm>
 #include <cerrno>
@@ -35,8 +41,10 @@
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -47,6 +55,7 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kMessage = "Disk full on db1, please call the office";
 constexpr int kWarmUpRuns = 2;
+constexpr double kTarget = 1.3; // dazoroz-send against the floor process, 100 recipients
 
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "bench_page_delivery: %s\n", what.c_str());
@@ -134,9 +143,19 @@ void floorExchange(unsigned short port, int recipients) {
 
 // ---- Processes ----
 
+// What one run of a process took, in milliseconds.
+struct Run {
+    double wall = 0;
+    double cpu = 0; // user and system
+};
+
+double milliseconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+}
+
 // Runs a program to its end with standard output thrown away (and standard error, when a
-// failure is expected); returns the wall-clock time.
-double runProgram(const std::vector<std::string>& arguments, int expectedExit) {
+// failure is expected).
+Run runProgram(const std::vector<std::string>& arguments, int expectedExit) {
     std::vector<char*> argv;
     for (const std::string& a : arguments) {
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -158,9 +177,10 @@ double runProgram(const std::vector<std::string>& arguments, int expectedExit) {
         die(systemError("cannot start " + arguments[0]));
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
         if (errno != EINTR) {
-            die(systemError("waitpid"));
+            die(systemError("wait4"));
         }
     }
     const auto end = Clock::now();
@@ -168,7 +188,8 @@ double runProgram(const std::vector<std::string>& arguments, int expectedExit) {
         die(arguments[0] + " ended with status " + std::to_string(status) + ", not exit " +
             std::to_string(expectedExit));
     }
-    return std::chrono::duration<double, std::milli>(end - start).count();
+    return {std::chrono::duration<double, std::milli>(end - start).count(),
+            milliseconds(usage.ru_utime) + milliseconds(usage.ru_stime)};
 }
 
 // dazoroz-snppd on 127.0.0.1, port of the system's choice, pages thrown away.
@@ -239,31 +260,55 @@ double median(std::vector<double> values) {
 }
 
 struct Figures {
-    double median = 0;
-    double best = 0;
+    double median = 0; // wall-clock
+    double best = 0;   // wall-clock
+    double cpu = 0;    // median
 };
 
 struct Kind {
-    const char* name;
-    std::function<double()> once;
-    std::vector<double> times;
+    std::string name;
+    std::function<Run()> once;
+    std::vector<Run> runs;
 };
 
 // Runs every kind `runs` times, interleaved, after the warm-up runs.
 std::vector<Figures> measure(std::vector<Kind>& kinds, int runs) {
     for (int r = 0; r < kWarmUpRuns + runs; ++r) {
         for (Kind& k : kinds) {
-            const double t = k.once();
+            const Run run = k.once();
             if (r >= kWarmUpRuns) {
-                k.times.push_back(t);
+                k.runs.push_back(run);
             }
         }
     }
     std::vector<Figures> figures;
     for (const Kind& k : kinds) {
-        figures.push_back({median(k.times), *std::min_element(k.times.begin(), k.times.end())});
+        std::vector<double> wall;
+        std::vector<double> cpu;
+        for (const Run& run : k.runs) {
+            wall.push_back(run.wall);
+            cpu.push_back(run.cpu);
+        }
+        figures.push_back({median(wall), *std::min_element(wall.begin(), wall.end()), median(cpu)});
     }
     return figures;
+}
+
+double cpuMilliseconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// The machine's load average over the last minute: what else competed for the CPUs.
+std::string loadAverage() {
+    double load[1] = {0};
+    if (::getloadavg(load, 1) != 1) {
+        return "unknown";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", load[0]);
+    return text;
 }
 
 // This process and all it starts from now on run on the first CPU it may use.
@@ -316,6 +361,7 @@ int main(int argc, char* argv[]) {
     int runs = 30;
     std::vector<int> counts{1, 10, 100};
     bool pin = true;
+    std::string compared; // another build of dazoroz-send, if any
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc) {
@@ -324,8 +370,14 @@ int main(int argc, char* argv[]) {
             counts = parseCounts(argv[++i]);
         } else if (a == "--no-pin") {
             pin = false;
+        } else if (a == "--compare" && i + 1 < argc) {
+            compared = argv[++i];
+            if (::access(compared.c_str(), X_OK) != 0) {
+                die(systemError(compared));
+            }
         } else {
-            die("usage: bench_page_delivery [--runs N] [--recipients 1,10,100] [--no-pin]");
+            die("usage: bench_page_delivery [--runs N] [--recipients 1,10,100] [--no-pin] "
+                "[--compare PROGRAM]");
         }
     }
     const std::string placement = pin ? pinToOneCpu() : std::string("on any CPU");
@@ -347,70 +399,112 @@ int main(int argc, char* argv[]) {
         die(systemError("readlink /proc/self/exe"));
     }
 
-    std::printf("Page delivery over one connection to dazoroz-snppd on 127.0.0.1:%s, %s\n"
-                "milliseconds per process from start to exit: median of %d runs (best run)\n\n",
-                port.c_str(), placement.c_str(), runs);
-    std::printf("%10s  %16s  %16s  %16s  %16s  %18s\n", "recipients", "floor exchange",
-                "floor process", "dazoroz-send", "send/process", "send/exchange");
-
-    Figures ratio; // dazoroz-send against the floor process, for the last count
-    for (const int n : counts) {
-        std::vector<std::string> send{SEND_PROGRAM, "--server", "127.0.0.1", "--port", port,
-                                      "--timeout",  "60",       "--message", kMessage};
-        for (int i = 0; i < n; ++i) {
+    std::vector<std::string> programs{SEND_PROGRAM};
+    if (!compared.empty()) {
+        programs.push_back(compared);
+    }
+    const auto sendCommand = [&](const std::string& program, int recipients) {
+        std::vector<std::string> send{program,     "--server", "127.0.0.1", "--port", port,
+                                      "--timeout", "60",       "--message", kMessage};
+        for (int i = 0; i < recipients; ++i) {
             send.push_back(pagerId(i));
         }
-        const std::vector<std::string> floorProcess{selfPath, "--floor-client", port,
-                                                    std::to_string(n)};
-        std::vector<Kind> kinds{
+        return send;
+    };
+
+    // Every kind for every count, and the start-up alone: where dazoroz-send's time goes before
+    // it sends anything, loading the program and its libraries (--version ends before Qt
+    // starts), and that plus the Qt application object and the settings file (no recipient: a
+    // usage error right after the settings are read). All in one round, so that the machine's
+    // drift hits all alike.
+    std::vector<Kind> kinds;
+    const std::size_t perCount = 2 + programs.size();
+    for (const int n : counts) {
+        kinds.push_back(
             {"floor exchange",
-             [&] {
+             [&server, n] {
+                 const double cpuStart = cpuMilliseconds();
                  const auto start = Clock::now();
                  floorExchange(server.port(), n);
-                 return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+                 return Run{std::chrono::duration<double, std::milli>(Clock::now() - start).count(),
+                            cpuMilliseconds() - cpuStart};
              },
-             {}},
-            {"floor process", [&] { return runProgram(floorProcess, 0); }, {}},
-            {"dazoroz-send", [&] { return runProgram(send, 0); }, {}},
-        };
-        const std::vector<Figures> f = measure(kinds, runs);
-        ratio = {f[2].median / f[1].median, f[2].best / f[1].best};
-        std::printf("%10d  %7.2f (%6.2f)  %7.2f (%6.2f)  %7.2f (%6.2f)  %6.2fx (%5.2fx)  "
-                    "%7.2fx (%6.2fx)\n",
-                    n, f[0].median, f[0].best, f[1].median, f[1].best, f[2].median, f[2].best,
-                    ratio.median, ratio.best, f[2].median / f[0].median, f[2].best / f[0].best);
+             {}});
+        const std::vector<std::string> floorProcess{selfPath, "--floor-client", port,
+                                                    std::to_string(n)};
+        kinds.push_back(
+            {"floor process", [floorProcess] { return runProgram(floorProcess, 0); }, {}});
+        for (std::size_t p = 0; p < programs.size(); ++p) {
+            kinds.push_back({p == 0 ? "dazoroz-send" : "compared send",
+                             [send = sendCommand(programs[p], n)] { return runProgram(send, 0); },
+                             {}});
+        }
     }
+    const std::vector<std::string> startUpNames{
+        "floor process doing nothing", "dazoroz-send --version", "dazoroz-send up to its settings"};
+    kinds.push_back({startUpNames[0], [&] { return runProgram({selfPath, "--nothing"}, 0); }, {}});
+    kinds.push_back({startUpNames[1],
+                     [] {
+                         return runProgram({SEND_PROGRAM, "--version"}, 0);
+                     },
+                     {}});
+    kinds.push_back({startUpNames[2],
+                     [&] {
+                         return runProgram({SEND_PROGRAM, "--server", "127.0.0.1", "--port", port,
+                                            "--message", kMessage},
+                                           2);
+                     },
+                     {}});
 
-    // Where dazoroz-send's time goes before it sends anything: loading the program and its
-    // libraries (--version ends before Qt starts), and that plus the Qt application object and
-    // the settings file (no recipient: a usage error right after the settings are read).
-    std::vector<Kind> startUp{
-        {"floor process doing nothing",
-         [&] {
-             return runProgram({selfPath, "--nothing"}, 0);
-         },
-         {}},
-        {"dazoroz-send --version",
-         [&] {
-             return runProgram({SEND_PROGRAM, "--version"}, 0);
-         },
-         {}},
-        {"dazoroz-send up to its settings",
-         [&] {
-             return runProgram(
-                 {SEND_PROGRAM, "--server", "127.0.0.1", "--port", port, "--message", kMessage}, 2);
-         },
-         {}},
-    };
-    const std::vector<Figures> s = measure(startUp, runs);
-    std::printf("\nstart-up alone, ms, median (best):\n");
-    for (std::size_t i = 0; i < startUp.size(); ++i) {
-        std::printf("  %-32s %6.2f (%5.2f)\n", startUp[i].name, s[i].median, s[i].best);
+    const std::string loadBefore = loadAverage();
+    const std::vector<Figures> f = measure(kinds, runs);
+    const std::string loadAfter = loadAverage();
+
+    std::printf("Page delivery over one connection to dazoroz-snppd on 127.0.0.1:%s, %s\n"
+                "milliseconds per process from start to exit: median of %d runs (best run);\n"
+                "CPU: median of the process's user and system time\n\n",
+                port.c_str(), placement.c_str(), runs);
+    std::printf("%10s  %-16s  %18s  %8s  %18s\n", "recipients", "client", "wall-clock", "CPU",
+                "wall / floor proc.");
+    for (std::size_t c = 0; c < counts.size(); ++c) {
+        const Figures& floor = f[c * perCount + 1];
+        for (std::size_t k = c * perCount; k < (c + 1) * perCount; ++k) {
+            std::printf("%10d  %-16s  %7.2f (%7.2f)  %8.2f", counts[c], kinds[k].name.c_str(),
+                        f[k].median, f[k].best, f[k].cpu);
+            if (k % perCount >= 2) {
+                std::printf("  %7.2fx (%6.2fx)", f[k].median / floor.median,
+                            f[k].best / floor.best);
+            }
+            std::printf("\n");
+        }
     }
-    std::printf("\ntarget: dazoroz-send within 1.5x of the floor process for %d recipients: "
-                "median %.2fx, %s; best %.2fx, %s\n",
-                counts.back(), ratio.median, ratio.median <= 1.5 ? "met" : "MISSED", ratio.best,
-                ratio.best <= 1.5 ? "met" : "MISSED");
+    if (counts.size() > 1 && counts.back() != counts.front()) {
+        // What a reply costs: the difference between the first count and the last.
+        const double replies = 3.0 * (counts.back() - counts.front());
+        const std::size_t last = (counts.size() - 1) * perCount;
+        std::printf("\nCPU per reply (from %d to %d recipients), microseconds:", counts.front(),
+                    counts.back());
+        for (std::size_t k = 0; k < perCount; ++k) {
+            std::printf("%s %s %.1f", k == 0 ? "" : ",", kinds[k].name.c_str(),
+                        (f[last + k].cpu - f[k].cpu) * 1e3 / replies);
+        }
+        std::printf("\n");
+    }
+    std::printf("\nstart-up alone, ms, wall-clock median (best), CPU median:\n");
+    for (std::size_t i = 0; i < startUpNames.size(); ++i) {
+        const Figures& s = f[counts.size() * perCount + i];
+        std::printf("  %-32s %6.2f (%5.2f)  %6.2f\n", startUpNames[i].c_str(), s.median, s.best,
+                    s.cpu);
+    }
+    const std::size_t last = (counts.size() - 1) * perCount;
+    const double median = f[last + 2].median / f[last + 1].median;
+    const double best = f[last + 2].best / f[last + 1].best;
+    std::printf("\nload average (1 minute): %s at the start, %s at the end\n", loadBefore.c_str(),
+                loadAfter.c_str());
+    std::printf("target: dazoroz-send within %.1fx of the floor process for %d recipients: "
+                "median %.2fx, %s; best %.2fx, %s; CPU %.2fx\n",
+                kTarget, counts.back(), median, median <= kTarget ? "met" : "MISSED", best,
+                best <= kTarget ? "met" : "MISSED", f[last + 2].cpu / f[last + 1].cpu);
 
     ::rmdir(scratch);
     return 0;

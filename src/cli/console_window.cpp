@@ -14,7 +14,7 @@ void ConsoleWindow::setStatusWord(const std::string& word) {
 }
 
 void ConsoleWindow::appendLog(const std::string& line) {
-    print("log", printable(line));
+    print("log", line);
 }
 
 void ConsoleWindow::setStatusBarText(const std::string& text) {
@@ -24,7 +24,7 @@ void ConsoleWindow::setStatusBarText(const std::string& text) {
 void ConsoleWindow::setBanner(const std::string& text) {
     if (text != banner_) {
         banner_ = text;
-        print("banner", printable(text));
+        print("banner", text);
     }
 }
 
@@ -35,18 +35,22 @@ std::string ConsoleWindow::nameText(int row) const {
 void ConsoleWindow::flush() {
     if (statusWord_ != printedStatusWord_) {
         printedStatusWord_ = statusWord_;
-        print("status", printable(statusWord_));
+        print("status", statusWord_);
     }
     if (statusBar_ != printedStatusBar_) {
         printedStatusBar_ = statusBar_;
-        print("statusbar", printableReply(statusBar_));
+        print("statusbar", withoutLineEnd(statusBar_));
     }
     std::fflush(out_);
 }
 
-void ConsoleWindow::print(const char* control, const std::string& text) {
+void ConsoleWindow::print(std::string_view control, std::string_view text) {
+    line_.assign(control);
+    line_ += ": ";
+    appendPrintable(line_, text);
+    line_ += '\n';
     // A reader that has gone away (a closed pipe) must not stop the send: errors are ignored.
-    std::fprintf(out_, "%s: %s\n", control, text.c_str());
+    std::fwrite(line_.data(), 1, line_.size(), out_);
 }
 
 } // namespace dazoroz::cli

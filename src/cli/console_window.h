@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dazoroz::cli {
@@ -41,7 +42,8 @@ public:
     const std::string& statusWord() const noexcept { return statusWord_; }
 
 private:
-    void print(const char* control, const std::string& text);
+    // Prints "control: text", the text made printable.
+    void print(std::string_view control, std::string_view text);
 
     std::FILE* out_;
     std::string message_;
@@ -53,6 +55,7 @@ private:
     std::string banner_;
     std::string printedStatusWord_;
     std::string printedStatusBar_;
+    std::string line_; // the line being printed, kept to spare an allocation per line
 };
 
 } // namespace dazoroz::cli

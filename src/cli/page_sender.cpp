@@ -24,6 +24,33 @@ std::string errorReportText(const std::string& message) {
     return message;
 }
 
+template <typename Step> void PageSender::handle(const Step& step) {
+    if (finished_) {
+        return;
+    }
+    ++depth_;
+    try {
+        step();
+    } catch (const std::exception& e) {
+        reportError(e.what());
+    } catch (...) {
+        reportError("unknown error");
+    }
+    afterHandler();
+}
+
+void PageSender::afterHandler() {
+    // A close inside a handler runs the disconnect handler within it; the outermost one shows
+    // the result, as the window repaints only when the handler is done.
+    if (--depth_ > 0) {
+        return;
+    }
+    window_.flush();
+    if (failedByError_ || (started_ && logic_.sendState() == sending::ssIdle)) {
+        finish();
+    }
+}
+
 PageSender::PageSender(const store::Settings& settings, const Recipients& recipients,
                        std::string message, std::FILE* out, std::FILE* err, QObject* parent)
     : QObject(parent), settings_(settings), err_(err), port_(std::make_unique<net::TvlmIPPort>()),
@@ -74,29 +101,6 @@ void PageSender::start() {
 
 void PageSender::cancel() {
     handle([this] { logic_.cancelSendButtonClick(); });
-}
-
-void PageSender::handle(const std::function<void()>& step) {
-    if (finished_) {
-        return;
-    }
-    ++depth_;
-    try {
-        step();
-    } catch (const std::exception& e) {
-        reportError(e.what());
-    } catch (...) {
-        reportError("unknown error");
-    }
-    // A close inside a handler runs the disconnect handler within it; the outermost one shows
-    // the result, as the window repaints only when the handler is done.
-    if (--depth_ > 0) {
-        return;
-    }
-    window_.flush();
-    if (failedByError_ || (started_ && logic_.sendState() == sending::ssIdle)) {
-        finish();
-    }
 }
 
 void PageSender::reportError(const std::string& message) {

@@ -11,7 +11,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -47,8 +46,10 @@ signals:
     void finished(int exitCode);
 
 private:
-    // Runs one handler as the window's event loop would, then shows the result.
-    void handle(const std::function<void()>& step);
+    // Runs one handler as the window's event loop would, then shows the result. A template, so
+    // that the step costs no allocation, as it runs for every reply.
+    template <typename Step> void handle(const Step& step);
+    void afterHandler(); // the part of handle() that is the same for every step
     void reportError(const std::string& message);
     void finish();
 

@@ -2,11 +2,11 @@
 
 namespace dazoroz::cli {
 
-std::string printableReply(std::string_view reply) {
+std::string_view withoutLineEnd(std::string_view reply) {
     while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n')) {
         reply.remove_suffix(1);
     }
-    return printable(reply);
+    return reply;
 }
 
 } // namespace dazoroz::cli

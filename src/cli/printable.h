@@ -8,9 +8,10 @@
 namespace dazoroz::cli {
 
 // Text made safe for one line of a terminal or a script: control characters as \xNN.
+using store::appendPrintable;
 using store::printable;
 
-// The same, after dropping the line end (every trailing CR and LF) of a server reply.
-std::string printableReply(std::string_view reply);
+// A server reply without its line end (every trailing CR and LF).
+std::string_view withoutLineEnd(std::string_view reply);
 
 } // namespace dazoroz::cli

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <new>
+
 namespace dazoroz::net {
 
 TvlmIPPort::TvlmIPPort(QObject* owner) : TvlmCore(owner), engine_(BoundPortEngine::create(*this)) {
@@ -93,6 +95,11 @@ std::uint32_t TvlmIPPort::MaxLineLength() const {
 }
 void TvlmIPPort::setMaxLineLength(std::uint32_t length) {
     writeInteger(ppMaxLineLength, length);
+    try {
+        text_.reserve(length);
+    } catch (const std::bad_alloc&) {
+        RaiseError(kOutOfMemory, portResultText(kOutOfMemory));
+    }
 }
 
 std::int32_t TvlmIPPort::OutBufferSize() const {
@@ -162,7 +169,7 @@ void TvlmIPPort::engineEvent(const EngineEvent& event) {
         break;
     case EngineEvent::DataIn:
         if (OnDataIn) {
-            OnDataIn(*this, std::string(event.text, event.length), event.lineComplete);
+            deliverText(event);
         }
         break;
     case EngineEvent::Disconnected:
@@ -183,6 +190,24 @@ void TvlmIPPort::engineEvent(const EngineEvent& event) {
     default:
         break;
     }
+}
+
+// A handler that has the port deliver more from inside it (a close delivers what is still
+// buffered) gets those texts in strings of their own: its own text stays as it was.
+void TvlmIPPort::deliverText(const EngineEvent& event) {
+    if (textInUse_) {
+        OnDataIn(*this, std::string(event.text, event.length), event.lineComplete);
+        return;
+    }
+    text_.assign(event.text, event.length);
+    textInUse_ = true;
+    try {
+        OnDataIn(*this, text_, event.lineComplete);
+    } catch (...) {
+        textInUse_ = false;
+        throw;
+    }
+    textInUse_ = false;
 }
 
 void TvlmIPPort::engineExceptionLost(std::exception_ptr error) noexcept {

@@ -93,12 +93,17 @@ public:
 private:
     void engineEvent(const EngineEvent& event) override;
     void engineExceptionLost(std::exception_ptr error) noexcept override;
+    void deliverText(const EngineEvent& event);
     void check(int result) const;
     std::int64_t readInteger(int property) const;
     std::string readText(int property) const;
     void writeInteger(int property, std::int64_t value);
 
     std::unique_ptr<BoundPortEngine> engine_;
+    // OnDataIn's text, kept from one event to the next with room for the longest text the
+    // receive buffer can hold, so that receiving allocates nothing.
+    std::string text_;
+    bool textInUse_ = false; // an OnDataIn handler runs
 };
 
 } // namespace dazoroz::net

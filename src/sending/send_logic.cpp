@@ -73,21 +73,24 @@ std::string bannerFromGreeting(const std::string& greeting) {
     return banner;
 }
 
+void appendOneLine(std::string& line, std::string_view text) {
+    std::size_t from = 0; // the start of the text not yet appended
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != kCR && text[i] != kLF)
+            continue;
+        line.append(text.substr(from, i - from));
+        line.push_back(' ');
+        if (text[i] == kCR && i + 1 < text.size() && text[i + 1] == kLF)
+            ++i;
+        from = i + 1;
+    }
+    line.append(text.substr(from));
+}
+
 std::string oneLine(const std::string& text) {
     std::string line;
     line.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == kCR) {
-            if (i + 1 < text.size() && text[i + 1] == kLF)
-                ++i;
-            line.push_back(' ');
-        } else if (c == kLF) {
-            line.push_back(' ');
-        } else {
-            line.push_back(c);
-        }
-    }
+    appendOneLine(line, text);
     return line;
 }
 
@@ -258,14 +261,27 @@ void SendLogic::watchdogTick() {
     }
 }
 
-void SendLogic::sendCommand(const std::string& command) {
-    port_.dataOut(command + kLineEnd);
+void SendLogic::sendCommand(std::string_view command) {
+    command_.assign(command);
+    sendCommandLine();
+}
+
+void SendLogic::sendCommand(std::string_view verb, std::string_view argument) {
+    command_.assign(verb);
+    command_ += ' ';
+    appendOneLine(command_, argument);
+    sendCommandLine();
+}
+
+void SendLogic::sendCommandLine() {
+    command_ += kLineEnd;
+    port_.dataOut(command_);
 }
 
 void SendLogic::pageHead() {
     const std::string& entry = recipientQueue_.front();
     window_.appendLog("Sending to: " + entry + " ...");
-    sendCommand("PAGE " + store::retrieveID(entry));
+    sendCommand("PAGE", store::retrieveID(entry));
     // Only once the page is handed over: a failed hand-over keeps the head queued.
     recipientQueue_.pop_front();
 }
@@ -276,7 +292,7 @@ void SendLogic::pageFirst() {
         if (!recipientQueue_.empty())
             pageHead();
     } else {
-        sendCommand("PAGE " + oneLine(window_.pagerNumber()));
+        sendCommand("PAGE", window_.pagerNumber());
     }
     sendState_ = ssPageSent;
 }
@@ -295,10 +311,13 @@ void SendLogic::onGreeting(const std::string& text) {
         pageFirst();
     } else {
         // Line breaks in either value would end the command early: they go as blanks.
-        std::string login = "LOGI " + oneLine(loginID_);
-        if (!password_.empty())
-            login += " " + oneLine(password_);
-        sendCommand(login);
+        command_.assign("LOGI ");
+        appendOneLine(command_, loginID_);
+        if (!password_.empty()) {
+            command_ += ' ';
+            appendOneLine(command_, password_);
+        }
+        sendCommandLine();
         sendState_ = ssLoginSent;
     }
     const std::string banner = bannerFromGreeting(text);
@@ -312,7 +331,7 @@ void SendLogic::onPositiveReply() {
         pageFirst();
         break;
     case ssPageSent:
-        sendCommand("MESS " + oneLine(messageToSend_));
+        sendCommand("MESS", messageToSend_);
         sendState_ = ssMessSent;
         break;
     case ssMessSent:

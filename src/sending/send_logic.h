@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 
 namespace dazoroz::sending {
 
@@ -58,6 +59,8 @@ std::string bannerFromGreeting(const std::string& greeting);
 // a lone LF) becomes one blank, so user text cannot end the command early and smuggle further
 // commands to the server. Everything else is kept as it is.
 std::string oneLine(const std::string& text);
+// The same, appended to line.
+void appendOneLine(std::string& line, std::string_view text);
 
 // One send at a time: the Send and Cancel buttons, the port's events, the time-out watchdog,
 // and the SNPP dialogue (LOGI when a login ID is set, then PAGE, MESS, SEND per recipient, then
@@ -102,7 +105,11 @@ public:
     bool timedOut() const noexcept { return timedOut_; }
 
 private:
-    void sendCommand(const std::string& command);
+    // A command line is built in command_, kept from one command to the next, and sent with its
+    // line end; an argument goes on one line (see oneLine) after a blank.
+    void sendCommand(std::string_view command);
+    void sendCommand(std::string_view verb, std::string_view argument);
+    void sendCommandLine();
     void requestClose();
     void pageHead();
     void pageFirst();
@@ -128,6 +135,7 @@ private:
     std::string password_;
     bool closeRequested_ = false; // by this send: buffered lines are no longer judged
     bool restOfLongLine_ = false; // the next piece continues a line already judged
+    std::string command_;
 };
 
 } // namespace dazoroz::sending

@@ -51,7 +51,22 @@ void appendEscaped(std::string& out, unsigned char byte) {
 std::string printable(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    appendPrintable(out, text);
+    return out;
+}
+
+void appendPrintable(std::string& out, std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
+        // A run of printable ASCII, the usual case, goes in one piece.
+        std::size_t plain = i;
+        while (plain < text.size() && byteAt(text, plain) >= 0x20 && byteAt(text, plain) < 0x7f) {
+            ++plain;
+        }
+        if (plain > i) {
+            out.append(text.substr(i, plain - i));
+            i = plain;
+            continue;
+        }
         const unsigned char byte = byteAt(text, i);
         const std::size_t length = byte < 0x80 ? 1 : sequenceLength(text, i);
         if (length == 0) {
@@ -73,7 +88,6 @@ std::string printable(std::string_view text) {
             i += length;
         }
     }
-    return out;
 }
 
 } // namespace dazoroz::store

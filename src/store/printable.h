@@ -13,5 +13,7 @@ namespace dazoroz::store {
 // part of valid UTF-8 (an 8-bit terminal takes them for C1 controls). Other bytes stay as they
 // are: valid UTF-8 whatever its bytes, and stray bytes from 0xA0 up.
 std::string printable(std::string_view text);
+// The same, appended to out.
+void appendPrintable(std::string& out, std::string_view text);
 
 } // namespace dazoroz::store

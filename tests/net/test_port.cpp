@@ -467,6 +467,29 @@ private slots:
         h.port.setConnected(false);
     }
 
+    // Unloading the library from inside OnDataIn delivers the lines still buffered from inside
+    // that handler; the text the handler was given stays as it was meanwhile.
+    void unloadingLibraryInsideDataIn() {
+        Harness h("|"); // no line ends before all is buffered
+        h.server.setGreeting(Reply::send("first\r\nsecond\r\nthird"));
+        QStringList texts;
+        QString textAfterUnloading;
+        h.port.OnDataIn = [&](TvlmIPPort& p, const std::string& text, bool) {
+            texts << QString::fromStdString(text);
+            if (texts.size() == 1) {
+                p.setWinsockLoaded(false);
+                textAfterUnloading = QString::fromStdString(text);
+            }
+        };
+        h.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(h.port.engine().buffer().count(), 20, kTimeout);
+        h.port.setEOL("\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(texts.size(), 3, kTimeout);
+        QCOMPARE(texts, QStringList({"first", "second", "third"}));
+        QCOMPARE(textAfterUnloading, QString("first"));
+        h.port.setWinsockLoaded(true);
+    }
+
     // A handler that runs an event loop (a modal dialog, say): read notifications arriving
     // meanwhile are ignored, and the pump picks the data up once the handler has returned.
     void nestedEventLoopInsideDataIn() {
