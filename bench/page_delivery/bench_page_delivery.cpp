@@ -2,10 +2,12 @@
 // server (dazoroz-snppd on a port of the system's choice), by dazoroz-send and by a bare client
 // on blocking sockets doing the same exchange (the floor), measured in the same run.
 //
-//   bench_page_delivery [--runs N] [--recipients 1,10,100] [--no-pin] [--compare PROGRAM]
+//   bench_page_delivery [--runs N] [--recipients 1,10,100] [--no-pin] [--compare PROGRAM] [--tls]
 //
 // --compare measures another build of dazoroz-send as well, in the same runs (before and after
-// a change, say).
+// a change, say). --tls measures dazoroz-send over TLS as well, to a second dazoroz-snppd that
+// speaks TLS with a throwaway certificate (made by the tests' make-test-pki.sh, EC P-256),
+// trusted through --tls-ca: what the handshake adds to a page, and what TLS costs per recipient.
 //
 // All processes (the server, the clients, this program) run on one CPU unless --no-pin is
 // given. On a virtual machine, waking a process on another (idle) CPU can cost a hundred
@@ -30,7 +32,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -55,7 +59,8 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kMessage = "Disk full on db1, please call the office";
 constexpr int kWarmUpRuns = 2;
-constexpr double kTarget = 1.3; // dazoroz-send against the floor process, 100 recipients
+constexpr double kTarget = 1.3;    // dazoroz-send against the floor process, 100 recipients
+constexpr double kTlsTarget = 1.2; // per recipient, TLS against plain
 
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "bench_page_delivery: %s\n", what.c_str());
@@ -195,7 +200,7 @@ Run runProgram(const std::vector<std::string>& arguments, int expectedExit) {
 // dazoroz-snppd on 127.0.0.1, port of the system's choice, pages thrown away.
 class LocalServer {
 public:
-    LocalServer() {
+    explicit LocalServer(const std::vector<std::string>& options = {}) {
         int errPipe[2];
         if (::pipe2(errPipe, O_CLOEXEC) != 0) {
             die(systemError("pipe"));
@@ -205,6 +210,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
         std::vector<std::string> arguments{SNPPD_PROGRAM, "--address", "127.0.0.1", "--port", "0"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (std::string& a : arguments) {
             argv.push_back(a.data());
@@ -221,7 +227,8 @@ public:
         // "dazoroz-snppd: listening on 127.0.0.1:PORT"
         std::string text;
         const std::string mark = "listening on 127.0.0.1:";
-        while (text.find('\n') == std::string::npos) {
+        while (text.find(mark) == std::string::npos ||
+               text.find('\n', text.find(mark)) == std::string::npos) {
             char buffer[256];
             const ssize_t n = ::read(errFd_, buffer, sizeof buffer);
             if (n <= 0) {
@@ -362,6 +369,7 @@ int main(int argc, char* argv[]) {
     std::vector<int> counts{1, 10, 100};
     bool pin = true;
     std::string compared; // another build of dazoroz-send, if any
+    bool tls = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc) {
@@ -370,6 +378,8 @@ int main(int argc, char* argv[]) {
             counts = parseCounts(argv[++i]);
         } else if (a == "--no-pin") {
             pin = false;
+        } else if (a == "--tls") {
+            tls = true;
         } else if (a == "--compare" && i + 1 < argc) {
             compared = argv[++i];
             if (::access(compared.c_str(), X_OK) != 0) {
@@ -377,7 +387,7 @@ int main(int argc, char* argv[]) {
             }
         } else {
             die("usage: bench_page_delivery [--runs N] [--recipients 1,10,100] [--no-pin] "
-                "[--compare PROGRAM]");
+                "[--compare PROGRAM] [--tls]");
         }
     }
     const std::string placement = pin ? pinToOneCpu() : std::string("on any CPU");
@@ -393,6 +403,14 @@ int main(int argc, char* argv[]) {
 
     LocalServer server;
     const std::string port = std::to_string(server.port());
+    // With --tls: the certificates, and a server that speaks TLS with them.
+    const std::string pki = std::string(scratch) + "/pki";
+    std::optional<LocalServer> tlsServer;
+    if (tls) {
+        runProgram({"/bin/bash", MAKE_TEST_PKI, pki}, 0);
+        tlsServer.emplace(std::vector<std::string>{"--tls-cert", pki + "/server.pem", "--tls-key",
+                                                   pki + "/server.key"});
+    }
     const std::string self = "/proc/self/exe";
     char selfPath[4096] = {};
     if (::readlink(self.c_str(), selfPath, sizeof selfPath - 1) < 0) {
@@ -403,9 +421,19 @@ int main(int argc, char* argv[]) {
     if (!compared.empty()) {
         programs.push_back(compared);
     }
-    const auto sendCommand = [&](const std::string& program, int recipients) {
-        std::vector<std::string> send{program,     "--server", "127.0.0.1", "--port", port,
-                                      "--timeout", "60",       "--message", kMessage};
+    const auto sendCommand = [&](const std::string& program, int recipients, bool secure = false) {
+        std::vector<std::string> send{program,
+                                      "--server",
+                                      "127.0.0.1",
+                                      "--port",
+                                      secure ? std::to_string(tlsServer->port()) : port,
+                                      "--timeout",
+                                      "60",
+                                      "--message",
+                                      kMessage};
+        if (secure) {
+            send.insert(send.end(), {"--tls-ca", pki + "/ca.pem"});
+        }
         for (int i = 0; i < recipients; ++i) {
             send.push_back(pagerId(i));
         }
@@ -418,7 +446,7 @@ int main(int argc, char* argv[]) {
     // usage error right after the settings are read). All in one round, so that the machine's
     // drift hits all alike.
     std::vector<Kind> kinds;
-    const std::size_t perCount = 2 + programs.size();
+    const std::size_t perCount = 2 + programs.size() + (tls ? 1 : 0);
     for (const int n : counts) {
         kinds.push_back(
             {"floor exchange",
@@ -438,6 +466,12 @@ int main(int argc, char* argv[]) {
             kinds.push_back({p == 0 ? "dazoroz-send" : "compared send",
                              [send = sendCommand(programs[p], n)] { return runProgram(send, 0); },
                              {}});
+        }
+        if (tls) {
+            kinds.push_back(
+                {"dazoroz-send TLS",
+                 [send = sendCommand(SEND_PROGRAM, n, true)] { return runProgram(send, 0); },
+                 {}});
         }
     }
     const std::vector<std::string> startUpNames{
@@ -506,6 +540,43 @@ int main(int argc, char* argv[]) {
                 kTarget, counts.back(), median, median <= kTarget ? "met" : "MISSED", best,
                 best <= kTarget ? "met" : "MISSED", f[last + 2].cpu / f[last + 1].cpu);
 
-    ::rmdir(scratch);
+    if (tls) {
+        // TLS against plain, both by dazoroz-send: the handshake's cost for one page, and the
+        // cost per recipient (the difference between the first count and the last).
+        const std::size_t plainAt = 2;
+        const std::size_t tlsAt = perCount - 1;
+        std::printf("\nTLS against plain (dazoroz-send), median (best):\n");
+        for (std::size_t c = 0; c < counts.size(); ++c) {
+            const Figures& plain = f[c * perCount + plainAt];
+            const Figures& secure = f[c * perCount + tlsAt];
+            std::printf("  %4d recipients: +%.2f ms (+%.2f ms), %.2fx (%.2fx); CPU +%.2f ms\n",
+                        counts[c], secure.median - plain.median, secure.best - plain.best,
+                        secure.median / plain.median, secure.best / plain.best,
+                        secure.cpu - plain.cpu);
+        }
+        if (counts.size() > 1 && counts.back() != counts.front()) {
+            const double recipients = counts.back() - counts.front();
+            const auto perRecipient = [&](std::size_t at, bool bestRuns) {
+                const Figures& first = f[at];
+                const Figures& lastOne = f[last + at];
+                return ((bestRuns ? lastOne.best : lastOne.median) -
+                        (bestRuns ? first.best : first.median)) /
+                       recipients;
+            };
+            const double plainMedian = perRecipient(plainAt, false);
+            const double tlsMedian = perRecipient(tlsAt, false);
+            const double ratioMedian = tlsMedian / plainMedian;
+            const double ratioBest = perRecipient(tlsAt, true) / perRecipient(plainAt, true);
+            std::printf("  per recipient: plain %.1f us, TLS %.1f us (medians): %.2fx (best runs "
+                        "%.2fx)\n",
+                        plainMedian * 1e3, tlsMedian * 1e3, ratioMedian, ratioBest);
+            std::printf("target: TLS within %.1fx of plain per recipient: median %s, best %s\n",
+                        kTlsTarget, ratioMedian <= kTlsTarget ? "met" : "MISSED",
+                        ratioBest <= kTlsTarget ? "met" : "MISSED");
+        }
+    }
+
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
     return 0;
 }
