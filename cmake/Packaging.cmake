@@ -57,7 +57,7 @@ install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" "${PROJECT_SOURCE_DIR}/docs/m
         DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 
 # The Debian package: dazoroz_<version>_<architecture>.deb. Its dependencies come from the
-# programs themselves (dpkg-shlibdeps).
+# programs themselves (dpkg-shlibdeps), and OpenSSL's, which they load when TLS is first used.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME dazoroz)
 set(CPACK_PACKAGE_VENDOR "the Dazoroz authors")
@@ -81,6 +81,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3 (>= 3.0.0)")
 # The font the windows were laid out for; without it they still work, in another face. The
 # system's trusted CAs for TLS, when no CA file of one's own is given.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, ca-certificates")

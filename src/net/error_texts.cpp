@@ -78,6 +78,7 @@ constexpr ErrorRow kErrorRows[] = {
     {kTlsProtocolError, "TLS: protocol error"},
     {kTlsCAFileUnreadable, "TLS: the CA file cannot be read"},
     {kTlsSetupFailed, "TLS: the secure connection cannot be set up"},
+    {kTlsLibraryMissing, "TLS: the OpenSSL library (libssl3) cannot be loaded"},
     {kTlsClientNotTls, "TLS: the client does not speak TLS"},
     {kTlsClientVersion, "TLS: the client does not offer TLS 1.2 or newer"},
     {kTlsCertificateRejected, "TLS: the client does not accept the certificate"},

@@ -27,6 +27,7 @@ enum TlsError : int {
     kTlsProtocolError = 20011,       // bad data after the handshake
     kTlsCAFileUnreadable = 20012,    // the trusted CAs' file cannot be read or holds none
     kTlsSetupFailed = 20013,         // the library could not set up a session (memory)
+    kTlsLibraryMissing = 20014,      // libssl.so.3 cannot be loaded
     kTlsClientNotTls = 20021,        // the server's side of 20001
     kTlsClientVersion = 20022,       // the server's side of 20002
     kTlsCertificateRejected = 20023, // the client refused our certificate

@@ -2,9 +2,7 @@
 
 #include "net/error_texts.h"
 
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
+#include "net/openssl_library.h"
 
 #include <arpa/inet.h>
 
@@ -28,20 +26,33 @@ constexpr std::size_t kIncomingSize = 17 * 1024;
 constexpr int kAlertRecord = 0x15;
 constexpr int kHandshakeRecord = 0x16;
 
+// The library, loaded by the first context.
+const OpenSslTable& api() noexcept {
+    return *openSsl();
+}
+
+// The library's calls report through this thread's error queue, which must start empty. Clearing
+// a queue that is empty already costs a thousand instructions; looking costs few.
+void clearErrors() noexcept {
+    if (api().ERR_peek_error() != 0) {
+        api().ERR_clear_error();
+    }
+}
+
 int clamped(std::size_t n) noexcept {
     return static_cast<int>(std::min<std::size_t>(n, INT_MAX));
 }
 
 SSL_CTX* newContext(const SSL_METHOD* method) noexcept {
-    SSL_CTX* context = SSL_CTX_new(method);
+    SSL_CTX* context = api().SSL_CTX_new(method);
     if (context == nullptr) {
         return nullptr;
     }
-    if (SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
-        SSL_CTX_free(context);
+    if (api().SSL_CTX_ctrl(context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr) != 1) {
+        api().SSL_CTX_free(context);
         return nullptr;
     }
-    SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
+    api().SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
     return context;
 }
 
@@ -107,14 +118,14 @@ TlsContext::TlsContext(SSL_CTX* context, bool server) noexcept
 }
 
 TlsContext::~TlsContext() {
-    SSL_CTX_free(context_);
+    api().SSL_CTX_free(context_);
     --g_liveObjects;
 }
 
 std::shared_ptr<TlsContext> TlsContext::adopt(SSL_CTX* context, bool server, int& error) noexcept {
     TlsContext* made = new (std::nothrow) TlsContext(context, server);
     if (made == nullptr) {
-        SSL_CTX_free(context);
+        api().SSL_CTX_free(context);
         error = kTlsSetupFailed;
         return nullptr;
     }
@@ -127,27 +138,31 @@ std::shared_ptr<TlsContext> TlsContext::adopt(SSL_CTX* context, bool server, int
 }
 
 std::shared_ptr<TlsContext> TlsContext::client(const std::string& caFile, int& error) noexcept {
-    ERR_clear_error();
-    SSL_CTX* context = newContext(TLS_client_method());
+    if (openSsl() == nullptr) {
+        error = kTlsLibraryMissing;
+        return nullptr;
+    }
+    clearErrors();
+    SSL_CTX* context = newContext(api().TLS_client_method());
     if (context == nullptr) {
         error = kTlsSetupFailed;
         return nullptr;
     }
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    api().SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
     bool trusted = false;
     if (caFile.empty()) {
         // The system's CAs from its hashed folder, looked up as needed: the default paths would
         // parse the whole bundle file at every connect (tens of milliseconds). A bundle named by
         // SSL_CERT_FILE is read all the same.
-        trusted = SSL_CTX_set_default_verify_dir(context) == 1 &&
+        trusted = api().SSL_CTX_set_default_verify_dir(context) == 1 &&
                   (std::getenv("SSL_CERT_FILE") == nullptr ||
-                   SSL_CTX_set_default_verify_file(context) == 1);
+                   api().SSL_CTX_set_default_verify_file(context) == 1);
     } else {
-        trusted = SSL_CTX_load_verify_file(context, caFile.c_str()) == 1;
+        trusted = api().SSL_CTX_load_verify_file(context, caFile.c_str()) == 1;
     }
-    ERR_clear_error();
+    clearErrors();
     if (!trusted) {
-        SSL_CTX_free(context);
+        api().SSL_CTX_free(context);
         error = caFile.empty() ? kTlsSetupFailed : kTlsCAFileUnreadable;
         return nullptr;
     }
@@ -156,24 +171,28 @@ std::shared_ptr<TlsContext> TlsContext::client(const std::string& caFile, int& e
 
 std::shared_ptr<TlsContext> TlsContext::server(const std::string& certFile,
                                                const std::string& keyFile, int& error) noexcept {
-    ERR_clear_error();
-    SSL_CTX* context = newContext(TLS_server_method());
+    if (openSsl() == nullptr) {
+        error = kTlsLibraryMissing;
+        return nullptr;
+    }
+    clearErrors();
+    SSL_CTX* context = newContext(api().TLS_server_method());
     if (context == nullptr) {
         error = kTlsSetupFailed;
         return nullptr;
     }
     // Our clients make one connection per send and never resume a session: no tickets.
-    SSL_CTX_set_num_tickets(context, 0);
+    api().SSL_CTX_set_num_tickets(context, 0);
     error = 0;
-    if (SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) != 1) {
+    if (api().SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) != 1) {
         error = kTlsCertificateFile;
-    } else if (SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
-               SSL_CTX_check_private_key(context) != 1) {
+    } else if (api().SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+               api().SSL_CTX_check_private_key(context) != 1) {
         error = kTlsKeyFile;
     }
-    ERR_clear_error();
+    clearErrors();
     if (error != 0) {
-        SSL_CTX_free(context);
+        api().SSL_CTX_free(context);
         return nullptr;
     }
     return adopt(context, true, error);
@@ -187,7 +206,7 @@ TlsSession::TlsSession(std::shared_ptr<TlsContext> context, SSL* ssl, BIO* in, B
 }
 
 TlsSession::~TlsSession() {
-    SSL_free(ssl_); // and its two memory buffers
+    api().SSL_free(ssl_); // and its two memory buffers
     --g_liveObjects;
 }
 
@@ -201,32 +220,32 @@ std::unique_ptr<TlsSession> TlsSession::make(std::shared_ptr<TlsContext> context
     if (!context) {
         return nullptr;
     }
-    ERR_clear_error();
-    SSL* ssl = SSL_new(context->context_);
-    BIO* in = BIO_new(BIO_s_mem());
-    BIO* out = BIO_new(BIO_s_mem());
+    clearErrors();
+    SSL* ssl = api().SSL_new(context->context_);
+    BIO* in = api().BIO_new(api().BIO_s_mem());
+    BIO* out = api().BIO_new(api().BIO_s_mem());
     if (ssl == nullptr || in == nullptr || out == nullptr) {
-        BIO_free(in);
-        BIO_free(out);
-        SSL_free(ssl);
-        ERR_clear_error();
+        api().BIO_free(in);
+        api().BIO_free(out);
+        api().SSL_free(ssl);
+        clearErrors();
         return nullptr;
     }
     // An empty buffer means "more to come", not the end of the stream.
-    BIO_set_mem_eof_return(in, -1);
-    BIO_set_mem_eof_return(out, -1);
-    SSL_set_bio(ssl, in, out);
+    api().BIO_ctrl(in, BIO_C_SET_BUF_MEM_EOF_RETURN, -1, nullptr);
+    api().BIO_ctrl(out, BIO_C_SET_BUF_MEM_EOF_RETURN, -1, nullptr);
+    api().SSL_set_bio(ssl, in, out);
     if (context->isServer()) {
-        SSL_set_accept_state(ssl);
+        api().SSL_set_accept_state(ssl);
     } else {
-        SSL_set_connect_state(ssl);
+        api().SSL_set_connect_state(ssl);
     }
     try {
         std::unique_ptr<TlsSession> session(new TlsSession(std::move(context), ssl, in, out));
         error = 0;
         return session;
     } catch (const std::bad_alloc&) {
-        SSL_free(ssl);
+        api().SSL_free(ssl);
         return nullptr;
     }
 }
@@ -263,27 +282,27 @@ bool TlsSession::setServerName(std::string_view name) noexcept {
             name = name.substr(1, name.size() - 2);
         }
         std::string text(name);
-        X509_VERIFY_PARAM* check = SSL_get0_param(ssl_);
+        X509_VERIFY_PARAM* check = api().SSL_get0_param(ssl_);
         if (text.find(':') != std::string::npos) {
             in6_addr v6{};
             if (const std::size_t zone = text.find('%'); zone != std::string::npos) {
                 text.resize(zone);
             }
             if (::inet_pton(AF_INET6, text.c_str(), &v6) == 1) {
-                return X509_VERIFY_PARAM_set1_ip(check, reinterpret_cast<unsigned char*>(&v6),
-                                                 sizeof v6) == 1;
+                return api().X509_VERIFY_PARAM_set1_ip(check, reinterpret_cast<unsigned char*>(&v6),
+                                                       sizeof v6) == 1;
             }
         }
         in_addr v4{};
         if (::inet_aton(text.c_str(), &v4) != 0) {
-            return X509_VERIFY_PARAM_set1_ip(check, reinterpret_cast<unsigned char*>(&v4),
-                                             sizeof v4) == 1;
+            return api().X509_VERIFY_PARAM_set1_ip(check, reinterpret_cast<unsigned char*>(&v4),
+                                                   sizeof v4) == 1;
         }
-        SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        api().SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
         // SSL_set_tlsext_host_name, without the macro's cast.
-        return SSL_set1_host(ssl_, text.c_str()) == 1 &&
-               SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
-                        text.data()) == 1;
+        return api().SSL_set1_host(ssl_, text.c_str()) == 1 &&
+               api().SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                              text.data()) == 1;
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -300,8 +319,9 @@ void TlsSession::putIncoming(const char* bytes, std::size_t n) noexcept {
     if (firstByte_ < 0) {
         firstByte_ = static_cast<unsigned char>(bytes[0]);
     }
+    starved_ = false;
     while (n > 0) {
-        const int put = BIO_write(in_, bytes, clamped(n));
+        const int put = api().BIO_write(in_, bytes, clamped(n));
         if (put <= 0) {
             fail(kTlsSetupFailed);
             return;
@@ -315,8 +335,8 @@ TlsSession::State TlsSession::handshake() noexcept {
     if (state_ != State::Handshaking) {
         return state_;
     }
-    ERR_clear_error();
-    const int result = SSL_do_handshake(ssl_);
+    clearErrors();
+    const int result = api().SSL_do_handshake(ssl_);
     if (result == 1) {
         collectOutgoing();
         state_ = State::Open;
@@ -327,7 +347,7 @@ TlsSession::State TlsSession::handshake() noexcept {
         }
         return state_;
     }
-    const int error = SSL_get_error(ssl_, result);
+    const int error = api().SSL_get_error(ssl_, result);
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
         fail(handshakeFailure());
     }
@@ -338,7 +358,7 @@ TlsSession::State TlsSession::handshake() noexcept {
 int TlsSession::handshakeFailure() const noexcept {
     const bool client = !context_->isServer();
     if (client) {
-        if (const long verified = SSL_get_verify_result(ssl_); verified != X509_V_OK) {
+        if (const long verified = api().SSL_get_verify_result(ssl_); verified != X509_V_OK) {
             return verificationFailure(verified);
         }
     }
@@ -346,7 +366,7 @@ int TlsSession::handshakeFailure() const noexcept {
         return client ? kTlsNotTls : kTlsClientNotTls;
     }
     int failure = kTlsHandshakeFailed;
-    while (const unsigned long error = ERR_get_error()) {
+    while (const unsigned long error = api().ERR_get_error()) {
         if (ERR_GET_LIB(error) != ERR_LIB_SSL) {
             continue;
         }
@@ -370,16 +390,22 @@ int TlsSession::read(char* into, std::size_t size) noexcept {
     if (peerClosed_) {
         return kPeerClosed;
     }
-    ERR_clear_error();
-    const int result = SSL_read(ssl_, into, clamped(size));
-    const int error = result > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl_, result);
+    if (starved_) {
+        return kNeedsInput; // nothing has come in since the library last asked for more
+    }
+    clearErrors();
+    const int result = api().SSL_read(ssl_, into, clamped(size));
+    const int error = result > 0 ? SSL_ERROR_NONE : api().SSL_get_error(ssl_, result);
     collectOutgoing();
     if (result > 0) {
+        // All that came in is handed out: the next read would only find that out.
+        starved_ = api().SSL_pending(ssl_) == 0 && api().BIO_ctrl_pending(in_) == 0;
         return result;
     }
     switch (error) {
     case SSL_ERROR_WANT_READ:
     case SSL_ERROR_WANT_WRITE:
+        starved_ = true;
         return kNeedsInput;
     case SSL_ERROR_ZERO_RETURN:
         peerClosed_ = true;
@@ -391,7 +417,7 @@ int TlsSession::read(char* into, std::size_t size) noexcept {
 }
 
 bool TlsSession::hasBufferedInput() const noexcept {
-    return SSL_pending(ssl_) > 0 || BIO_ctrl_pending(in_) > 0;
+    return !starved_ && (api().SSL_pending(ssl_) > 0 || api().BIO_ctrl_pending(in_) > 0);
 }
 
 bool TlsSession::write(std::string_view bytes) noexcept {
@@ -406,9 +432,9 @@ bool TlsSession::write(std::string_view bytes) noexcept {
     if (state_ != State::Open) {
         return false;
     }
-    ERR_clear_error();
+    clearErrors();
     while (!bytes.empty()) {
-        const int written = SSL_write(ssl_, bytes.data(), clamped(bytes.size()));
+        const int written = api().SSL_write(ssl_, bytes.data(), clamped(bytes.size()));
         if (written <= 0) {
             fail(kTlsProtocolError);
             break;
@@ -423,9 +449,9 @@ void TlsSession::close() noexcept {
     if (state_ != State::Open) {
         return;
     }
-    ERR_clear_error();
-    SSL_shutdown(ssl_);
-    ERR_clear_error();
+    clearErrors();
+    api().SSL_shutdown(ssl_);
+    clearErrors();
     collectOutgoing();
     if (state_ == State::Open) {
         state_ = State::Closed;
@@ -441,7 +467,7 @@ void TlsSession::sent(std::size_t n) noexcept {
 }
 
 void TlsSession::collectOutgoing() noexcept {
-    const std::size_t pending = BIO_ctrl_pending(out_);
+    const std::size_t pending = api().BIO_ctrl_pending(out_);
     if (pending == 0) {
         return;
     }
@@ -452,7 +478,7 @@ void TlsSession::collectOutgoing() noexcept {
         fail(kTlsSetupFailed);
         return;
     }
-    const int got = BIO_read(out_, outgoing_.data() + old, clamped(pending));
+    const int got = api().BIO_read(out_, outgoing_.data() + old, clamped(pending));
     outgoing_.resize(old + static_cast<std::size_t>(std::max(got, 0)));
 }
 
