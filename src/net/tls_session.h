@@ -119,7 +119,7 @@ private:
     int failure_ = 0;
     bool peerClosed_ = false;
     bool starved_ = false; // read() wants more from the peer than has come in
-    int firstByte_ = -1; // of the peer's: a TLS peer starts with a handshake or alert record
+    int firstByte_ = -1;   // of the peer's: a TLS peer starts with a handshake or alert record
 };
 
 } // namespace dazoroz::net
