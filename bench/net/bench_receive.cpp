@@ -11,6 +11,7 @@
 // settings: the program's (2048-byte line buffer and socket receive buffer) and large ones
 // (65535 and 1 MiB), where a single read notification could otherwise read for a long time.
 
+#include "loopback_listener.h"
 #include "net/vlm_ipport.h"
 
 #include <QCoreApplication>
@@ -38,18 +39,7 @@ namespace {
 class FloodServer {
 public:
     explicit FloodServer(std::size_t bytes) : bytes_(bytes) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 8) != 0) {
-            std::perror("server");
-            std::exit(1);
-        }
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = listenOnLoopback(port_);
         thread_ = std::thread([this] { serve(); });
     }
     ~FloodServer() {

@@ -8,6 +8,7 @@
 // machine, waking a thread on another CPU can cost tens of microseconds, by the luck of where
 // each thread lands, and the figures then say more about the scheduler than about the client.
 
+#include "loopback_listener.h"
 #include "net/vlm_ipport.h"
 
 #include <QCoreApplication>
@@ -42,18 +43,7 @@ const char kReply[] = "250 Pager ID accepted\r\n";
 class ReplyServer {
 public:
     ReplyServer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 8) != 0) {
-            std::perror("server");
-            std::exit(1);
-        }
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = listenOnLoopback(port_);
         acceptor_ = std::thread([this] { acceptLoop(); });
     }
     ~ReplyServer() {
