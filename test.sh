@@ -6,6 +6,10 @@ cd "$(dirname "$0")"
 # The Debian package and the checks on it (lintian, AppStream, desktop entry, manual pages), and
 # the openssl command that makes the TLS tests' throwaway certificates.
 scripts/ensure-deps.sh dpkg-dev file lintian appstream desktop-file-utils man-db openssl
+# A private session bus with a Secret Service for the keyring tests; without them those tests
+# skip.
+scripts/ensure-deps.sh dbus gnome-keyring ||
+    echo "test.sh: the keyring tests' packages could not be installed: those tests skip" >&2
 # The third-party SNPP servers and client, and the TLS terminator, of the interop tests; without
 # them those tests skip.
 scripts/ensure-deps.sh libnet-snpp-perl hylafax-server stunnel4 ||

@@ -5,7 +5,9 @@
 #
 # Each test runs in its own scratch working directory under the build tree, so that files
 # such as names.txt never land in the source tree, and with its own XDG_CONFIG_HOME there, so
-# that a test that names no settings folder never reaches the user's own settings.
+# that a test that names no settings folder never reaches the user's own settings; the session
+# bus is one that does not exist, so that no test reaches the user's own keyring (the keyring
+# tests bring a private one).
 find_package(GTest REQUIRED)
 
 function(_dazoroz_register name)
@@ -14,7 +16,8 @@ function(_dazoroz_register name)
     file(MAKE_DIRECTORY "${workdir}")
     add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY "${workdir}")
     set(env ${DAZOROZ_SANITIZER_ENV} "QT_QPA_PLATFORM=offscreen" "QT_FATAL_CRITICALS=0"
-            "XDG_CONFIG_HOME=${workdir}/config")
+            "XDG_CONFIG_HOME=${workdir}/config"
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=${workdir}/no-session-bus")
     if(NOT T_GUI)
         list(REMOVE_ITEM env "QT_QPA_PLATFORM=offscreen")
     endif()

@@ -25,7 +25,9 @@ class TvlmIPPort;
 
 namespace dazoroz::ui {
 
+class DesktopKeyring;
 class NamesCheckList;
+class PasswordKeeper;
 class TAboutform;
 class TaddNameForm;
 class TconfigForm;
@@ -114,10 +116,16 @@ public:
         TinstructionsForm* instructions = nullptr;
     };
     void setWindows(const Windows& windows) { windows_ = windows; }
+    // Keeps the login password (in the desktop keyring): asked at FormShow; a Send waits for
+    // its answer, for the send time-out at most. Without one the password is the file's.
+    void setPasswordKeeper(PasswordKeeper* keeper);
 
     // Handlers.
     void FormShow();
     void FormClose();
+    // The names list written to the names file as the close writes it, silently; after every
+    // change of the list and when the program is told to end.
+    void saveNames();
     void messageMemoChange();
     void clearButtonClick();
     void pickButtonClick(int n); // pickButton1Click ... pickButton8Click
@@ -167,6 +175,9 @@ private:
     void toMultiRecipientMode();
     void addName();
     void editName();
+    void startSend();
+    void keyringAnswered();
+    void keyringTimedOut();
 
     store::Settings& settings_;
     Windows windows_;
@@ -187,6 +198,9 @@ private:
     QPlainTextEdit* sendingMemo_ = nullptr;
     QTimer* Timer1_ = nullptr;
     QString statusBarText_;
+    PasswordKeeper* keeper_ = nullptr;
+    bool waitingForKeyring_ = false; // a Send waits for the keyring's answer
+    QTimer* keyringWait_ = nullptr;  // its time-out
 
     std::unique_ptr<net::TvlmIPPort> clientSocket_;
     std::unique_ptr<sending::Connection> connection_;
@@ -212,6 +226,8 @@ public:
 private:
     std::unique_ptr<Tmainform> mainform_;
     Tmainform::Windows windows_;
+    DesktopKeyring* keyring_ = nullptr;
+    PasswordKeeper* keeper_ = nullptr;
 };
 
 } // namespace dazoroz::ui
