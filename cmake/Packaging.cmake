@@ -42,9 +42,15 @@ configure_file("${PROJECT_SOURCE_DIR}/data/example.zovizir.dazoroz.metainfo.xml.
                @ONLY)
 install(FILES "${metainfo}" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 
-# The licence as Debian's copyright file, the changelog, and the monitoring recipes.
-install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${CMAKE_INSTALL_DOCDIR}"
-        RENAME copyright)
+# Debian's copyright file in its machine-readable format, with the licence text of LICENSE; the
+# changelog, the README and the monitoring recipes.
+file(READ "${PROJECT_SOURCE_DIR}/LICENSE" licence)
+string(REGEX REPLACE "^MIT License\n\nCopyright[^\n]*\n\n" "" licence "${licence}")
+string(STRIP "${licence}" licence)
+string(REPLACE "\n\n" "\n.\n" licence "${licence}")
+string(REPLACE "\n" "\n " DAZOROZ_LICENCE_TEXT " ${licence}")
+configure_file("${PROJECT_SOURCE_DIR}/data/copyright.in" "${PROJECT_BINARY_DIR}/copyright" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/copyright" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 configure_file("${PROJECT_SOURCE_DIR}/data/changelog.in" "${PROJECT_BINARY_DIR}/changelog" @ONLY)
 add_custom_command(
     OUTPUT "${PROJECT_BINARY_DIR}/changelog.gz"
@@ -53,8 +59,8 @@ add_custom_command(
     DEPENDS "${PROJECT_BINARY_DIR}/changelog"
     VERBATIM)
 add_custom_target(dazoroz_changelog ALL DEPENDS "${PROJECT_BINARY_DIR}/changelog.gz")
-install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" "${PROJECT_SOURCE_DIR}/docs/monitoring.md"
-        DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" "${PROJECT_SOURCE_DIR}/README.md"
+              "${PROJECT_SOURCE_DIR}/docs/monitoring.md" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 
 # The Debian package: dazoroz_<version>_<architecture>.deb. Its dependencies come from the
 # programs themselves (dpkg-shlibdeps), and OpenSSL's, which they load when TLS is first used.
@@ -83,7 +89,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3 (>= 3.0.0)")
 # The font the windows were laid out for; without it they still work, in another face. The
-# system's trusted CAs for TLS, when no CA file of one's own is given.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, ca-certificates")
+# system's trusted CAs for TLS, when no CA file of one's own is given. The Secret Service client
+# that QtKeychain loads to keep the login password in the desktop keyring (without it, in the
+# settings file).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, ca-certificates, libsecret-1-0")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

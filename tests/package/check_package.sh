@@ -107,11 +107,18 @@ for file in /usr/bin/dazoroz /usr/bin/dazoroz-send /usr/bin/dazoroz-snppd \
             /usr/share/metainfo/example.zovizir.dazoroz.metainfo.xml \
             /usr/share/icons/hicolor/48x48/apps/dazoroz.png \
             /usr/share/icons/hicolor/256x256/apps/dazoroz.png /usr/share/doc/dazoroz/copyright \
-            /usr/share/doc/dazoroz/changelog.gz /usr/share/doc/dazoroz/monitoring.md; do
+            /usr/share/doc/dazoroz/changelog.gz /usr/share/doc/dazoroz/monitoring.md \
+            /usr/share/doc/dazoroz/README.md; do
     grep -qxF "$file" <<<"$contents" || fail "the package lacks $file"
 done
-dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/dazoroz/copyright |
-    cmp -s - "$source/LICENSE" || fail "the copyright file is not LICENSE"
+# Debian's machine-readable copyright format, with LICENSE's text in it.
+copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/dazoroz/copyright)
+[ "$(head -n 1 <<<"$copyright")" = \
+    "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] &&
+    grep -qx 'License: Expat' <<<"$copyright" &&
+    diff <(awk 'text { sub(/^ /, ""); sub(/^\.$/, ""); print } /^License: Expat$/ { text = n++ }' \
+              <<<"$copyright") <(tail -n +5 "$source/LICENSE") >/dev/null ||
+    fail "the copyright file is not LICENSE in the machine-readable format"
 
 # lintian reads the package file only: it runs while the package is installed and removed.
 lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 &
