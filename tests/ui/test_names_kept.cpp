@@ -1,4 +1,5 @@
-// A name added in the window is in names.txt at once, whatever ends the program after it.
+// The program as a process: a name added in the window is in names.txt at once, whatever ends
+// the program after it; without a display it says so in one line.
 
 #include "ui_test_support.h"
 
@@ -42,6 +43,21 @@ private slots:
             QCOMPARE(program.exitStatus(), QProcess::NormalExit);
             QCOMPARE(program.exitCode(), 128 + signalNumber);
         }
+    }
+
+    void noDisplay() {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(DAZOROZ_PROGRAM), {});
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        QCOMPARE(program.readAllStandardError(),
+                 QByteArray("dazoroz: no display: neither DISPLAY nor WAYLAND_DISPLAY is set; "
+                            "start it in a desktop session\n"));
     }
 };
 
