@@ -134,6 +134,8 @@ int main(int argc, char* argv[]) {
     TconfigForm& config = windows.configForm();
     config.show();
     ok = ok && grab(&config, out.filePath(QStringLiteral("configuration.png")));
+    config.moreSettingsButtonClick(); // the optional settings unfolded beside
+    ok = ok && grab(&config, out.filePath(QStringLiteral("configuration-more.png")));
     config.hide();
 
     TaddNameForm& nameEntry = windows.addNameForm();

@@ -1,6 +1,7 @@
 #include "store/settings.h"
 #include "ui/config.h"
 #include "ui/error_report.h"
+#include "ui/fonts.h"
 #include "ui/form_parts.h"
 #include "ui_test_support.h"
 
@@ -12,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -109,6 +112,7 @@ private:
     }
 
 private slots:
+    void initTestCase() { dazoroz::ui::applyApplicationFont(); } // the windows' own font
     void init() {
         windir = std::make_unique<QTemporaryDir>();
         QVERIFY(windir->isValid());
@@ -461,6 +465,16 @@ private slots:
         showForm();
         retype(port(), "1a2-3 4567");
         QCOMPARE(port()->text(), QStringLiteral("12345"));
+        // The widest port is seen whole (2 pixels of margin on each side of the text).
+        QStyleOptionFrame frame;
+        frame.initFrom(port());
+        frame.lineWidth =
+            port()->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, port());
+        const QRect text =
+            port()->style()->subElementRect(QStyle::SE_LineEditContents, &frame, port());
+        QVERIFY2(port()->fontMetrics().horizontalAdvance(QStringLiteral("65535")) <=
+                     text.width() - 4,
+                 qPrintable(QString::number(text.width())));
         // A pasted text goes through the same rules.
         timeout()->clear();
         timeout()->insert(QStringLiteral("x7"));
