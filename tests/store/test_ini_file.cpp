@@ -168,39 +168,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "[General]\nk=a  [X] b\n"}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// ---- Removing a key: every line of it in its section, nothing else ---------------------
-
-struct RemoveCase {
-    const char* name;
-    std::string before;
-    int removed;
-    std::string after;
-};
-
-class IniRemoving : public ::testing::TestWithParam<RemoveCase> {};
-
-TEST_P(IniRemoving, TakesOutOnlyTheKeysLines) {
-    const auto& c = GetParam();
-    IniDocument doc(c.before);
-    EXPECT_EQ(doc.removeKey("General", "k"), c.removed);
-    EXPECT_EQ(doc.bytes(), c.after);
-    EXPECT_FALSE(doc.value("General", "k").has_value());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, IniRemoving,
-    ::testing::Values(
-        RemoveCase{"OneLine", "[General]\nk=1\nz=2\n", 1, "[General]\nz=2\n"},
-        RemoveCase{"EveryDuplicateSoNoneShowsThrough",
-                   "[General]\nk=1\nK = 2\n[X]\n[general]\nk=3\n", 3,
-                   "[General]\n[X]\n[general]\n"},
-        RemoveCase{"OtherSectionsAndCommentsKept",
-                   "; k=0\n[Other]\nk=1\n[General]\r\nk=2\r\nx=3\r\n", 1,
-                   "; k=0\n[Other]\nk=1\n[General]\r\nx=3\r\n"},
-        RemoveCase{"LastLineWithoutLineEnd", "[General]\nx=1\nk=2", 1, "[General]\nx=1\n"},
-        RemoveCase{"KeyBeforeAnySectionIsNobodys", "k=1\n[General]\n", 0, "k=1\n[General]\n"}),
-    [](const auto& p) { return std::string(p.param.name); });
-
 // A file that cannot be read whole is neither read nor replaced.
 TEST(IniFile, PartlyReadFileIsNotReplaced) {
     const auto dir = freshTestDirectory();
