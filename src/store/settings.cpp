@@ -25,6 +25,7 @@ constexpr const char* kLoginKey = "loginID";
 constexpr const char* kPasswordKey = "password";
 constexpr const char* kUseTlsKey = "useTLS";
 constexpr const char* kCAFileKey = "tlsCAFile";
+constexpr const char* kKeepHistoryKey = "keepHistory";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -127,6 +128,7 @@ void loadSettings(Settings& s, const SettingsLocations& where) {
     s.password = readProfileString(ini, section, kPasswordKey, "");
     s.useTLS = readProfileInt(ini, section, kUseTlsKey, 0) != 0;
     s.tlsCAFile = readProfileString(ini, section, kCAFileKey, "");
+    s.keepHistory = readProfileInt(ini, section, kKeepHistoryKey, 0) != 0;
 }
 
 void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& ops) {
@@ -165,6 +167,8 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
         write(kUseTlsKey, s.useTLS ? "1" : "0");
     if (!s.tlsCAFile.empty() || inFile(kCAFileKey))
         write(kCAFileKey, s.tlsCAFile);
+    if (s.keepHistory || inFile(kKeepHistoryKey))
+        write(kKeepHistoryKey, s.keepHistory ? "1" : "0");
 }
 
 } // namespace dazoroz::store

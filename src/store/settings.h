@@ -18,10 +18,11 @@ struct Settings {
     std::int32_t serverPort = 0;                 // "serverPort"
     std::int32_t sendTimeout = 0;                // "timeout", seconds; <= 0 means none
     std::array<std::string, 8> standardMessages; // "message1".."message8"
-    std::string loginID;   // "loginID": empty for servers without a login (no LOGI is sent)
-    std::string password;  // "password": sent with the login ID when not empty
-    bool useTLS = false;   // "useTLS": 0 or 1; the connection speaks TLS from its first byte
-    std::string tlsCAFile; // "tlsCAFile": PEM file of the CAs to trust instead of the system's
+    std::string loginID;      // "loginID": empty for servers without a login (no LOGI is sent)
+    std::string password;     // "password": sent with the login ID when not empty
+    bool useTLS = false;      // "useTLS": 0 or 1; the connection speaks TLS from its first byte
+    std::string tlsCAFile;    // "tlsCAFile": PEM file of the CAs to trust instead of the system's
+    bool keepHistory = false; // "keepHistory": 0 or 1; every page is recorded in the history
 };
 
 // The one record of the running program.
@@ -56,10 +57,10 @@ public:
 // Fills every field from the file, or with its default. Never fails.
 void loadSettings(Settings& s = settings(), const SettingsLocations& where = settingsLocations());
 
-// Writes serverIP, serverPort, timeout, message1..message8, then loginID, password, useTLS and
-// tlsCAFile, in that order, each at once, to WINDIR's file or else to the user's own. The last
-// four are written only when set (useTLS: on) or already in the file, so that a file without
-// them keeps eleven keys.
+// Writes serverIP, serverPort, timeout, message1..message8, then loginID, password, useTLS,
+// tlsCAFile and keepHistory, in that order, each at once, to WINDIR's file or else to the user's
+// own. The last five are written only when set (useTLS, keepHistory: on) or already in the file,
+// so that a file without them keeps eleven keys.
 // A file that holds a password, or is about to, is written with mode 0600. The user's first save
 // makes the folder (0700, with any missing parents) and the file (0600) as a copy of the
 // machine-wide file, if there is one, so that everything else in it carries over. Throws
