@@ -108,6 +108,34 @@ private:
     Events& events_;
 };
 
+// Counts the record's calls as events: "record:start N name/id ...", "record:page I id",
+// "record:end I outcome reply", "record:sendEnd outcome reply".
+class FakeRecord : public SendRecord {
+public:
+    explicit FakeRecord(Events& events) : events_(events) {}
+
+    void sendStarted(const SendFacts& send) override {
+        std::string e = "record:start " + std::to_string(send.recipients.size());
+        for (const auto& r : send.recipients)
+            e += " " + r.name + "/" + r.pagerID;
+        events_.push_back(e);
+    }
+    void pageStarted(std::size_t recipient, const std::string& pagerID) override {
+        events_.push_back("record:page " + std::to_string(recipient) + " " + pagerID);
+    }
+    void pageEnded(std::size_t recipient, Outcome outcome, const std::string& reply) override {
+        events_.push_back("record:end " + std::to_string(recipient) + " " +
+                          store::outcomeName(outcome) + " " + reply);
+    }
+    void sendEnded(Outcome notReached, const std::string& reply) override {
+        events_.push_back(std::string("record:sendEnd ") + store::outcomeName(notReached) + " " +
+                          reply);
+    }
+
+private:
+    Events& events_;
+};
+
 // One step of a scripted exchange, "verb argument", and the calls and state it must produce.
 // Verbs: send, cancel, reply <bytes>, piece <text>,
 // connected|disconnected|error <code> <description>,
@@ -126,11 +154,13 @@ struct Harness {
     FakeWindow window{events};
     store::Settings settings{"10.0.0.1", {}, 444, 60, {}, {}, {}, false, {}};
     SendLogic logic{port, window, settings};
+    FakeRecord record{events};        // heard only with settings.keepHistory
     bool closeAtOnce = false;         // a port may also close at once inside a delivery
     SendState stateOnReturn = ssIdle; // of the last delivery, before a deferred close
 
     Harness() {
         port.logic = &logic;
+        logic.setRecord(&record);
         logic.reset();
     }
 
