@@ -113,6 +113,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         if (argument.starts_with("--tls=")) {
             throw UsageError("--tls takes no value");
         }
+        if (argument == "--history" || argument == "--no-history") {
+            result.history = argument == "--history";
+            continue;
+        }
 
         const bool isLong = argument.starts_with("--");
         std::string name;
@@ -187,6 +191,8 @@ Options:
                          (default: useTLS in dazoroz.ini)
       --tls-ca FILE      trust the CAs of this PEM file instead of the system's; implies --tls
                          (default: tlsCAFile in dazoroz.ini)
+      --history          record the page in the history of sent pages, --no-history: not
+                         (default: keepHistory in dazoroz.ini), see FILES in the manual
   -h, --help             show this text
   -v, --version          show the version
 
@@ -259,6 +265,9 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
             throw UsageError("--tls-ca: cannot read \"" + printable(*commandLine.tlsCA) + "\"");
         }
         settings.tlsCAFile = *commandLine.tlsCA;
+    }
+    if (commandLine.history) {
+        settings.keepHistory = *commandLine.history;
     }
     if (commandLine.server) {
         settings.serverAddress = *commandLine.server;
