@@ -19,6 +19,10 @@ template <class Write> void HistoryRecord::write(const Write& write) noexcept {
     try {
         if (!history_)
             history_ = std::make_unique<store::History>(file_);
+        if (holding_ && !inTransaction_) {
+            history_->begin();
+            inTransaction_ = true;
+        }
         write(*history_);
         return;
     } catch (const std::exception& e) {
@@ -27,7 +31,8 @@ template <class Write> void HistoryRecord::write(const Write& write) noexcept {
         error = "unknown error";
     }
     failed_ = true;
-    history_.reset();
+    inTransaction_ = false;
+    history_.reset(); // what the moment held is given up
     try {
         if (trouble_)
             trouble_(error);
@@ -75,6 +80,16 @@ void HistoryRecord::pageEnded(std::size_t recipient, Outcome outcome, const std:
         else
             history.insert(row);
     });
+}
+
+void HistoryRecord::holdCommits() {
+    holding_ = true;
+}
+
+void HistoryRecord::commit() {
+    holding_ = false;
+    if (std::exchange(inTransaction_, false))
+        write([](store::History& history) { history.commit(); });
 }
 
 void HistoryRecord::sendEnded(Outcome notReached, const std::string& reply) {

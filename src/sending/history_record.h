@@ -32,6 +32,8 @@ public:
     void pageStarted(std::size_t recipient, const std::string& pagerID) override;
     void pageEnded(std::size_t recipient, Outcome outcome, const std::string& reply) override;
     void sendEnded(Outcome notReached, const std::string& reply) override;
+    void holdCommits() override;
+    void commit() override;
 
 private:
     template <class Write> void write(const Write& write) noexcept;
@@ -43,7 +45,9 @@ private:
     std::unique_ptr<store::History> history_;
     std::vector<store::PageRow> rows_; // this send's recipients; id 0 while a row has no id
     std::vector<bool> started_;
-    bool failed_ = false; // in this send
+    bool failed_ = false;  // in this send
+    bool holding_ = false; // commits wait for commit()
+    bool inTransaction_ = false;
 };
 
 } // namespace dazoroz::sending

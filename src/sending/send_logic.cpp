@@ -67,6 +67,24 @@ std::string errorText(const std::string& description) {
     return "Error: " + description;
 }
 
+// Holds the record's commits while it lives (see SendRecord::holdCommits), exceptions or not.
+class RecordMoment {
+public:
+    explicit RecordMoment(SendRecord* record) : record_(record) {
+        if (record_ != nullptr)
+            record_->holdCommits();
+    }
+    ~RecordMoment() {
+        if (record_ != nullptr)
+            record_->commit();
+    }
+    RecordMoment(const RecordMoment&) = delete;
+    RecordMoment& operator=(const RecordMoment&) = delete;
+
+private:
+    SendRecord* record_;
+};
+
 // The text of the exception being handled.
 std::string currentErrorText() {
     try {
@@ -371,14 +389,18 @@ void SendLogic::onPositiveReply(std::string_view line) {
         sendState_ = ssSendSent;
         break;
     case ssSendSent:
-        if (recording_)
-            endPage(Outcome::accepted, withoutPassword(std::string(line)));
         if (multiRecipient_)
             window_.appendLog(kSentLine);
         if (multiRecipient_ && !recipientQueue_.empty()) {
+            // The page accepted and the next one going out: one moment, one commit.
+            const RecordMoment moment(recording_ ? record_ : nullptr);
+            if (recording_)
+                endPage(Outcome::accepted, withoutPassword(std::string(line)));
             pageHead();
             sendState_ = ssPageSent;
         } else {
+            if (recording_)
+                endPage(Outcome::accepted, withoutPassword(std::string(line)));
             window_.setStatusWord(kSuccess);
             // Every page is accepted: nothing that happens from here on undoes that.
             sendState_ = ssQuitSent;

@@ -29,8 +29,10 @@ struct SendFacts {
 
 // Where the send logic keeps its record of a send (the history of sent pages in the programs).
 // A recipient is known by its index in SendFacts::recipients. Every send that starts ends with
-// sendEnded; each recipient whose PAGE went out ends with pageEnded before it. Implementations
-// never throw: a record that cannot be kept never stops a send.
+// sendEnded; each recipient whose PAGE went out ends with pageEnded before it. The calls between
+// holdCommits and commit happen at one moment (a page accepted and the next one going out): they
+// may be kept together until commit. Implementations never throw: a record that cannot be kept
+// never stops a send.
 class SendRecord {
 public:
     virtual ~SendRecord() = default;
@@ -41,6 +43,8 @@ public:
     virtual void pageEnded(std::size_t recipient, Outcome outcome, const std::string& reply) = 0;
     // The send is over: the recipients it never reached end with this outcome and reply.
     virtual void sendEnded(Outcome notReached, const std::string& reply) = 0;
+    virtual void holdCommits() = 0;
+    virtual void commit() = 0;
 };
 
 } // namespace dazoroz::sending

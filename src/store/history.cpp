@@ -25,6 +25,9 @@ constexpr int kSchemaVersion = 1;
 // moment only; a process that holds it longer costs one send this wait once, as the record
 // stops at its first failure.
 constexpr int kBusyTimeoutMs = 2000;
+// The log is copied into the database at the end of a send that leaves it this long (in pages):
+// every process that opens the database reads the whole log first, and the copy costs two syncs.
+constexpr int kCheckpointFrames = 128;
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS pages (
@@ -214,6 +217,19 @@ History::History(const fs::path& file, Mode mode) : file_(file) {
     }
     try {
         sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        // The log is copied into the database by makeDurable now and then, not at every close
+        // nor in the middle of a send: each copy costs two syncs, more than a page takes.
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        // Its own small allocator would take memory that a few statements never need: every
+        // page of memory first touched costs a fault.
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_LOOKASIDE, nullptr, 0, 0);
+        sqlite3_wal_hook(
+            db_,
+            [](void* self, sqlite3*, const char*, int frames) {
+                static_cast<History*>(self)->logFrames_ = frames;
+                return SQLITE_OK;
+            },
+            this);
         // Reading the header first: a file that is no database is never written.
         exec("PRAGMA journal_mode = WAL", "opening it");
         exec("PRAGMA synchronous = NORMAL", "opening it");
@@ -236,11 +252,9 @@ History::History(const fs::path& file, Mode mode) : file_(file) {
                           "?, ?, ?) RETURNING id, time");
         update_ = prepare("UPDATE pages SET parts = ?, server = ?, port = ?, tls = ?, outcome = "
                           "?, reply = ? WHERE id = ?");
-        row_ = prepare((std::string("SELECT ") + kColumns + " FROM pages WHERE id = ?").c_str());
     } catch (...) {
         sqlite3_finalize(insert_);
         sqlite3_finalize(update_);
-        sqlite3_finalize(row_);
         sqlite3_close_v2(db_);
         throw;
     }
@@ -322,15 +336,33 @@ void History::update(const PageRow& row) {
     sqlite3_reset(update_);
 }
 
+void History::begin() {
+    exec("BEGIN IMMEDIATE", "writing it");
+}
+
+void History::commit() {
+    exec("COMMIT", "writing it");
+}
+
 void History::makeDurable() {
     // The log holds every commit: syncing it is what a commit in synchronous=FULL would do.
-    sqlite3_file* log = nullptr;
-    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) == SQLITE_OK &&
-        log != nullptr && log->pMethods != nullptr) {
-        check(log->pMethods->xSync(log, SQLITE_SYNC_NORMAL), "syncing it");
-        return;
+    // Synced here, not through SQLite, which would sync its folder as well the first time.
+    const std::string log = file_.string() + "-wal";
+    const int fd = ::open(log.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) // none: everything is in the database, synced
+        fail(withErrno("cannot sync " + log));
+    if (fd >= 0) {
+        const int synced = ::fdatasync(fd);
+        ::close(fd);
+        if (synced != 0)
+            fail(withErrno("cannot sync " + log));
     }
-    exec("PRAGMA wal_checkpoint(PASSIVE)", "syncing it");
+    if (logFrames_ >= kCheckpointFrames) {
+        // Durable already: a checkpoint that other processes keep from finishing waits for
+        // the next send.
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        logFrames_ = 0;
+    }
 }
 
 std::vector<std::int64_t> History::ids(const HistoryFilter& filter) {
@@ -366,6 +398,8 @@ std::vector<std::int64_t> History::ids(const HistoryFilter& filter) {
 }
 
 std::optional<PageRow> History::row(std::int64_t id) {
+    if (row_ == nullptr) // only the window reads rows
+        row_ = prepare((std::string("SELECT ") + kColumns + " FROM pages WHERE id = ?").c_str());
     sqlite3_bind_int64(row_, 1, id);
     const int code = sqlite3_step(row_);
     if (code != SQLITE_ROW) {

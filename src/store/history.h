@@ -71,7 +71,11 @@ public:
     void insert(PageRow& row);
     // Writes the row's parts, server, port, TLS, outcome and reply, committed at once.
     void update(const PageRow& row);
-    // Makes every commit so far survive a power loss: one sync of the write-ahead log.
+    // Writes from begin() to commit() are committed together.
+    void begin();
+    void commit();
+    // Makes every commit so far survive a power loss: one sync of the write-ahead log. A long
+    // log is then copied into the database and emptied.
     void makeDurable();
 
     // The ids of the matching rows, newest first.
@@ -94,6 +98,7 @@ private:
     sqlite3_stmt* insert_ = nullptr;
     sqlite3_stmt* update_ = nullptr;
     sqlite3_stmt* row_ = nullptr;
+    int logFrames_ = 0; // in the write-ahead log after the last commit
 };
 
 // Appends one CSV field, quoted when it holds a comma, a quote, CR or LF.

@@ -109,7 +109,7 @@ private:
 };
 
 // Counts the record's calls as events: "record:start N name/id ...", "record:page I id",
-// "record:end I outcome reply", "record:sendEnd outcome reply".
+// "record:end I outcome reply", "record:sendEnd outcome reply", "record:hold", "record:commit".
 class FakeRecord : public SendRecord {
 public:
     explicit FakeRecord(Events& events) : events_(events) {}
@@ -131,6 +131,8 @@ public:
         events_.push_back(std::string("record:sendEnd ") + store::outcomeName(notReached) + " " +
                           reply);
     }
+    void holdCommits() override { events_.push_back("record:hold"); }
+    void commit() override { events_.push_back("record:commit"); }
 
 private:
     Events& events_;

@@ -40,8 +40,8 @@ const RecordRow kRows[] = {
     // The second of three refused: the third is never reached.
     {"RefusedThenNotReached",
      join({kGreeted, kOnePage, {"reply 550 Invalid pager s3cret\r\n"}}),
-     {"record:start 3 Ann/1234 Bob/555 Cy/7", "record:page 0 1234",
-      "record:end 0 accepted 250 Message Sent", "record:page 1 555",
+     {"record:start 3 Ann/1234 Bob/555 Cy/7", "record:page 0 1234", "record:hold",
+      "record:end 0 accepted 250 Message Sent", "record:page 1 555", "record:commit",
       "record:end 1 refused 550 Invalid pager ********",
       "record:sendEnd failed Not paged: the send ended at an earlier refusal"},
      kThreeNames,
