@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 namespace dazoroz::store {
 
@@ -124,22 +126,43 @@ void checkFile(const fs::path& file, bool create) {
         fail(withErrno("cannot make " + file.string() + " private"));
 }
 
-// local_time(utc): "2024-05-01T12:34:56.789Z" as "2024-05-01 14:34:56" in the local time
-// zone. The zone's offset is looked up once per quarter of an hour of UTC, which the rows of a
-// query share in long runs: the filter reads every row's local time.
-void localTime(sqlite3_context* context, int /*count*/, sqlite3_value** values) {
+// Days since 1970-01-01 of a date, and the date of such a day (proleptic Gregorian calendar).
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     using namespace std::chrono;
+    return sys_days{year{static_cast<int>(y)} / month{m} / day{d}}.time_since_epoch().count();
+}
+
+// local_time(utc): "2024-05-01T12:34:56.789Z" as "2024-05-01 14:34:56" in the local time
+// zone; anything else as it is. The filter reads every row's local time, so the text is taken
+// apart and put together by hand, and the zone's offset looked up once per quarter of an hour of
+// UTC, which the rows of a query share in long runs.
+void localTime(sqlite3_context* context, int /*count*/, sqlite3_value** values) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    if (text == nullptr ||
-        std::sscanf(text, "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s) != 6) {
+    const int size = sqlite3_value_bytes(values[0]);
+    const auto number = [text](int at, int digits) {
+        int n = 0;
+        for (int i = at; i < at + digits; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return -1;
+            n = n * 10 + (text[i] - '0');
+        }
+        return n;
+    };
+    const std::array<int, 6> parts = {size >= 19 ? number(0, 4) : -1,
+                                      number(5, 2),
+                                      number(8, 2),
+                                      number(11, 2),
+                                      number(14, 2),
+                                      number(17, 2)};
+    if (std::ranges::any_of(parts, [](int n) { return n < 0; }) || parts[1] < 1 || parts[1] > 12 ||
+        parts[2] < 1 || parts[2] > 31) {
         sqlite3_result_value(context, values[0]);
         return;
     }
-    const year_month_day date{year{y}, month{static_cast<unsigned>(mo)},
-                              day{static_cast<unsigned>(d)}};
     const std::int64_t utc =
-        sys_days{date}.time_since_epoch().count() * 86400LL + h * 3600LL + mi * 60LL + s;
+        daysFromCivil(parts[0], static_cast<unsigned>(parts[1]), static_cast<unsigned>(parts[2])) *
+            86400 +
+        parts[3] * 3600 + parts[4] * 60 + parts[5];
     static thread_local std::int64_t cachedBlock = -1;
     static thread_local long cachedOffset = 0;
     if (utc / 900 != cachedBlock) {
@@ -150,14 +173,20 @@ void localTime(sqlite3_context* context, int /*count*/, sqlite3_value** values) 
     }
     const std::int64_t shifted = utc + cachedOffset;
     const std::int64_t days = (shifted >= 0 ? shifted : shifted - 86399) / 86400;
-    const std::int64_t second = shifted - days * 86400;
-    const year_month_day local{sys_days{std::chrono::days{days}}};
-    char out[32];
-    const int n = std::snprintf(
-        out, sizeof out, "%04d-%02u-%02u %02lld:%02lld:%02lld", static_cast<int>(local.year()),
-        unsigned{local.month()}, unsigned{local.day()}, static_cast<long long>(second / 3600),
-        static_cast<long long>(second / 60 % 60), static_cast<long long>(second % 60));
-    sqlite3_result_text(context, out, n, SQLITE_TRANSIENT);
+    const auto second = static_cast<int>(shifted - days * 86400);
+    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{days}}};
+    char out[20] = "0000-00-00 00:00:00";
+    const auto put = [&out](int at, int digits, int value) {
+        for (int i = at + digits - 1; i >= at; --i, value /= 10)
+            out[i] = static_cast<char>('0' + value % 10);
+    };
+    put(0, 4, static_cast<int>(date.year()));
+    put(5, 2, static_cast<int>(static_cast<unsigned>(date.month())));
+    put(8, 2, static_cast<int>(static_cast<unsigned>(date.day())));
+    put(11, 2, second / 3600);
+    put(14, 2, second / 60 % 60);
+    put(17, 2, second % 60);
+    sqlite3_result_text(context, out, 19, SQLITE_TRANSIENT);
 }
 
 std::string columnText(sqlite3_stmt* statement, int column) {
@@ -366,28 +395,7 @@ void History::makeDurable() {
 }
 
 std::vector<std::int64_t> History::ids(const HistoryFilter& filter) {
-    std::string sql = "SELECT id FROM pages WHERE 1";
-    if (filter.outcomes == HistoryFilter::Outcomes::failed)
-        sql += " AND outcome <> 'accepted'";
-    else if (filter.outcomes == HistoryFilter::Outcomes::accepted)
-        sql += " AND outcome = 'accepted'";
-    if (!filter.text.empty()) {
-        sql += " AND (";
-        const char* separator = "";
-        for (const char* column :
-             {"local_time(time)", "name", "pager_id", "message", "server", "outcome", "reply"}) {
-            sql += separator;
-            sql += column;
-            sql += " LIKE ?1 ESCAPE '\\'";
-            separator = " OR ";
-        }
-        sql += ")";
-    }
-    sql += " ORDER BY id DESC";
-    sqlite3_stmt* statement = prepare(sql.c_str());
-    const std::string pattern = containsPattern(filter.text);
-    if (!filter.text.empty())
-        bindText(statement, 1, pattern);
+    sqlite3_stmt* statement = select("id", filter, std::numeric_limits<std::int64_t>::max());
     std::vector<std::int64_t> ids;
     int code = SQLITE_ROW;
     while ((code = sqlite3_step(statement)) == SQLITE_ROW)
@@ -395,6 +403,33 @@ std::vector<std::int64_t> History::ids(const HistoryFilter& filter) {
     sqlite3_finalize(statement);
     check(code, "reading it");
     return ids;
+}
+
+sqlite3_stmt* History::select(const char* columns, const HistoryFilter& filter,
+                              std::int64_t newest) {
+    std::string sql = std::string("SELECT ") + columns + " FROM pages WHERE id <= ?1";
+    if (filter.outcomes == HistoryFilter::Outcomes::failed)
+        sql += " AND outcome <> 'accepted'";
+    else if (filter.outcomes == HistoryFilter::Outcomes::accepted)
+        sql += " AND outcome = 'accepted'";
+    if (!filter.text.empty()) {
+        sql += " AND (name LIKE ?2 ESCAPE '\\' OR pager_id LIKE ?2 ESCAPE '\\' OR message LIKE ?2 "
+               "ESCAPE '\\' OR server LIKE ?2 ESCAPE '\\' OR outcome LIKE ?2 ESCAPE '\\' OR reply "
+               "LIKE ?2 ESCAPE '\\'";
+        // The local time, which costs the most, only for text that may be part of one.
+        if (filter.text.find_first_not_of("0123456789-: ") == std::string::npos)
+            sql += " OR local_time(time) LIKE ?2 ESCAPE '\\'";
+        sql += ")";
+    }
+    sql += " ORDER BY id DESC";
+    sqlite3_stmt* statement = prepare(sql.c_str());
+    sqlite3_bind_int64(statement, 1, newest);
+    if (!filter.text.empty()) {
+        const std::string pattern = containsPattern(filter.text);
+        sqlite3_bind_text(statement, 2, pattern.data(), static_cast<int>(pattern.size()),
+                          SQLITE_TRANSIENT);
+    }
+    return statement;
 }
 
 std::optional<PageRow> History::row(std::int64_t id) {
@@ -440,7 +475,7 @@ void appendCsvField(std::string& out, std::string_view field) {
     out += '"';
 }
 
-std::string History::csv(const std::vector<std::int64_t>& ids) {
+std::string History::csv(const HistoryFilter& filter, std::int64_t newest) {
     std::string out;
     const auto record = [&out](const auto& fields) {
         const char* separator = "";
@@ -452,15 +487,26 @@ std::string History::csv(const std::vector<std::int64_t>& ids) {
         out += "\r\n";
     };
     record(kCsvHeader);
-    for (const std::int64_t id : ids) {
-        const std::optional<PageRow> r = row(id);
-        if (!r)
-            continue; // cleared in the meantime
-        record(std::array<std::string_view, 12>{r->time, r->program, r->name, r->pagerID,
-                                                r->message, std::to_string(r->parts), r->server,
-                                                std::to_string(r->port), r->tls ? "1" : "0",
-                                                r->loginID, outcomeName(r->outcome), r->reply});
+    sqlite3_stmt* statement = select(
+        "time, program, name, pager_id, message, parts, server, port, tls, login_id, outcome, "
+        "reply",
+        filter, newest);
+    int code = SQLITE_ROW;
+    std::array<std::string_view, kCsvHeader.size()> fields;
+    while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const int column = static_cast<int>(i);
+            const auto* text = sqlite3_column_text(statement, column);
+            fields[i] = text == nullptr
+                            ? std::string_view()
+                            : std::string_view(reinterpret_cast<const char*>(text),
+                                               static_cast<std::size_t>(
+                                                   sqlite3_column_bytes(statement, column)));
+        }
+        record(fields);
     }
+    sqlite3_finalize(statement);
+    check(code, "reading it");
     return out;
 }
 

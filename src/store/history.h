@@ -81,14 +81,16 @@ public:
     // The ids of the matching rows, newest first.
     std::vector<std::int64_t> ids(const HistoryFilter& filter);
     std::optional<PageRow> row(std::int64_t id);
-    // The rows as CSV (RFC 4180): a header row of the column names, then one record per row in
-    // the order given, CR LF after each.
-    std::string csv(const std::vector<std::int64_t>& ids);
+    // The matching rows up to the id `newest`, newest first, as CSV (RFC 4180): a header row of
+    // the column names, then one record per row, CR LF after each.
+    std::string csv(const HistoryFilter& filter, std::int64_t newest);
     // Deletes every row, its text overwritten in the file.
     void clear();
 
 private:
     sqlite3_stmt* prepare(const char* sql);
+    // The matching rows' columns, up to the id `newest`, newest first.
+    sqlite3_stmt* select(const char* columns, const HistoryFilter& filter, std::int64_t newest);
     void check(int code, const char* doing);
     void exec(const char* sql, const char* doing);
     void step(sqlite3_stmt* statement, const char* doing);

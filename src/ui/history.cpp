@@ -365,7 +365,9 @@ bool ThistoryForm::exportTo(const QString& file) {
     return guarded(this, [&] {
         if (!history_)
             throw std::runtime_error("There is no history to export");
-        const std::string csv = history_->csv(model_->ids());
+        // The rows shown: none recorded since the table was filled.
+        const std::string csv =
+            history_->csv(model_->filter(), model_->ids().empty() ? 0 : model_->ids().front());
         // The pages are as private as the history they come from.
         if (!store::replaceFile(QFile::encodeName(file).toStdString(), csv, store::systemFileOps(),
                                 store::FileAccess::OwnerOnly))

@@ -46,6 +46,7 @@ public:
     // Reads the matching rows again. Throws store::HistoryError.
     void setFilter(const store::HistoryFilter& filter);
     const std::vector<std::int64_t>& ids() const noexcept { return ids_; }
+    const store::HistoryFilter& filter() const noexcept { return filter_; }
     // The whole row shown at `row`.
     std::optional<store::PageRow> pageRow(int row) const;
 
