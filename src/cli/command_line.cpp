@@ -191,8 +191,9 @@ Options:
                          (default: useTLS in dazoroz.ini)
       --tls-ca FILE      trust the CAs of this PEM file instead of the system's; implies --tls
                          (default: tlsCAFile in dazoroz.ini)
-      --history          record the page in the history of sent pages, --no-history: not
-                         (default: keepHistory in dazoroz.ini), see FILES in the manual
+      --history          record the send in the history of sent pages (default:
+                         keepHistory in dazoroz.ini)
+      --no-history       do not record it, whatever dazoroz.ini says
   -h, --help             show this text
   -v, --version          show the version
 
