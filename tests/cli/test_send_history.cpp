@@ -1,7 +1,6 @@
 // The history as dazoroz-send keeps it, run as a process against a scripted server: each outcome
-// in its row and the password nowhere in the files, a database it cannot use that never stops
-// the page, kill -9 in the middle of a send, and the window's send logic writing at the same
-// time as dazoroz-send.
+// in its row and the password nowhere in the files, a history it cannot use that never stops the
+// page, kill -9 in the middle of a send, and the window's send logic writing at the same time.
 
 #include "net/vlm_ipport.h"
 #include "sending/history_record.h"
@@ -16,9 +15,7 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,15 +35,14 @@ void playPager(ScriptedServer& server) {
     server.setResponder([](const QByteArray& line, int) {
         if (line == "QUIT")
             return Reply::close("221 bye\r\n");
-        if (line == "PAGE 666")
-            return Reply::send("550 Invalid pager ID\r\n");
         if (line == "PAGE 777" || line == "PAGE 5550010")
             return Reply::silence();
-        return Reply::send("250 OK\r\n");
+        return Reply::send(line == "PAGE 666" ? "550 Invalid pager ID\r\n" : "250 OK\r\n");
     });
 }
 
-// dazoroz-send in `dir` (its settings file and working directory), its history in dir/state.
+// dazoroz-send, logged in with a password, its settings and working directory in `dir` and its
+// history in dir/state; run as nobody when told.
 struct Sender {
     Sender(const QTemporaryDir& dir, quint16 port, const QStringList& args,
            const QByteArray& ini = {}, bool asNobody = false) {
@@ -75,25 +71,25 @@ struct Sender {
     QProcess process;
 };
 
-std::string historyFile(const QTemporaryDir& dir) {
-    return QFile::encodeName(dir.filePath(QStringLiteral("state/dazoroz/history.sqlite")))
-        .toStdString();
+QString historyFile(const QTemporaryDir& dir) {
+    return dir.filePath(QStringLiteral("state/dazoroz/history.sqlite"));
 }
 
-std::vector<store::PageRow> rowsOf(const std::string& file) {
-    store::History history(file, store::History::Mode::existing);
-    std::vector<store::PageRow> rows;
-    const std::vector<std::int64_t> ids = history.ids({});
-    for (auto id = ids.rbegin(); id != ids.rend(); ++id)
-        rows.push_back(*history.row(*id));
+QByteArray bytesOf(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every row, oldest first, as "program pagerID outcome reply".
+QStringList rowsOf(const QString& file) {
+    store::History history(file.toStdString(), store::History::Mode::existing);
+    QStringList rows;
+    for (const std::int64_t id : history.ids({})) {
+        const store::PageRow row = *history.row(id);
+        rows.prepend(QString::fromStdString(row.program + " " + row.pagerID + " " +
+                                            store::outcomeName(row.outcome) + " " + row.reply));
+    }
     return rows;
-}
-
-std::string bytesOf(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 // The window's controls as the send logic reads them: every name of the list checked.
@@ -115,102 +111,94 @@ public:
 
 } // namespace
 
+// One send: dazoroz-send's arguments, the history's place, the row it leaves and its errors.
+struct Send {
+    QStringList args;
+    QByteArray ini{};
+    QString place{}; // "corrupt" file, "read-only" folder, or fine
+    QString row{};   // "pagerID outcome reply"; none: no history written
+    QString err{};   // %1: the history's file, %2: the server's port
+};
+Q_DECLARE_METATYPE(Send)
+
 class TestSendHistory : public QObject {
     Q_OBJECT
 
 private slots:
-    void outcomes_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<QString>("outcome"); // empty: no history kept
-        QTest::addColumn<QString>("reply");
-        QTest::newRow("accepted, history from the settings")
-            << QStringList{"5551234"} << QByteArray("keepHistory=1\r\n") << "accepted"
-            << "250 OK";
-        QTest::newRow("refused with 550")
-            << QStringList{"--history", "666"} << QByteArray() << "refused"
-            << "550 Invalid pager ID";
-        QTest::newRow("timed out")
-            << QStringList{"--history", "--timeout", "1", "777"} << QByteArray() << "failed"
-            << "Timed out after 1 second";
-        QTest::newRow("cancelled by SIGINT")
-            << QStringList{"--history", "777"} << QByteArray() << "cancelled"
-            << "";
-        QTest::newRow("--no-history over the settings")
-            << QStringList{"--no-history", "5551234"} << QByteArray("keepHistory=1\r\n") << ""
-            << "";
+    void sends_data() {
+        QTest::addColumn<Send>("send");
+        const QString unwritten = "dazoroz-send: the history could not be written: ";
+        const QList<std::pair<const char*, Send>> rows{
+            {"accepted, history from the settings",
+             {{"5551234"}, "keepHistory=1\r\n", "", "5551234 accepted 250 OK"}},
+            {"refused with 550",
+             {{"--history", "666"}, "", "", "666 refused 550 Invalid pager ID"}},
+            {"timed out",
+             {{"--history", "-t", "1", "777"},
+              "",
+              "",
+              "777 failed Timed out after 1 second",
+              "dazoroz-send: the send to 127.0.0.1, port %2, timed out after 1 second\n"}},
+            {"cancelled by SIGINT", {{"--history", "777"}, "", "", "777 cancelled "}},
+            {"--no-history over the settings", {{"--no-history", "5551234"}, "keepHistory=1\r\n"}},
+            {"corrupt file",
+             {{"--history", "5551234"},
+              "",
+              "corrupt",
+              "",
+              unwritten + "%1 is not a history database (it is left as it is)\n"}},
+            {"read-only folder",
+             {{"--history", "5551234"},
+              "",
+              "read-only",
+              "",
+              unwritten + "cannot make %1: Permission denied\n"}},
+        };
+        for (const auto& [name, send] : rows)
+            QTest::newRow(name) << send;
     }
 
-    void outcomes() {
-        QFETCH(QStringList, args);
-        QFETCH(QByteArray, ini);
-        QFETCH(QString, outcome);
-        QFETCH(QString, reply);
+    void sends() {
+        QFETCH(Send, send);
         ScriptedServer server;
         playPager(server);
         QTemporaryDir dir;
-        Sender send(dir, server.port(), args + QStringList{"-m", "Call the office"}, ini);
-        if (outcome == "cancelled") {
-            QTRY_VERIFY_WITH_TIMEOUT(server.received(0).contains("PAGE 777\r\n"), kWaitMs);
-            QCOMPARE(::kill(static_cast<pid_t>(send.process.processId()), SIGINT), 0);
-        }
-        QVERIFY(send.finished());
-        QVERIFY(!send.process.readAllStandardError().contains("history"));
-        QVERIFY(server.received(0).startsWith("LOGI ops " + kPassword + "\r\nPAGE "));
-        const std::string file = historyFile(dir);
-        QCOMPARE(std::filesystem::exists(file), !outcome.isEmpty());
-        if (outcome.isEmpty())
-            return;
-        const std::vector<store::PageRow> rows = rowsOf(file);
-        QCOMPARE(rows.size(), std::size_t{1});
-        QCOMPARE(store::outcomeName(rows[0].outcome), outcome.toStdString());
-        QCOMPARE(rows[0].reply, reply.toStdString());
-        QCOMPARE(rows[0].program + " " + rows[0].pagerID + " " + rows[0].loginID + " " +
-                     rows[0].message,
-                 "cli " + args.last().toStdString() + " ops Call the office");
-        // Nowhere in the history's files, its log included.
-        for (const auto& entry :
-             std::filesystem::directory_iterator(std::filesystem::path(file).parent_path()))
-            QVERIFY2(bytesOf(entry.path()).find(kPassword.toStdString()) == std::string::npos,
-                     entry.path().c_str());
-    }
-
-    void unusableHistory_data() {
-        QTest::addColumn<bool>("corrupt"); // else a read-only folder
-        QTest::addColumn<QString>("error");
-        QTest::newRow("corrupt file")
-            << true << "%1 is not a history database (it is left as it is)";
-        QTest::newRow("read-only folder") << false << "cannot make %1: Permission denied";
-    }
-
-    void unusableHistory() {
-        QFETCH(bool, corrupt);
-        QFETCH(QString, error);
-        ScriptedServer server;
-        playPager(server);
-        QTemporaryDir dir;
-        const std::string file = historyFile(dir);
-        const auto folder = std::filesystem::path(file).parent_path();
-        QVERIFY(std::filesystem::create_directories(folder));
-        const std::string garbage(8192, '\x5a');
-        if (corrupt)
-            std::ofstream(file, std::ios::binary) << garbage;
+        const QString file = historyFile(dir);
+        const QByteArray garbage(8192, 'Z');
+        const QByteArray folder = QFile::encodeName(QFileInfo(file).path());
         // Permissions do not stop root: the program runs as nobody then.
-        const bool asNobody = ::geteuid() == 0 && !corrupt;
-        QVERIFY(::chmod(folder.c_str(), corrupt ? 0700 : 0500) == 0);
-        if (asNobody)
-            QVERIFY(::chmod(dir.path().toLocal8Bit(), 0755) == 0 &&
-                    ::chmod(folder.parent_path().c_str(), 0755) == 0 &&
-                    ::chown(folder.c_str(), 65534, 65534) == 0);
-        Sender send(dir, server.port(), {"--history", "5551234", "-m", "hi"}, {}, asNobody);
-        QVERIFY(send.finished());
-        QCOMPARE(send.process.exitCode(), 0);
-        QCOMPARE(QString::fromUtf8(send.process.readAllStandardError()),
-                 "dazoroz-send: the history could not be written: " +
-                     error.arg(QString::fromStdString(file)) + "\n");
-        QVERIFY(server.received(0).endsWith("PAGE 5551234\r\nMESS hi\r\nSEND\r\nQUIT\r\n"));
-        QCOMPARE(bytesOf(file), corrupt ? garbage : std::string());
-        QCOMPARE(std::filesystem::exists(file + "-wal"), false);
+        const bool asNobody = send.place == "read-only" && ::geteuid() == 0;
+        if (!send.place.isEmpty()) {
+            QVERIFY(QDir().mkpath(QString::fromLocal8Bit(folder)));
+            QVERIFY(::chmod(folder, send.place == "corrupt" ? 0700 : 0500) == 0);
+            if (send.place == "corrupt") {
+                QFile f(file);
+                QVERIFY(f.open(QIODevice::WriteOnly) && f.write(garbage) == garbage.size());
+            }
+            if (asNobody)
+                QVERIFY(::chmod(QFile::encodeName(dir.path()), 0755) == 0 &&
+                        ::chown(folder, 65534, 65534) == 0);
+        }
+        Sender program(dir, server.port(), send.args + QStringList{"-m", "Call the office"},
+                       send.ini, asNobody);
+        if (send.row.contains("cancelled")) {
+            QTRY_VERIFY_WITH_TIMEOUT(server.received(0).contains("PAGE 777\r\n"), kWaitMs);
+            QCOMPARE(::kill(static_cast<pid_t>(program.process.processId()), SIGINT), 0);
+        }
+        QVERIFY(program.finished());
+        QCOMPARE(QString::fromUtf8(program.process.readAllStandardError()),
+                 send.err.replace("%1", file).replace("%2", QString::number(server.port())));
+        QVERIFY(server.received(0).startsWith("LOGI ops " + kPassword + "\r\nPAGE "));
+        if (send.row.isEmpty()) { // no history, or the file as it was
+            QCOMPARE(bytesOf(file), send.place == "corrupt" ? garbage : QByteArray());
+            QVERIFY(!QFile::exists(file + "-wal"));
+            return;
+        }
+        QCOMPARE(rowsOf(file), QStringList{"cli " + send.row});
+        // Nowhere in the history's files, its log included.
+        for (const QString& name : QDir(QFileInfo(file).path()).entryList(QDir::Files))
+            QVERIFY2(!bytesOf(QFileInfo(file).path() + "/" + name).contains(kPassword),
+                     qPrintable(name));
     }
 
     void killedInTheMiddle() {
@@ -218,19 +206,17 @@ private slots:
         playPager(server);
         QTemporaryDir dir;
         QStringList ids;
-        for (int i = 0; i < 100; ++i)
+        QStringList rows;
+        for (int i = 0; i < 100; ++i) {
             ids << QString::number(5550000 + i);
+            if (i <= 10) // the eleventh page is never answered
+                rows << "cli " + ids.last() + (i < 10 ? " accepted 250 OK" : " unknown ");
+        }
         Sender send(dir, server.port(), QStringList{"--history", "-m", "m"} + ids);
-        // The eleventh page is never answered.
         QTRY_VERIFY_WITH_TIMEOUT(server.received(0).contains("PAGE 5550010\r\n"), kWaitMs);
         QCOMPARE(::kill(static_cast<pid_t>(send.process.processId()), SIGKILL), 0);
         QVERIFY(send.finished());
-        const std::vector<store::PageRow> rows = rowsOf(historyFile(dir));
-        QCOMPARE(rows.size(), std::size_t{11});
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            QCOMPARE(rows[i].pagerID, std::to_string(5550000 + i));
-            QCOMPARE(rows[i].outcome, i < 10 ? store::Outcome::accepted : store::Outcome::unknown);
-        }
+        QCOMPARE(rowsOf(historyFile(dir)), rows);
     }
 
     void windowAndProgramAtOnce() {
@@ -242,18 +228,15 @@ private slots:
         CheckedNames window;
         for (int i = 0; i < kPages; ++i) {
             ids << QString::number(6000000 + i);
-            window.names.push_back("Name " + std::to_string(i) + ", " +
-                                   std::to_string(7000000 + i));
+            window.names.push_back("N" + std::to_string(i) + ", " + std::to_string(7000000 + i));
         }
         // The window's send logic, here; dazoroz-send, there.
         store::Settings settings{"127.0.0.1", {}, server.port(), 0, {}, {}, {}, false, {}, true};
         net::TvlmIPPort port;
         sending::PortConnection connection(port);
         sending::SendLogic logic(connection, window, settings);
-        QStringList troubles;
-        sending::HistoryRecord record("window", historyFile(dir), [&](const std::string& e) {
-            troubles << QString::fromStdString(e);
-        });
+        sending::HistoryRecord record("window", historyFile(dir).toStdString(),
+                                      [](const std::string& e) { QFAIL(e.c_str()); });
         logic.setRecord(&record);
         port.OnConnected = [&](net::TvlmIPPort&, int code, const std::string& text) {
             logic.clientSocketConnected(code, text);
@@ -271,13 +254,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(logic.sendState() == sending::ssIdle, kWaitMs);
         QCOMPARE(send.process.exitCode(), 0);
         QCOMPARE(window.word, std::string("SUCCESS"));
-        QCOMPARE(troubles, QStringList());
-
-        std::map<std::string, int> accepted;
-        for (const store::PageRow& row : rowsOf(historyFile(dir)))
-            accepted[row.program + " " + store::outcomeName(row.outcome)]++;
-        QCOMPARE(accepted, (std::map<std::string, int>{{"cli accepted", kPages},
-                                                       {"window accepted", kPages}}));
+        std::map<QString, int> counts;
+        for (const QString& row : rowsOf(historyFile(dir)))
+            counts[row.section(' ', 0, 0) + " " + row.section(' ', 2, 2)]++;
+        QCOMPARE(counts,
+                 (std::map<QString, int>{{"cli accepted", kPages}, {"window accepted", kPages}}));
     }
 };
 

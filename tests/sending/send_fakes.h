@@ -115,26 +115,25 @@ public:
     explicit FakeRecord(Events& events) : events_(events) {}
 
     void sendStarted(const SendFacts& send) override {
-        std::string e = "record:start " + std::to_string(send.recipients.size());
+        std::string e = std::to_string(send.recipients.size());
         for (const auto& r : send.recipients)
             e += " " + r.name + "/" + r.pagerID;
-        events_.push_back(e);
+        add("start " + e);
     }
-    void pageStarted(std::size_t recipient, const std::string& pagerID) override {
-        events_.push_back("record:page " + std::to_string(recipient) + " " + pagerID);
+    void pageStarted(std::size_t at, const std::string& id) override {
+        add("page " + std::to_string(at) + " " + id);
     }
-    void pageEnded(std::size_t recipient, Outcome outcome, const std::string& reply) override {
-        events_.push_back("record:end " + std::to_string(recipient) + " " +
-                          store::outcomeName(outcome) + " " + reply);
+    void pageEnded(std::size_t at, Outcome outcome, const std::string& reply) override {
+        add("end " + std::to_string(at) + " " + store::outcomeName(outcome) + " " + reply);
     }
     void sendEnded(Outcome notReached, const std::string& reply) override {
-        events_.push_back(std::string("record:sendEnd ") + store::outcomeName(notReached) + " " +
-                          reply);
+        add(std::string("sendEnd ") + store::outcomeName(notReached) + " " + reply);
     }
-    void holdCommits() override { events_.push_back("record:hold"); }
-    void commit() override { events_.push_back("record:commit"); }
+    void holdCommits() override { add("hold"); }
+    void commit() override { add("commit"); }
 
 private:
+    void add(const std::string& event) { events_.push_back("record:" + event); }
     Events& events_;
 };
 

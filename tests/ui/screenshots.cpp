@@ -31,6 +31,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <tuple>
 
 using namespace dazoroz::ui;
 using dazoroz::testsupport::ScriptedServer;
@@ -115,26 +116,16 @@ int main(int argc, char* argv[]) {
 
     // Earlier pages in the history.
     {
+        using dazoroz::store::Outcome;
         dazoroz::store::History history(dazoroz::store::historyFilePath());
-        const struct {
-            const char *name, *id, *message, *reply;
-            dazoroz::store::Outcome outcome;
-        } pages[] = {{"Ann Lee", "5550101", "Please call the office.",
-                      "250 Message Sent Successfully", dazoroz::store::Outcome::accepted},
-                     {"", "5550999", "Server room too hot", "550 Invalid pager ID",
-                      dazoroz::store::Outcome::refused},
-                     {"Carla Diaz", "5550188", "On my way.", "250 Message Sent Successfully",
-                      dazoroz::store::Outcome::accepted}};
-        for (const auto& page : pages) {
-            dazoroz::store::PageRow row;
-            row.program = "window";
-            row.name = page.name;
-            row.pagerID = page.id;
-            row.message = page.message;
-            row.server = "127.0.0.1";
-            row.port = 444;
-            row.outcome = page.outcome;
-            row.reply = page.reply;
+        for (auto [name, id, message, outcome, reply] :
+             {std::tuple{"Ann Lee", "5550101", "Please call the office.", Outcome::accepted,
+                         "250 Message Sent Successfully"},
+              {"", "5550999", "Server room too hot", Outcome::refused, "550 Invalid pager ID"},
+              {"Carla Diaz", "5550188", "On my way.", Outcome::accepted,
+               "250 Message Sent Successfully"}}) {
+            dazoroz::store::PageRow row{0, {},          {},  "window", name, id,      message,
+                                        1, "127.0.0.1", 444, false,    {},   outcome, reply};
             history.insert(row);
         }
     }
