@@ -88,7 +88,8 @@ public:
     void setRecord(SendRecord* record) noexcept { record_ = record; }
 
     // A port error while the send is being started ends the send ("FAIL", idle) and is then
-    // passed on to the caller, who reports it.
+    // passed on to the caller, who reports it; so does a login ID that store::isLoginID refuses
+    // (std::invalid_argument with store::kBadLoginIDText), before anything goes to the port.
     void sendButtonClick();
     void cancelSendButtonClick();
     // Ends the send as failed; `reason` is what the record keeps as its reply.
@@ -122,6 +123,7 @@ private:
     void requestClose();
     void pageHead();
     void pageFirst();
+    // The text with the password, where it stands as a word of its own, shown as asterisks.
     std::string withoutPassword(std::string text) const;
     void onGreeting(const std::string& text);
     void onPositiveReply(std::string_view line);
