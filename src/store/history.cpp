@@ -238,6 +238,15 @@ History::History(const fs::path& file, Mode mode) : file_(file) {
         makeFolders(dir);
     checkFolder(dir);
     checkFile(file, mode == Mode::create);
+    // Once, before SQLite starts: no page cache and no small-allocation pool made up front. A
+    // send needs a few pages of memory, and every page first touched costs a fault (on a
+    // virtual machine, tens of microseconds).
+    static const bool configured = [] {
+        sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+        sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
+        return true;
+    }();
+    (void)configured;
     if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
                         nullptr) != SQLITE_OK) {
         const std::string error = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
@@ -249,9 +258,6 @@ History::History(const fs::path& file, Mode mode) : file_(file) {
         // The log is copied into the database by makeDurable now and then, not at every close
         // nor in the middle of a send: each copy costs two syncs, more than a page takes.
         sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        // Its own small allocator would take memory that a few statements never need: every
-        // page of memory first touched costs a fault.
-        sqlite3_db_config(db_, SQLITE_DBCONFIG_LOOKASIDE, nullptr, 0, 0);
         sqlite3_wal_hook(
             db_,
             [](void* self, sqlite3*, const char*, int frames) {
