@@ -393,9 +393,10 @@ void History::makeDurable() {
             fail(withErrno("cannot sync " + log));
     }
     if (logFrames_ >= kCheckpointFrames) {
-        // Durable already: a checkpoint that other processes keep from finishing waits for
-        // the next send.
-        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        // Emptied, not only copied: what was copied is forgotten when the last process closes,
+        // and the next one would read the whole log again, and write after it. Durable
+        // already: a checkpoint that other processes keep from finishing waits for a later send.
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
         logFrames_ = 0;
     }
 }
