@@ -6,6 +6,7 @@
 #include "snppd/run_as_user.h"
 #include "snppd/snpp_server.h"
 #include "store/printable.h"
+#include "store/secret_line.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -109,22 +110,16 @@ bool hasControl(const QByteArray& text) {
 }
 
 QByteArray passwordFromFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const dazoroz::store::SecretLine read =
+        dazoroz::store::readSecretLine(QFile::encodeName(path).toStdString());
+    if (!read.ok()) {
         usageError(QStringLiteral("--password-file: cannot read \"%1\": %2")
-                       .arg(path, file.errorString()));
+                       .arg(path, QString::fromStdString(read.failure())));
     }
-    QByteArray line = file.readLine(4096);
-    if (line.endsWith('\n')) {
-        line.chop(1);
-    }
-    if (line.endsWith('\r')) {
-        line.chop(1);
-    }
-    if (line.isEmpty()) {
+    if (read.line.empty()) {
         usageError(QStringLiteral("--password-file: the first line of \"%1\" is empty").arg(path));
     }
-    return line;
+    return QByteArray::fromStdString(read.line);
 }
 
 // --login ID[:PASSWORD] and --password-file. No message quotes the password.

@@ -57,13 +57,14 @@ QByteArray expected(const QByteArray& actual, const QByteArray& wanted) {
 // The program serving on a port of the system's choice, for as long as the object lives.
 class RunningServer {
 public:
-    explicit RunningServer(QStringList arguments) {
+    explicit RunningServer(QStringList arguments, const QByteArray& input = {}) {
         QObject::connect(&process_, &QProcess::readyReadStandardOutput,
                          [this] { out += process_.readAllStandardOutput(); });
         QObject::connect(&process_, &QProcess::readyReadStandardError,
                          [this] { err += process_.readAllStandardError(); });
         arguments << QStringLiteral("--port") << QStringLiteral("0");
         process_.start(QStringLiteral(SNPPD_PROGRAM), arguments);
+        process_.write(input);
         static const QRegularExpression listening(
             QStringLiteral("^dazoroz-snppd: listening on (127\\.0\\.0\\.1|\\[::1\\]):(\\d+)\\n"),
             QRegularExpression::MultilineOption);
@@ -163,7 +164,7 @@ void TestSnppdProgram::endsAtOnce_data() {
           "--password-file");
     const QString missing = scratch_.filePath(QStringLiteral("missing.txt"));
     usage("password file missing", {"--login", "pat", "--password-file", missing},
-          "\"" + missing + "\"");
+          "\"" + missing + "\": No such file or directory");
     const QString empty = scratch_.filePath(QStringLiteral("empty.txt"));
     QFile emptyFile(empty);
     QVERIFY(emptyFile.open(QIODevice::WriteOnly) && emptyFile.write("\nsecond line\n") > 0);
@@ -236,6 +237,9 @@ void TestSnppdProgram::serves_data() {
     QTest::newRow("login, password from a file")
         << QStringList{"--login=pat", "--password-file", passwordPath, "--verbose"} << login
         << loggedIn << QByteArray("page 1: a\n");
+    QTest::newRow("login, password from a pipe")
+        << QStringList{"--login=pat", "--password-file", "/dev/stdin", "--verbose"} << login
+        << loggedIn << QByteArray("page 1: a\n");
     QTest::newRow("IPv6") << QStringList{"--address", "::1"}
                           << QByteArray("PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n")
                           << ready +
@@ -275,7 +279,7 @@ void TestSnppdProgram::serves() {
     if (arguments.join(' ').contains("::1") && !QTcpServer().listen(QHostAddress::LocalHostIPv6)) {
         QSKIP("no IPv6 loopback address (::1) on this machine");
     }
-    RunningServer server(arguments);
+    RunningServer server(arguments, "s3cret\n"); // for a password file of /dev/stdin
     QVERIFY2(server.port != 0, server.err.constData());
     QElapsedTimer clock;
     clock.start();
