@@ -23,6 +23,8 @@
 #include <string>
 #include <string_view>
 
+#include <unistd.h>
+
 namespace {
 
 using dazoroz::snppd::ServerOptions;
@@ -263,9 +265,9 @@ int main(int argc, char* argv[]) {
          QStringLiteral("With --tls-cert: the certificate's private key, a PEM file."),
          QStringLiteral("FILE")},
         {QStringLiteral("user"),
-         QStringLiteral("After binding the port, run as this user (its user and group ids and "
-                        "its groups): root starts the server on a port below 1024, then gives "
-                        "root up."),
+         QStringLiteral("After binding the port, run as this user (not root; its user and group "
+                        "ids and its groups): root starts the server on a port below 1024, then "
+                        "gives root up."),
          QStringLiteral("NAME")},
         {QStringLiteral("verbose"), QStringLiteral("Log every line received and sent on stderr.")},
     });
@@ -353,6 +355,11 @@ int main(int argc, char* argv[]) {
             usageError(QStringLiteral("--user: there is no user \"%1\" on this system")
                            .arg(parser.value(QStringLiteral("user"))));
         }
+        if (runAs->uid == 0) {
+            usageError(QStringLiteral("--user: \"%1\" is root, who keeps every privilege; name "
+                                      "a user without them")
+                           .arg(parser.value(QStringLiteral("user"))));
+        }
     }
 
     SnppServer server(options);
@@ -383,6 +390,14 @@ int main(int argc, char* argv[]) {
                               .arg(runAs->uid)
                               .arg(runAs->gid)
                               .arg(QCoreApplication::applicationPid()));
+    }
+    // The port is bound: a capability given to the program file for it is of no more use.
+    if (::geteuid() != 0) {
+        if (const auto failure = dazoroz::snppd::dropCapabilities()) {
+            printLine(stderr, QStringLiteral("dazoroz-snppd: cannot give up its capabilities: %1")
+                                  .arg(QString::fromStdString(*failure)));
+            return exitCannotBecomeUser;
+        }
     }
     if (options.tls) {
         printLine(stderr, QStringLiteral("dazoroz-snppd: every connection speaks TLS"));

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,6 +109,7 @@ private slots:
     void halfClosingClients();
     void tlsRefusesPlainClients();
     void runsAsUser();
+    void givesUpCapabilities();
     void unknownUser();
     void cannotBecomeUser();
 
@@ -165,6 +167,7 @@ void TestSnppdProgram::endsAtOnce_data() {
     const QString missing = scratch_.filePath(QStringLiteral("missing.txt"));
     usage("password file missing", {"--login", "pat", "--password-file", missing},
           "\"" + missing + "\": No such file or directory");
+    usage("user root", {"--user", "root"}, "--user: \"root\" is root");
     const QString empty = scratch_.filePath(QStringLiteral("empty.txt"));
     QFile emptyFile(empty);
     QVERIFY(emptyFile.open(QIODevice::WriteOnly) && emptyFile.write("\nsecond line\n") > 0);
@@ -436,6 +439,58 @@ void TestSnppdProgram::runsAsUser() {
     QTRY_COMPARE_WITH_TIMEOUT(server.out, QByteArray("page 1: Call home\n"), waitMs);
 }
 
+void TestSnppdProgram::givesUpCapabilities() {
+    // A copy with cap_net_bind_service in its file capabilities, started by nobody, as the help
+    // suggests: it binds a port below 1024 with it, then holds no capability.
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setcap")).isEmpty()) {
+        QSKIP("needs root and setcap (libcap2-bin), to give a copy of the program a capability");
+    }
+    QTemporaryDir folder;
+    const QString copy = folder.filePath(QStringLiteral("dazoroz-snppd"));
+    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                     QFile::ExeOwner | QFile::ReadOther |
+                                                     QFile::ExeOther));
+    QVERIFY(QFile::copy(QStringLiteral(SNPPD_PROGRAM), copy));
+    if (QProcess::execute(QStringLiteral("setcap"), {"cap_net_bind_service=+ep", copy}) != 0) {
+        QSKIP("setcap failed: the temporary folder's file system keeps no capabilities");
+    }
+    QTcpServer probe;
+    quint16 port = 900;
+    while (port < 1000 && !probe.listen(QHostAddress(QHostAddress::LocalHost), port)) {
+        ++port;
+    }
+    probe.close();
+    QProcess process;
+    process.setChildProcessModifier([] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(99);
+        }
+    });
+    process.start(copy, {"--user", "nobody", "--port", QString::number(port)});
+    QByteArray err;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            err += process.readAllStandardError();
+            return err.contains("listening on") || process.state() == QProcess::NotRunning;
+        },
+        waitMs));
+    QVERIFY2(err.contains("listening on 127.0.0.1:" + QByteArray::number(port)), err.constData());
+    QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    QByteArrayList sets;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if ((line.startsWith("Cap") && !line.startsWith("CapBnd")) ||
+            line.startsWith("NoNewPrivs")) {
+            sets << line.simplified();
+        }
+    }
+    QCOMPARE(sets, (QByteArrayList{"CapInh: 0000000000000000", "CapPrm: 0000000000000000",
+                                   "CapEff: 0000000000000000", "CapAmb: 0000000000000000",
+                                   "NoNewPrivs: 1"}));
+    process.kill();
+    process.waitForFinished(waitMs);
+}
+
 void TestSnppdProgram::unknownUser() {
     // A usage error found before binding: the port stays free.
     QTcpServer probe;
@@ -450,8 +505,8 @@ void TestSnppdProgram::unknownUser() {
 }
 
 void TestSnppdProgram::cannotBecomeUser() {
-    // Not root (made so for the test when it runs as root): it cannot become root, and says so
-    // instead of serving as itself.
+    // Not root (made so for the test when it runs as root): it cannot become another user, and
+    // says so instead of serving as itself.
     QProcess process;
     if (::geteuid() == 0) {
         process.setChildProcessModifier([] {
@@ -460,10 +515,10 @@ void TestSnppdProgram::cannotBecomeUser() {
             }
         });
     }
-    process.start(QStringLiteral(SNPPD_PROGRAM), {"--user", "root", "--port", "0"});
+    process.start(QStringLiteral(SNPPD_PROGRAM), {"--user", "daemon", "--port", "0"});
     QVERIFY(process.waitForFinished(waitMs));
     QCOMPARE(process.readAllStandardError(),
-             QByteArray("dazoroz-snppd: cannot run as user root: setting its groups: Operation "
+             QByteArray("dazoroz-snppd: cannot run as user daemon: setting its groups: Operation "
                         "not permitted\n"));
     QCOMPARE(process.exitCode(), 1);
 }
