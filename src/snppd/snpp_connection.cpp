@@ -153,7 +153,7 @@ void Connection::refuse(const QByteArray& line) {
         socketGone();
         return;
     }
-    replyAndClose(line);
+    hangUp(line);
 }
 
 void Connection::drop() {
@@ -187,7 +187,7 @@ bool Connection::handleStep(Step step) {
         resetNow();
         return false;
     case Misbehaviour::Fail:
-        replyAndClose("421 Service Not Available, Goodbye");
+        hangUp("421 Service Not Available, Goodbye");
         return false;
     case Misbehaviour::Silent:
         traceLine('!', "silent from here on");
@@ -217,7 +217,7 @@ void Connection::pump() {
     if (closeWhenDrained_ && pieces_.empty() && !graceTimer_.isActive()) {
         idleTimer_.stop();
         // A client that reads nothing must not keep the connection open for ever.
-        graceTimer_.start(options_.closeGrace);
+        graceTimer_.start(hangingUp_ ? options_.hangUpGrace : options_.closeGrace);
     }
     if (closeWhenDrained_ && pieces_.empty() && unsent() == 0 && !closing_) {
         endOutput();
@@ -375,7 +375,7 @@ void Connection::countReply() {
         errorsInARow_ = 0;
         idleTimer_.start(options_.idleTimeout);
     } else if (++errorsInARow_ >= options_.maxErrorsInARow) {
-        replyAndClose("421 Too Many Errors, Goodbye");
+        hangUp("421 Too Many Errors, Goodbye");
     }
 }
 
@@ -551,6 +551,15 @@ void Connection::replyAndClose(const QByteArray& line) {
     pump();
 }
 
+void Connection::hangUp(const QByteArray& line) {
+    idleTimer_.stop();
+    reply(line);
+    hangingUp_ = true;
+    closeWhenDrained_ = true;
+    emit released();
+    pump();
+}
+
 void Connection::writeNextPiece() {
     if (gone_ || pieces_.empty()) {
         return;
@@ -604,7 +613,7 @@ void Connection::endOutput() {
         sendTlsOutput(); // the close_notify goes if the socket takes it
     }
     ::shutdown(fd_, SHUT_WR);
-    if (inputEnded_) {
+    if (inputEnded_ || hangingUp_) {
         socketGone();
     }
 }
@@ -613,8 +622,11 @@ void Connection::updateNotifiers() {
     if (gone_) {
         return;
     }
-    // Reading stops while the read-ahead is full; while closing, input is only thrown away.
-    readNotifier_.setEnabled(!inputEnded_ && (closing_ || input_.size() < inputRoom()));
+    // Reading stops while the read-ahead is full; while closing, input is only thrown away. After
+    // a 421 nothing is read, but what a TLS handshake needs to deliver the reply.
+    const bool handshaking = tls_ && tls_->state() == net::TlsSession::State::Handshaking;
+    readNotifier_.setEnabled(!inputEnded_ && (!hangingUp_ || handshaking) &&
+                             (closing_ || input_.size() < inputRoom()));
     writeNotifier_.setEnabled(tls_ ? !tls_->outgoing().empty() : !output_.isEmpty());
 }
 
@@ -637,7 +649,7 @@ void Connection::idleExpired() {
         closeWhenDrained_ = true;
         pump();
     } else {
-        replyAndClose("421 Timeout, Goodbye");
+        hangUp("421 Timeout, Goodbye");
     }
 }
 

@@ -10,6 +10,10 @@
 // read and thrown away until it ends too, so that a late byte from the client cannot turn the
 // close into a reset that costs the client our last replies.
 //
+// A 421 is different: the client is not waited for. Nothing more is read, the connection stops
+// counting as a client at once (released()), and it closes as soon as the reply is out, or after
+// ServerOptions::hangUpGrace.
+//
 // With TLS, the bytes on the socket go through the connection's TLS session: the greeting waits
 // for the handshake, and a connection whose handshake fails is closed at once (the reason is
 // traced). Closing sends a close_notify before the end of output.
@@ -56,6 +60,8 @@ public:
 signals:
     void delivered(const QByteArray& pagerId, const QByteArray& message);
     void traced(const QString& line);
+    // Answered 421: the connection is closing, and no longer takes a client's place.
+    void released();
     // The socket is gone; the connection may be deleted (later, not from this signal).
     void finished();
 
@@ -86,6 +92,7 @@ private:
 
     void reply(const QByteArray& line);
     void replyAndClose(const QByteArray& line);
+    void hangUp(const QByteArray& line);
     void writeNextPiece();
     void flushOutput();
     void endOutput();
@@ -120,7 +127,8 @@ private:
     bool pumping_ = false;
     bool inputEnded_ = false; // the client will send nothing more
     bool closeWhenDrained_ = false;
-    bool closing_ = false; // our output is ended; waiting for the client's end
+    bool closing_ = false;   // our output is ended; waiting for the client's end
+    bool hangingUp_ = false; // answered 421: closing without waiting for the client
     bool silent_ = false;
     bool gone_ = false;
 

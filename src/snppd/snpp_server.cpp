@@ -79,7 +79,7 @@ bool SnppServer::listen(const QHostAddress& address, quint16 port) {
 void SnppServer::close() {
     listener_.close();
     const bool hadClients = !connections_.empty();
-    for (auto* set : {&connections_, &rejected_}) {
+    for (auto* set : {&connections_, &closing_}) {
         for (Connection* connection : std::exchange(*set, {})) {
             disconnect(connection, nullptr, this, nullptr);
             connection->drop();
@@ -105,14 +105,16 @@ void SnppServer::accept(qintptr descriptor) {
                 emit pageDelivered(pagerId, message);
             });
     connect(connection, &Connection::traced, this, &SnppServer::trace);
+    connect(connection, &Connection::released, this, [this, connection] { release(connection); });
     connect(connection, &Connection::finished, this, [this, connection] { forget(connection); });
     emit clientCountChanged(clientCount());
     connection->start();
 }
 
 void SnppServer::reject(int descriptor) {
-    // The refusals in flight are capped too; beyond that a client is cut off without a word.
-    if (static_cast<int>(rejected_.size()) >= options_.maxClients) {
+    // The connections closing after a 421 are capped too; beyond that a client is cut off
+    // without a word.
+    if (static_cast<int>(closing_.size()) >= options_.maxClients) {
         ::close(descriptor);
         return;
     }
@@ -120,21 +122,31 @@ void SnppServer::reject(int descriptor) {
     if (options_.trace) {
         emit trace(QStringLiteral("refused %1, too many clients").arg(connection->peer()));
     }
-    rejected_.insert(connection);
-    connect(connection, &Connection::finished, this, [this, connection] {
-        if (rejected_.erase(connection) > 0) {
-            connection->deleteLater();
-        }
-    });
+    closing_.insert(connection);
+    connect(connection, &Connection::finished, this, [this, connection] { forget(connection); });
     connection->refuse("421 Too Many Connections, Try Again Later");
 }
 
-void SnppServer::forget(Connection* connection) {
+void SnppServer::release(Connection* connection) {
     if (connections_.erase(connection) == 0) {
         return;
     }
-    connection->deleteLater();
+    if (static_cast<int>(closing_.size()) >= options_.maxClients) {
+        connection->drop();
+        connection->deleteLater();
+    } else {
+        closing_.insert(connection);
+    }
     emit clientCountChanged(clientCount());
+}
+
+void SnppServer::forget(Connection* connection) {
+    if (connections_.erase(connection) > 0) {
+        connection->deleteLater();
+        emit clientCountChanged(clientCount());
+    } else if (closing_.erase(connection) > 0) {
+        connection->deleteLater();
+    }
 }
 
 } // namespace dazoroz::snppd

@@ -58,6 +58,8 @@ struct ServerOptions {
     int maxErrorsInARow = 10;
     // How long a closing connection may take to hand over its last reply.
     std::chrono::milliseconds closeGrace{5'000};
+    // The same after a 421, when the client is not waited for: its slot is free at once.
+    std::chrono::milliseconds hangUpGrace{1'000};
     // Input is not read while more than this many reply bytes wait for the client.
     qint64 outputLimit = 64 * 1024;
 
@@ -111,6 +113,7 @@ public:
     QAbstractSocket::SocketError serverError() const { return listener_.serverError(); }
     QString errorString() const { return listener_.errorString(); }
 
+    // Connections served; those answered 421 and closing no longer count.
     int clientCount() const { return static_cast<int>(connections_.size()); }
     qint64 pagesDelivered() const { return pagesDelivered_; }
     const ServerOptions& options() const { return options_; }
@@ -125,12 +128,13 @@ signals:
 private:
     void accept(qintptr descriptor);
     void reject(int descriptor);
+    void release(Connection* connection);
     void forget(Connection* connection);
 
     ServerOptions options_;
     Listener listener_;
     std::set<Connection*> connections_;
-    std::set<Connection*> rejected_; // told "421", waiting for their close
+    std::set<Connection*> closing_; // told "421", waiting for their close
     int nextId_ = 1;
     qint64 pagesDelivered_ = 0;
 };
