@@ -4,6 +4,7 @@
 #include "net/error_texts.h"
 #include "net/tls_session.h"
 #include "snppd/run_as_user.h"
+#include "snppd/same_secret.h"
 #include "snppd/snpp_server.h"
 #include "store/printable.h"
 #include "store/secret_line.h"
@@ -36,6 +37,7 @@ using dazoroz::snppd::SystemUser;
 constexpr int exitUsage = 2;
 constexpr int exitCannotListen = 1;
 constexpr int exitCannotBecomeUser = 1;
+constexpr int exitNoOpenSsl = 1;
 
 void printLine(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
@@ -345,6 +347,11 @@ int main(int argc, char* argv[]) {
 
     loginOptions(parser, options);
     hidePassword(argc, argv);
+    if (!options.loginId.isEmpty() && !dazoroz::snppd::secretCheckAvailable()) {
+        printLine(stderr, QStringLiteral("dazoroz-snppd: --login compares logins with OpenSSL, "
+                                         "and its library (libssl3) cannot be loaded"));
+        return exitNoOpenSsl;
+    }
     tlsOptions(parser, options);
 
     std::optional<SystemUser> runAs;

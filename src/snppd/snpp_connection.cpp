@@ -2,6 +2,7 @@
 
 #include "net/error_texts.h"
 #include "net/tls_session.h"
+#include "snppd/same_secret.h"
 
 #include <QHostAddress>
 
@@ -23,8 +24,6 @@ namespace {
 // What we read ahead of the command being handled; the kernel holds the rest.
 constexpr qsizetype readBufferSize = 16 * 1024;
 constexpr qsizetype maxPagerIdLength = 64;
-// Failed logins on one connection before it is closed.
-constexpr int maxLoginFailures = 5;
 
 bool validPagerId(const QByteArray& id) {
     if (id.isEmpty() || id.size() > maxPagerIdLength) {
@@ -50,15 +49,6 @@ std::size_t stepIndex(Step step) {
     return static_cast<std::size_t>(step);
 }
 
-// Compares every byte whatever the guess, so that the time taken tells nothing of the secret.
-bool sameBytes(const QByteArray& guess, const QByteArray& secret) {
-    bool same = guess.size() == secret.size();
-    for (qsizetype i = 0; i < std::min(guess.size(), secret.size()); ++i) {
-        same &= guess.at(i) == secret.at(i);
-    }
-    return same;
-}
-
 bool matches(const std::optional<StepTrigger>& trigger, Step step, int occurrence) {
     return trigger && trigger->step == step && trigger->occurrence == occurrence;
 }
@@ -79,8 +69,9 @@ template <typename Call> ssize_t retried(Call call) {
 
 } // namespace
 
-Connection::Connection(int descriptor, const ServerOptions& options, int id, QObject* parent)
-    : QObject(parent), fd_(descriptor), options_(options), id_(id),
+Connection::Connection(int descriptor, const ServerOptions& options, LoginGuard& guard, int id,
+                       QObject* parent)
+    : QObject(parent), fd_(descriptor), options_(options), guard_(guard), id_(id),
       readNotifier_(descriptor, QSocketNotifier::Read),
       writeNotifier_(descriptor, QSocketNotifier::Write) {
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
@@ -93,10 +84,13 @@ Connection::Connection(int descriptor, const ServerOptions& options, int id, QOb
     idleTimer_.setTimerType(Qt::PreciseTimer);
     pieceTimer_.setSingleShot(true);
     graceTimer_.setSingleShot(true);
+    loginDelay_.setSingleShot(true);
+    loginDelay_.setTimerType(Qt::PreciseTimer);
     connect(&readNotifier_, &QSocketNotifier::activated, this, &Connection::readable);
     connect(&writeNotifier_, &QSocketNotifier::activated, this, &Connection::pump);
     connect(&idleTimer_, &QTimer::timeout, this, &Connection::idleExpired);
     connect(&pieceTimer_, &QTimer::timeout, this, &Connection::writeNextPiece);
+    connect(&loginDelay_, &QTimer::timeout, this, &Connection::answerFailedLogin);
     connect(&graceTimer_, &QTimer::timeout, this, [this] {
         traceLine('!', "no orderly end in time");
         socketGone();
@@ -104,6 +98,14 @@ Connection::Connection(int descriptor, const ServerOptions& options, int id, QOb
     if (options_.tls) {
         int error = 0;
         tls_ = net::TlsSession::server(options_.tls, error);
+    }
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&storage), &length) == 0) {
+        peerAddress_ = QHostAddress(reinterpret_cast<const sockaddr*>(&storage));
+        peerPort_ = storage.ss_family == AF_INET6
+                        ? ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port)
+                        : ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
     }
 }
 
@@ -116,19 +118,13 @@ qsizetype Connection::unsent() const {
 }
 
 QString Connection::peer() const {
-    sockaddr_storage storage{};
-    socklen_t length = sizeof storage;
-    if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
+    if (peerAddress_.isNull()) {
         return QStringLiteral("?");
     }
-    const QHostAddress address(reinterpret_cast<const sockaddr*>(&storage));
-    const quint16 port = storage.ss_family == AF_INET6
-                             ? ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port)
-                             : ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QStringLiteral("[%1]").arg(address.toString())
-                             : address.toString();
-    return QStringLiteral("%1:%2").arg(host).arg(port);
+    const QString host = peerAddress_.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(peerAddress_.toString())
+                             : peerAddress_.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(peerPort_);
 }
 
 void Connection::start() {
@@ -161,6 +157,7 @@ void Connection::drop() {
     idleTimer_.stop();
     pieceTimer_.stop();
     graceTimer_.stop();
+    loginDelay_.stop();
     closeDescriptor();
 }
 
@@ -363,11 +360,13 @@ qsizetype Connection::inputRoom() const {
 }
 
 bool Connection::inputPaused() const {
-    return gone_ || closing_ || closeWhenDrained_ || unsent() + queuedBytes_ > options_.outputLimit;
+    return gone_ || closing_ || closeWhenDrained_ || !delayedReply_.isEmpty() ||
+           unsent() + queuedBytes_ > options_.outputLimit;
 }
 
 void Connection::countReply() {
-    if (gone_ || closeWhenDrained_ || silent_) {
+    // A delayed answer is counted when it goes out.
+    if (gone_ || closeWhenDrained_ || silent_ || loginDelay_.isActive()) {
         return;
     }
     // Only an accepted command keeps the connection alive; a run of errors ends it.
@@ -438,27 +437,63 @@ bool Connection::loginNeeded() {
 }
 
 void Connection::login(const QByteArray& arguments) {
+    // A new login ends the one before, whether it succeeds or not.
+    loggedIn_ = false;
+    const bool guarded = !options_.loginId.isEmpty();
+    const auto now = LoginGuard::Clock::now();
+    if (guarded && guard_.lockedOut(peerAddress_, now)) {
+        // Not even checked: the address has had its guesses.
+        hangUp("421 Too Many Failed Logins, Try Again Later");
+        return;
+    }
     // "LOGI id [password]": the password is the rest of the line, blanks and all.
     QByteArray password;
     const QByteArray id = firstWord(arguments, password);
     const bool hasPassword = arguments.contains(' ');
-    // A new login ends the one before, whether it succeeds or not.
-    loggedIn_ = false;
     bool accepted = !id.isEmpty();
-    if (!options_.loginId.isEmpty()) {
-        accepted = sameBytes(id, options_.loginId) && accepted;
+    if (guarded) {
+        accepted = sameSecret(id, options_.loginId) && accepted;
         if (options_.loginPassword) {
-            accepted = sameBytes(password, *options_.loginPassword) && hasPassword && accepted;
+            accepted = sameSecret(password, *options_.loginPassword) && hasPassword && accepted;
         }
     }
     if (accepted) {
+        if (guarded) {
+            guard_.succeeded(peerAddress_);
+        }
         loggedIn_ = true;
         reply("250 Login Accepted");
-    } else if (++loginFailures_ >= maxLoginFailures) {
-        replyAndClose("421 Login incorrect (closing connection).");
-    } else {
-        reply("550 Login incorrect.");
+        return;
     }
+    if (!guarded) {
+        reply("550 Login incorrect.");
+        return;
+    }
+    const bool lockedOut = guard_.failed(peerAddress_, now);
+    hangUpAfterDelay_ = ++loginFailures_ >= options_.loginGuard.maxFailures || lockedOut;
+    // The answer waits, so that guessing takes time; the lines after the LOGI wait with it, and
+    // are answered after it, in order.
+    delayedReply_ =
+        hangUpAfterDelay_ ? "421 Login incorrect (closing connection)." : "550 Login incorrect.";
+    loginDelay_.start(options_.loginFailureDelay);
+}
+
+void Connection::answerFailedLogin() {
+    if (gone_) {
+        return;
+    }
+    // Input stays paused while the answer is counted, so that the next line waits for its turn.
+    if (hangUpAfterDelay_) {
+        hangUp(delayedReply_);
+    } else {
+        reply(delayedReply_);
+    }
+    countReply();
+    delayedReply_.clear();
+    if (!idleTimer_.isActive() && !closeWhenDrained_) {
+        idleExpired(); // it ran out while the answer waited
+    }
+    pump();
 }
 
 void Connection::page(const QByteArray& arguments) {
@@ -641,7 +676,8 @@ void Connection::resetNow() {
 }
 
 void Connection::idleExpired() {
-    if (closing_ || closeWhenDrained_ || gone_) {
+    // During a login's delay, the time-out waits for the answer (see answerFailedLogin).
+    if (closing_ || closeWhenDrained_ || gone_ || !delayedReply_.isEmpty()) {
         return;
     }
     if (silent_) {
@@ -661,6 +697,7 @@ void Connection::socketGone() {
     idleTimer_.stop();
     pieceTimer_.stop();
     graceTimer_.stop();
+    loginDelay_.stop();
     pieces_.clear();
     queuedBytes_ = 0;
     output_.clear();

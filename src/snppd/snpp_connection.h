@@ -21,6 +21,7 @@
 #include "snppd/snpp_server.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QSocketNotifier>
@@ -42,8 +43,9 @@ namespace dazoroz::snppd {
 class Connection : public QObject {
     Q_OBJECT
 public:
-    // Takes the connected socket descriptor over; options must outlive the connection.
-    Connection(int descriptor, const ServerOptions& options, int id, QObject* parent);
+    // Takes the connected socket descriptor over; options and guard must outlive the connection.
+    Connection(int descriptor, const ServerOptions& options, LoginGuard& guard, int id,
+               QObject* parent);
     ~Connection() override;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -84,6 +86,7 @@ private:
     void handleLine(const QByteArray& line);
     void countReply();
     void login(const QByteArray& arguments);
+    void answerFailedLogin();
     bool loginNeeded();
     void page(const QByteArray& arguments);
     void message(const QByteArray& text);
@@ -105,7 +108,10 @@ private:
 
     int fd_;
     const ServerOptions& options_;
+    LoginGuard& guard_;
     int id_;
+    QHostAddress peerAddress_;
+    quint16 peerPort_ = 0;
     std::unique_ptr<net::TlsSession> tls_;
 
     QSocketNotifier readNotifier_;
@@ -113,10 +119,12 @@ private:
     QTimer idleTimer_;
     QTimer pieceTimer_;
     QTimer graceTimer_;
+    QTimer loginDelay_;
 
     QByteArray input_;              // read, not yet handled
     QByteArray output_;             // replies the system has not taken yet
     std::deque<QByteArray> pieces_; // split replies not yet written
+    QByteArray delayedReply_;       // the answer to a failed LOGI, while loginDelay_ runs
     qint64 queuedBytes_ = 0;
 
     char lastCode_ = 0;    // first digit of the last reply
@@ -129,6 +137,7 @@ private:
     bool closeWhenDrained_ = false;
     bool closing_ = false;   // our output is ended; waiting for the client's end
     bool hangingUp_ = false; // answered 421: closing without waiting for the client
+    bool hangUpAfterDelay_ = false;
     bool silent_ = false;
     bool gone_ = false;
 

@@ -59,7 +59,7 @@ QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message) {
 }
 
 SnppServer::SnppServer(ServerOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options)) {
+    : QObject(parent), options_(std::move(options)), loginGuard_(options_.loginGuard) {
     listener_.accepted = [this](qintptr descriptor) {
         accept(descriptor);
     };
@@ -97,7 +97,7 @@ void SnppServer::accept(qintptr descriptor) {
         reject(fd);
         return;
     }
-    auto* connection = new Connection(fd, options_, nextId_++, this);
+    auto* connection = new Connection(fd, options_, loginGuard_, nextId_++, this);
     connections_.insert(connection);
     connect(connection, &Connection::delivered, this,
             [this](const QByteArray& pagerId, const QByteArray& message) {
@@ -118,7 +118,7 @@ void SnppServer::reject(int descriptor) {
         ::close(descriptor);
         return;
     }
-    auto* connection = new Connection(descriptor, options_, 0, this);
+    auto* connection = new Connection(descriptor, options_, loginGuard_, 0, this);
     if (options_.trace) {
         emit trace(QStringLiteral("refused %1, too many clients").arg(connection->peer()));
     }

@@ -4,6 +4,8 @@
 // for tests. It runs in the caller's event loop; every connection is bounded in line length,
 // idle time and pending output, and the number of connections is capped.
 
+#include "snppd/login_guard.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
@@ -68,6 +70,12 @@ struct ServerOptions {
     QByteArray loginId;
     // The password that LOGI must give with the login ID; nothing: any password, or none.
     std::optional<QByteArray> loginPassword;
+    // With a login ID: failed LOGI counted per client address across its connections; as many
+    // as maxFailures within the window lock the address out (LOGI answered 421, and closed).
+    // The same number on one connection closes it.
+    LoginGuard::Policy loginGuard;
+    // How long the answer to a failed LOGI waits; the connection goes on with nothing meanwhile.
+    std::chrono::milliseconds loginFailureDelay{1'000};
 
     // When set, every connection speaks TLS from its first byte with this server context.
     std::shared_ptr<net::TlsContext> tls;
@@ -133,6 +141,7 @@ private:
 
     ServerOptions options_;
     Listener listener_;
+    LoginGuard loginGuard_;
     std::set<Connection*> connections_;
     std::set<Connection*> closing_; // told "421", waiting for their close
     int nextId_ = 1;

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <netinet/in.h>
@@ -130,6 +131,8 @@ private slots:
     void severalClients();
     void idleTimeout();
     void onlyAcceptedCommandsKeepASlot();
+    void loginGuard();
+    void loginGuessesAcrossConnections();
     void slowReaderGetsEveryReply();
     void destroyedWithClients();
 };
@@ -255,6 +258,7 @@ void TestSnppServer::exchange_data() {
     o = {};
     o.loginId = "pat";
     o.loginPassword = "s3 cret";
+    o.loginFailureDelay = std::chrono::milliseconds(1);
     row("login needed", o,
         "PAGE 1\r\nMESS a\r\nSEND\r\nRESE\r\nLOGI pat s3 cret\r\nPAGE 1\r\nMESS a\r\nSEND\r\n"
         "QUIT\r\n",
@@ -496,6 +500,143 @@ void TestSnppServer::onlyAcceptedCommandsKeepASlot() {
     TestClient later(server.serverPort());
     QVERIFY(later.waitForLines(1));
     QCOMPARE(later.codes(), QByteArray("220"));
+}
+
+void TestSnppServer::loginGuard() {
+    using dazoroz::snppd::LoginGuard;
+    // Failed (F) or successful (S) logins, and whether an address is locked out (L), at a second
+    // from the start; F answers whether it locked the address out, N how many are remembered.
+    struct Event {
+        char what;
+        const char* address;
+        int second;
+        int expected = 0;
+    };
+    struct Case {
+        const char* name;
+        std::size_t capacity;
+        std::vector<Event> events;
+    };
+    const char* a = "127.0.0.1";
+    const char* b = "127.0.0.2";
+    const Case cases[] = {
+        {"five within a minute, locked out for ten",
+         4096,
+         {{'F', a, 0},
+          {'F', a, 1},
+          {'F', a, 2},
+          {'F', a, 3},
+          {'L', a, 4, 0},
+          {'F', a, 4, 1},
+          {'L', a, 5, 1},
+          {'L', b, 5, 0},
+          {'L', a, 603, 1},
+          {'L', a, 604, 0},
+          {'F', a, 605, 0}}},
+        {"five over more than a minute",
+         4096,
+         {{'F', a, 0}, {'F', a, 20}, {'F', a, 40}, {'F', a, 60}, {'F', a, 80, 0}, {'L', a, 81, 0}}},
+        {"a success forgets",
+         4096,
+         {{'F', a, 0}, {'F', a, 0}, {'F', a, 0}, {'F', a, 0}, {'S', a, 0}, {'F', a, 0, 0}}},
+        {"IPv6 by its /64, IPv4-mapped as IPv4",
+         4096,
+         {{'F', "2001:db8::1", 0},
+          {'F', "2001:db8::2", 0},
+          {'F', "2001:db8::3", 0},
+          {'F', "2001:db8::4", 0},
+          {'F', "2001:db8::ffff:5", 0, 1},
+          {'L', "2001:db8:0:1::1", 0, 0},
+          {'F', a, 0},
+          {'F', a, 0},
+          {'F', a, 0},
+          {'F', a, 0},
+          {'F', "::ffff:127.0.0.1", 0, 1}}},
+        {"full: expired ones go, then the soonest to expire, locked out last",
+         2,
+         {{'F', a, 0},
+          {'F', a, 0},
+          {'F', a, 0},
+          {'F', a, 0},
+          {'F', a, 0, 1},
+          {'F', b, 1},
+          {'F', "10.0.0.1", 2},
+          {'N', "", 2, 2},
+          {'L', a, 2, 1},
+          {'F', "10.0.0.2", 70},
+          {'N', "", 70, 2},
+          {'L', a, 70, 1}}},
+    };
+    for (const Case& c : cases) {
+        LoginGuard guard({5, std::chrono::seconds(60), std::chrono::seconds(600), c.capacity});
+        const auto start = LoginGuard::Clock::now();
+        for (std::size_t i = 0; i < c.events.size(); ++i) {
+            const Event& e = c.events[i];
+            const QHostAddress address(QString::fromLatin1(e.address));
+            const auto now = start + std::chrono::seconds(e.second);
+            int got = 0;
+            switch (e.what) {
+            case 'F':
+                got = guard.failed(address, now) ? 1 : 0;
+                break;
+            case 'S':
+                guard.succeeded(address);
+                break;
+            case 'L':
+                got = guard.lockedOut(address, now) ? 1 : 0;
+                break;
+            default:
+                got = static_cast<int>(guard.size());
+            }
+            QVERIFY2(got == e.expected,
+                     qPrintable(QStringLiteral("%1, event %2").arg(c.name).arg(i + 1)));
+        }
+    }
+}
+
+void TestSnppServer::loginGuessesAcrossConnections() {
+    ServerOptions options;
+    options.loginId = "pat";
+    options.loginPassword = "s3cret";
+    options.trace = true;
+    SnppServer server(options);
+    QVERIFY(server.listen());
+    int logins = 0;
+    connect(&server, &SnppServer::trace,
+            [&](const QString& line) { logins += line.contains(QLatin1String("> LOGI")) ? 1 : 0; });
+    // Five guesses on five connections at once, each followed by a command; their answers wait
+    // a second.
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::unique_ptr<TestClient>> guessers;
+    for (int i = 0; i < 5; ++i) {
+        guessers.push_back(std::make_unique<TestClient>(server.serverPort()));
+        guessers.back()->send("LOGI pat guess" + QByteArray::number(i) + "\r\nRESE\r\n");
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(logins, 5, waitMs);
+    // Meanwhile the address is locked out, whatever the password; another one is not.
+    TestClient sixth(server.serverPort());
+    sixth.send("LOGI pat s3cret\r\n");
+    QVERIFY(sixth.waitForClose());
+    QCOMPARE(sixth.received().split('\n').value(1),
+             QByteArray("421 Too Many Failed Logins, Try Again Later\r"));
+    TestClient elsewhere(server.serverPort(), QHostAddress(QHostAddress::LocalHost),
+                         QHostAddress(QStringLiteral("127.0.0.2")));
+    elsewhere.send("LOGI pat s3cret\r\n");
+    QVERIFY(elsewhere.waitForLines(2));
+    QCOMPARE(elsewhere.codes(), QByteArray("220 250"));
+    QByteArrayList answers;
+    for (const auto& guesser : guessers) {
+        QCOMPARE(guesser->codes(), QByteArray("220"));
+    }
+    for (const auto& guesser : guessers) {
+        static_cast<void>(guesser->waitForLines(3));
+        answers << guesser->codes();
+    }
+    QVERIFY(clock.elapsed() >= 1000);
+    std::sort(answers.begin(), answers.end());
+    QCOMPARE(answers, (QByteArrayList{"220 421", "220 550 250", "220 550 250", "220 550 250",
+                                      "220 550 250"}));
 }
 
 void TestSnppServer::slowReaderGetsEveryReply() {
