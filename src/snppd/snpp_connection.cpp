@@ -49,6 +49,11 @@ std::size_t stepIndex(Step step) {
     return static_cast<std::size_t>(step);
 }
 
+// LOGI and LOGIN, in any letter case, whatever follows.
+bool isLoginLine(const QByteArray& line) {
+    return line.left(4).compare("LOGI", Qt::CaseInsensitive) == 0;
+}
+
 bool matches(const std::optional<StepTrigger>& trigger, Step step, int occurrence) {
     return trigger && trigger->step == step && trigger->occurrence == occurrence;
 }
@@ -383,15 +388,7 @@ void Connection::handleLine(const QByteArray& line) {
     const QByteArray word = firstWord(line, arguments);
     const QByteArray command = word.toUpper();
     const bool isLogin = command == "LOGI" || command == "LOGIN";
-    if (isLogin) {
-        // The password stays out of the log.
-        QByteArray password;
-        const QByteArray id = firstWord(arguments, password);
-        traceLine('>', word + (line.contains(' ') ? " " + id : QByteArray()) +
-                           (arguments.contains(' ') ? " <password>" : ""));
-    } else {
-        traceLine('>', line);
-    }
+    traceLine('>', isLoginLine(line) ? loginTrace(line) : line);
     if (silent_) {
         return;
     }
@@ -434,6 +431,24 @@ bool Connection::loginNeeded() {
     }
     reply("530 Please login with LOGIN.");
     return true;
+}
+
+// The password stays out of the log, however the line is made: the login ID is shown only when
+// it is the one wanted, and only with a blank after the verb.
+QByteArray Connection::loginTrace(const QByteArray& line) const {
+    const qsizetype verbLength =
+        line.size() > 4 && (line.at(4) == 'N' || line.at(4) == 'n') ? 5 : 4;
+    const QByteArray verb = line.left(verbLength);
+    const QByteArray rest = line.mid(verbLength);
+    if (rest.isEmpty()) {
+        return verb;
+    }
+    QByteArray password;
+    const QByteArray id = firstWord(rest.mid(1), password);
+    if (rest.startsWith(' ') && !options_.loginId.isEmpty() && id == options_.loginId) {
+        return verb + ' ' + id + (rest.indexOf(' ', 1) > 0 ? " <password>" : "");
+    }
+    return verb + " <not shown>";
 }
 
 void Connection::login(const QByteArray& arguments) {

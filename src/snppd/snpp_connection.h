@@ -87,6 +87,7 @@ private:
     void countReply();
     void login(const QByteArray& arguments);
     void answerFailedLogin();
+    QByteArray loginTrace(const QByteArray& line) const;
     bool loginNeeded();
     void page(const QByteArray& arguments);
     void message(const QByteArray& text);

@@ -133,6 +133,7 @@ private slots:
     void onlyAcceptedCommandsKeepASlot();
     void loginGuard();
     void loginGuessesAcrossConnections();
+    void traceHidesLogins();
     void slowReaderGetsEveryReply();
     void destroyedWithClients();
 };
@@ -637,6 +638,43 @@ void TestSnppServer::loginGuessesAcrossConnections() {
     std::sort(answers.begin(), answers.end());
     QCOMPARE(answers, (QByteArrayList{"220 421", "220 550 250", "220 550 250", "220 550 250",
                                       "220 550 250"}));
+}
+
+void TestSnppServer::traceHidesLogins() {
+    ServerOptions options;
+    options.loginId = "pat";
+    options.loginPassword = "S3cretPW";
+    options.loginGuard.maxFailures = 100;
+    options.loginFailureDelay = std::chrono::milliseconds(0);
+    options.trace = true;
+    SnppServer server(options);
+    QVERIFY(server.listen());
+    QByteArrayList traced;
+    connect(&server, &SnppServer::trace, [&](const QString& line) {
+        if (line.contains(QLatin1String(" > "))) {
+            traced << line.section(QLatin1String(" > "), 1).toUtf8();
+        }
+    });
+    const std::pair<QByteArray, QByteArray> lines[] = {
+        {"LOGI pat S3cretPW", "LOGI pat <password>"},
+        {"LOGI\tpat\tS3cretPW", "LOGI <not shown>"},
+        {"login pat\tS3cretPW", "login <not shown>"},
+        {"LoGiN S3cretPW", "LoGiN <not shown>"},
+        {"LOGIS3cretPW", "LOGI <not shown>"},
+        {"LOGI  pat S3cretPW", "LOGI <not shown>"},
+        {"LOGI pat", "LOGI pat"},
+        {"LOGI", "LOGI"},
+    };
+    QByteArray input;
+    QByteArrayList expected;
+    for (const auto& [line, trace] : lines) {
+        input += line + "\r\n";
+        expected << trace;
+    }
+    TestClient client(server.serverPort());
+    client.send(input + "QUIT\r\n");
+    QVERIFY(client.waitForClose());
+    QCOMPARE(traced, expected << "QUIT");
 }
 
 void TestSnppServer::slowReaderGetsEveryReply() {
