@@ -504,94 +504,30 @@ void TestSnppServer::onlyAcceptedCommandsKeepASlot() {
 }
 
 void TestSnppServer::loginGuard() {
+    // Events at a second from the start: F fails a login (1: that locked the address out), L
+    // asks whether the address is locked out, N how many addresses the table holds (at most 2).
     using dazoroz::snppd::LoginGuard;
-    // Failed (F) or successful (S) logins, and whether an address is locked out (L), at a second
-    // from the start; F answers whether it locked the address out, N how many are remembered.
-    struct Event {
-        char what;
-        const char* address;
-        int second;
-        int expected = 0;
-    };
-    struct Case {
-        const char* name;
-        std::size_t capacity;
-        std::vector<Event> events;
-    };
-    const char* a = "127.0.0.1";
-    const char* b = "127.0.0.2";
-    const Case cases[] = {
-        {"five within a minute, locked out for ten",
-         4096,
-         {{'F', a, 0},
-          {'F', a, 1},
-          {'F', a, 2},
-          {'F', a, 3},
-          {'L', a, 4, 0},
-          {'F', a, 4, 1},
-          {'L', a, 5, 1},
-          {'L', b, 5, 0},
-          {'L', a, 603, 1},
-          {'L', a, 604, 0},
-          {'F', a, 605, 0}}},
-        {"five over more than a minute",
-         4096,
-         {{'F', a, 0}, {'F', a, 20}, {'F', a, 40}, {'F', a, 60}, {'F', a, 80, 0}, {'L', a, 81, 0}}},
-        {"a success forgets",
-         4096,
-         {{'F', a, 0}, {'F', a, 0}, {'F', a, 0}, {'F', a, 0}, {'S', a, 0}, {'F', a, 0, 0}}},
-        {"IPv6 by its /64, IPv4-mapped as IPv4",
-         4096,
-         {{'F', "2001:db8::1", 0},
-          {'F', "2001:db8::2", 0},
-          {'F', "2001:db8::3", 0},
-          {'F', "2001:db8::4", 0},
-          {'F', "2001:db8::ffff:5", 0, 1},
-          {'L', "2001:db8:0:1::1", 0, 0},
-          {'F', a, 0},
-          {'F', a, 0},
-          {'F', a, 0},
-          {'F', a, 0},
-          {'F', "::ffff:127.0.0.1", 0, 1}}},
-        {"full: expired ones go, then the soonest to expire, locked out last",
-         2,
-         {{'F', a, 0},
-          {'F', a, 0},
-          {'F', a, 0},
-          {'F', a, 0},
-          {'F', a, 0, 1},
-          {'F', b, 1},
-          {'F', "10.0.0.1", 2},
-          {'N', "", 2, 2},
-          {'L', a, 2, 1},
-          {'F', "10.0.0.2", 70},
-          {'N', "", 70, 2},
-          {'L', a, 70, 1}}},
-    };
-    for (const Case& c : cases) {
-        LoginGuard guard({5, std::chrono::seconds(60), std::chrono::seconds(600), c.capacity});
-        const auto start = LoginGuard::Clock::now();
-        for (std::size_t i = 0; i < c.events.size(); ++i) {
-            const Event& e = c.events[i];
-            const QHostAddress address(QString::fromLatin1(e.address));
-            const auto now = start + std::chrono::seconds(e.second);
-            int got = 0;
-            switch (e.what) {
-            case 'F':
-                got = guard.failed(address, now) ? 1 : 0;
-                break;
-            case 'S':
-                guard.succeeded(address);
-                break;
-            case 'L':
-                got = guard.lockedOut(address, now) ? 1 : 0;
-                break;
-            default:
-                got = static_cast<int>(guard.size());
-            }
-            QVERIFY2(got == e.expected,
-                     qPrintable(QStringLiteral("%1, event %2").arg(c.name).arg(i + 1)));
-        }
+    LoginGuard guard({5, std::chrono::seconds(60), std::chrono::seconds(600), 2});
+    const char* const events[] = {
+        // Five failures over more than a minute, then five within one.
+        "F 127.0.0.1 0 0", "F 127.0.0.1 20 0", "F 127.0.0.1 40 0", "F 127.0.0.1 60 0",
+        "F 127.0.0.1 80 0", "F 127.0.0.1 81 0", "F 127.0.0.1 82 1", "L 127.0.0.2 82 0",
+        // Full: the address closest to expiring makes room, one locked out last.
+        "F 127.0.0.2 83 0", "F 10.0.0.1 84 0", "N - 84 2", "L 127.0.0.1 84 1",
+        // Expired entries go first; an IPv6 address counts with its /64.
+        "F 2001:db8::1 150 0", "F 2001:db8::2 151 0", "F 2001:db8::3 152 0", "F 2001:db8::4 153 0",
+        "F 2001:db8::5 154 1", "L 2001:db8:0:1::1 155 0", "N - 155 2",
+        // Locked out for ten minutes; then nothing is left to remember.
+        "L 127.0.0.1 681 1", "L 127.0.0.1 682 0", "F 10.0.0.2 800 0", "N - 800 1"};
+    const auto start = LoginGuard::Clock::now();
+    for (const char* event : events) {
+        const QStringList e = QString::fromLatin1(event).split(QLatin1Char(' '));
+        const QHostAddress address(e.at(1));
+        const auto now = start + std::chrono::seconds(e.at(2).toInt());
+        const std::size_t got = e.at(0) == QLatin1String("F")   ? guard.failed(address, now)
+                                : e.at(0) == QLatin1String("L") ? guard.lockedOut(address, now)
+                                                                : guard.size();
+        QVERIFY2(got == e.at(3).toUInt(), event);
     }
 }
 
@@ -655,26 +591,14 @@ void TestSnppServer::traceHidesLogins() {
             traced << line.section(QLatin1String(" > "), 1).toUtf8();
         }
     });
-    const std::pair<QByteArray, QByteArray> lines[] = {
-        {"LOGI pat S3cretPW", "LOGI pat <password>"},
-        {"LOGI\tpat\tS3cretPW", "LOGI <not shown>"},
-        {"login pat\tS3cretPW", "login <not shown>"},
-        {"LoGiN S3cretPW", "LoGiN <not shown>"},
-        {"LOGIS3cretPW", "LOGI <not shown>"},
-        {"LOGI  pat S3cretPW", "LOGI <not shown>"},
-        {"LOGI pat", "LOGI pat"},
-        {"LOGI", "LOGI"},
-    };
-    QByteArray input;
-    QByteArrayList expected;
-    for (const auto& [line, trace] : lines) {
-        input += line + "\r\n";
-        expected << trace;
-    }
     TestClient client(server.serverPort());
-    client.send(input + "QUIT\r\n");
+    client.send(
+        "LOGI pat S3cretPW\r\nLOGI\tpat\tS3cretPW\r\nlogin pat\tS3cretPW\r\nLoGiN S3cretPW\r\n"
+        "LOGIS3cretPW\r\nLOGI  pat S3cretPW\r\nLOGI pat\r\nLOGI\r\nQUIT\r\n");
     QVERIFY(client.waitForClose());
-    QCOMPARE(traced, expected << "QUIT");
+    QCOMPARE(traced, (QByteArrayList{"LOGI pat <password>", "LOGI <not shown>", "login <not shown>",
+                                     "LoGiN <not shown>", "LOGI <not shown>", "LOGI <not shown>",
+                                     "LOGI pat", "LOGI", "QUIT"}));
 }
 
 void TestSnppServer::slowReaderGetsEveryReply() {
