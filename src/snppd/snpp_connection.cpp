@@ -452,7 +452,7 @@ const Connection::Command* Connection::findCommand(const QByteArray& verb) {
 void Connection::handleLine(const QByteArray& line) {
     QByteArray arguments;
     const QByteArray verb = firstWord(line, arguments).toUpper();
-    traceLine('>', isLoginLine(line) ? loginTrace(line) : line);
+    traceInput(line);
     if (silent_) {
         return;
     }
@@ -469,7 +469,7 @@ void Connection::handleLine(const QByteArray& line) {
 // Dots at the start of a line were doubled by the client; a single one ends the text.
 bool Connection::dataLine(QByteArray line, bool overlong) {
     if (!overlong) {
-        traceLine('>', line);
+        traceInput(line); // a text may look like a login too
     }
     if (!overlong && line == ".") {
         QByteArray text = *std::exchange(data_, std::nullopt);
@@ -627,6 +627,7 @@ void Connection::data(const QByteArray& /*arguments*/) {
         return;
     }
     data_ = QByteArray();
+    dataTooLong_ = false;
     reply("354 Begin Input; End with <CRLF>'.'<CRLF>");
 }
 
@@ -895,6 +896,10 @@ void Connection::closeDescriptor() {
     ::close(fd_);
     fd_ = -1;
     tls_.reset();
+}
+
+void Connection::traceInput(const QByteArray& line) {
+    traceLine('>', isLoginLine(line) ? loginTrace(line) : line);
 }
 
 void Connection::traceLine(char direction, const QByteArray& line) {

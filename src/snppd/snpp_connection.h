@@ -143,6 +143,7 @@ private:
     void idleExpired();
     void socketGone();
     void closeDescriptor();
+    void traceInput(const QByteArray& line); // a line received, a login's password hidden
     void traceLine(char direction, const QByteArray& line);
 
     int fd_;

@@ -630,13 +630,15 @@ void TestSnppServer::traceHidesLogins() {
         }
     });
     TestClient client(server.serverPort());
-    client.send(
-        "LOGI pat S3cretPW\r\nLOGI\tpat\tS3cretPW\r\nlogin pat\tS3cretPW\r\nLoGiN S3cretPW\r\n"
-        "LOGIS3cretPW\r\nLOGI  pat S3cretPW\r\nLOGI pat\r\nLOGI\r\nQUIT\r\n");
+    client.send("LOGI pat S3cretPW\r\nDATA\r\nLOGI pat S3cretPW\r\n.\r\nLOGI\tpat\tS3cretPW\r\n"
+                "login pat\tS3cretPW\r\nLoGiN S3cretPW\r\n"
+                "LOGIS3cretPW\r\nLOGI  pat S3cretPW\r\nLOGI pat\r\nLOGI\r\nQUIT\r\n");
     QVERIFY(client.waitForClose());
-    QCOMPARE(traced, (QByteArrayList{"LOGI pat <password>", "LOGI <not shown>", "login <not shown>",
-                                     "LoGiN <not shown>", "LOGI <not shown>", "LOGI <not shown>",
-                                     "LOGI pat", "LOGI", "QUIT"}));
+    // A line of DATA's text is shown as a command line would be.
+    QCOMPARE(traced,
+             (QByteArrayList{"LOGI pat <password>", "DATA", "LOGI pat <password>", ".",
+                             "LOGI <not shown>", "login <not shown>", "LoGiN <not shown>",
+                             "LOGI <not shown>", "LOGI <not shown>", "LOGI pat", "LOGI", "QUIT"}));
 }
 
 void TestSnppServer::slowReaderGetsEveryReply() {
