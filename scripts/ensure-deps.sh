@@ -12,6 +12,8 @@ packages=(
     libssl-dev ca-certificates
     # The history of sent pages.
     libsqlite3-dev
+    # dazoroz-snppd gives up its capabilities after binding its port.
+    libcap-dev
     fonts-wine fonts-liberation fontconfig
     # Manual pages (scdoc: a small C tool).
     scdoc

@@ -2,12 +2,13 @@
 
 #include "cli/printable.h"
 #include "cli/usage_error.h"
-#include "store/file_io.h"
+#include "store/secret_line.h"
 
 #include <QString>
 
 #include <charconv>
 #include <limits>
+#include <utility>
 
 #include <unistd.h>
 
@@ -225,23 +226,14 @@ std::string versionText() {
 namespace {
 
 std::string passwordFromFile(const std::string& file) {
-    constexpr std::size_t kLimit = 64 * 1024;
-    std::string bytes;
-    const store::ReadResult read = store::readWholeFile(file, bytes);
-    if (read != store::ReadResult::Complete || bytes.size() > kLimit) {
-        throw UsageError("--password-file: cannot read \"" + printable(file) + "\"" +
-                         (read == store::ReadResult::Missing ? ": no such file"
-                          : read == store::ReadResult::Failed
-                              ? ""
-                              : ": more than " + std::to_string(kLimit) + " bytes"));
-    }
-    std::string line = bytes.substr(0, bytes.find('\n'));
-    if (line.ends_with('\r'))
-        line.pop_back();
-    if (hasLineBreak(line))
+    store::SecretLine read = store::readSecretLine(file);
+    if (!read.ok())
+        throw UsageError("--password-file: cannot read \"" + printable(file) +
+                         "\": " + read.failure());
+    if (hasLineBreak(read.line))
         throw UsageError("--password-file: the first line of \"" + printable(file) +
                          "\" holds a carriage return");
-    return line;
+    return std::move(read.line);
 }
 
 } // namespace
