@@ -4,8 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 # The Debian package and the checks on it (lintian, AppStream, desktop entry, manual pages), and
-# the openssl command that makes the TLS tests' throwaway certificates.
-scripts/ensure-deps.sh dpkg-dev file lintian appstream desktop-file-utils man-db openssl
+# the openssl command that makes the TLS tests' throwaway certificates, and setcap, which gives a
+# copy of dazoroz-snppd a capability to give up.
+scripts/ensure-deps.sh dpkg-dev file lintian appstream desktop-file-utils man-db openssl \
+    libcap2-bin
 # A private session bus with a Secret Service for the keyring tests; without them those tests
 # skip.
 scripts/ensure-deps.sh dbus gnome-keyring ||

@@ -10,6 +10,10 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # TLS (OpenSSL 3), and the system's trusted CAs for it.
     libssl-dev ca-certificates
+    # The history of sent pages.
+    libsqlite3-dev
+    # dazoroz-snppd gives up its capabilities after binding its port.
+    libcap-dev
     # The desktop keyring (Secret Service), for the login password; the window only.
     qtkeychain-qt6-dev libsecret-1-0
     fonts-wine fonts-liberation fontconfig

@@ -28,6 +28,7 @@ struct CommandLine {
     bool noTls = false;               // --no-tls: the settings' TLS off for this run
     bool noLogin = false;             // --no-login: the settings' login off for this run
     bool dataFolder = false;          // --data-folder: names.txt of the desktop menu's window
+    std::optional<bool> history;      // --history, --no-history: the last one given
 };
 
 // The arguments after the program name. Throws UsageError.
@@ -43,6 +44,7 @@ std::string versionText();
 // settings; never from an option's value, which others could read in the process list.
 // --tls and --tls-ca turn TLS on; a CA file that cannot be read or holds no certificate is a
 // usage error. --no-tls and --no-login turn the settings' TLS and login (with its password) off.
+// --history and --no-history set keepHistory.
 void applyOptions(const CommandLine& commandLine, store::Settings& settings,
                   const char* environmentPassword = nullptr);
 

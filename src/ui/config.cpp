@@ -125,7 +125,8 @@ std::int32_t fieldToPort(const QString& text) {
 }
 
 bool TconfigForm::hasOptionalSettings(const store::Settings& s) {
-    return !s.loginID.empty() || !s.password.empty() || s.useTLS || !s.tlsCAFile.empty();
+    return !s.loginID.empty() || !s.password.empty() || s.useTLS || !s.tlsCAFile.empty() ||
+           s.keepHistory;
 }
 
 template <class W>
@@ -268,6 +269,9 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent, PasswordKee
                    noteLabel(QStringLiteral("Empty: the certificate authorities this "
                                             "system trusts.")))
         ->setObjectName(QStringLiteral("tlsCAFileNote"));
+    keepHistoryCheckBox_ =
+        addOptionalRow(nullptr, {}, new QCheckBox(QStringLiteral("Keep a history of sent pages")));
+    keepHistoryCheckBox_->setObjectName(QStringLiteral("keepHistoryCheckBox"));
     connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
     connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
     useTLSToggled(false);
@@ -341,6 +345,7 @@ void TconfigForm::FormShow() {
     useTLSCheckBox_->setChecked(settings_.useTLS);
     useTLSToggled(settings_.useTLS);
     setFullText(tlsCAFileEdit_, fromStd(settings_.tlsCAFile));
+    keepHistoryCheckBox_->setChecked(settings_.keepHistory);
     showPasswordPlace();
     setUnfolded(hasOptionalSettings(settings_));
 }
@@ -374,6 +379,7 @@ void TconfigForm::OKButtonClick() {
             settings_.password = toStd(passwordEdit_->text());
         settings_.useTLS = useTLSCheckBox_->isChecked();
         settings_.tlsCAFile = toStd(tlsCAFileEdit_->text());
+        settings_.keepHistory = keepHistoryCheckBox_->isChecked();
         if (keeper_ != nullptr)
             keeper_->save();
         else

@@ -30,12 +30,12 @@ std::int32_t fieldToPort(const QString& text);
 // The configuration dialog "Dazoroz Configuration" (object "configForm"). Created once and
 // hidden between uses; the main window shows it modally with exec(). Every showing refills the
 // controls from the settings record. OK stores the controls into the record in this order:
-// server address, port, time-out, messages, login ID, password, TLS, CA file, then writes the
-// file (through the password keeper when there is one, which keeps the password in the desktop
-// keyring) and closes.
+// server address, port, time-out, messages, login ID, password, TLS, CA file, history, then
+// writes the file (through the password keeper when there is one, which keeps the password in
+// the desktop keyring) and closes.
 //
 // The dialog opens at its 296 x 320 with the server, port, time-out and messages; the optional
-// settings (login, TLS...) sit in a section beside them, folded away behind the "More
+// settings (login, TLS, history...) sit in a section beside them, folded away behind the "More
 // settings" toggle at the bottom left unless one of them is set (hasOptionalSettings). A new
 // optional setting is one more addOptionalRow in the constructor, plus its line in
 // FormShow, OKButtonClick and hasOptionalSettings.
@@ -91,6 +91,7 @@ private:
     QCheckBox* useTLSCheckBox_;
     QLineEdit* tlsCAFileEdit_;
     QPushButton* tlsCAFileButton_;
+    QCheckBox* keepHistoryCheckBox_;
 };
 
 } // namespace dazoroz::ui
