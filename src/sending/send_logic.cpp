@@ -1,5 +1,6 @@
 #include "send_logic.h"
 
+#include "message_parts.h"
 #include "store/names_list.h"
 #include "store/settings.h"
 
@@ -29,6 +30,7 @@ const std::string kFailLine{"FAIL, Send process terminated"};
 // Shown instead of the password, should a server repeat it.
 const std::string kHidden{"********"};
 const std::string kSentLine{"MESSAGE SENT OK"};
+const std::string kNoDataText{"The server does not take DATA: line breaks sent as blanks"};
 
 // A watchdog step is taken on every third timer tick, so a countdown unit is about a second.
 constexpr std::int32_t kTicksPerStep = 3;
@@ -38,7 +40,7 @@ constexpr std::size_t kBannerMarkAt = 4;
 constexpr std::size_t kBannerFrom = 5;
 constexpr std::size_t kBannerEnd = 45;
 
-enum class ReplyClass { greeting, positive, closing, failure, ignored };
+enum class ReplyClass { greeting, positive, goAhead, closing, failure, ignored };
 
 // Information ("214") and every line of a multi-line reply but its last ("NNN-..."): the line
 // that follows says what counts.
@@ -52,11 +54,19 @@ ReplyClass classify(std::string_view text) {
         return ReplyClass::greeting;
     if (code == "250")
         return ReplyClass::positive;
+    if (code == "354")
+        return ReplyClass::goAhead;
     if (code == "221")
         return ReplyClass::closing;
     if ((!code.empty() && code.front() == '5') || code == "421")
         return ReplyClass::failure;
     return ReplyClass::ignored;
+}
+
+// A server that does not know DATA: "not implemented", "not recognized", "not supported".
+bool refusesData(std::string_view reply) {
+    const std::string_view code = reply.substr(0, 3);
+    return code == "500" || code == "502" || code == "504";
 }
 
 std::string errorText(const std::string& description) {
@@ -154,6 +164,8 @@ void SendLogic::sendButtonClick() {
         }
     }
     messageToSend_ = window_.messageText();
+    useData_ = settings_.useData;
+    parts_ = sending::messageParts(messageToSend_, settings_.messageLimit, useData_);
 }
 
 void SendLogic::endAfterRefusal() noexcept {
@@ -222,6 +234,10 @@ void SendLogic::clientSocketDataIn(const std::string& text, bool eol) {
     case ReplyClass::positive:
         onPositiveReply();
         break;
+    case ReplyClass::goAhead:
+        if (sendState_ == ssDataSent)
+            onGoAhead();
+        break;
     case ReplyClass::closing:
         requestClose();
         break;
@@ -286,8 +302,13 @@ void SendLogic::sendCommandLine() {
 
 void SendLogic::pageHead() {
     const std::string& entry = recipientQueue_.front();
-    window_.appendLog("Sending to: " + entry + " ...");
-    sendCommand("PAGE", store::retrieveID(entry));
+    std::string line = "Sending to: " + entry + " ...";
+    if (parts_.size() > 1)
+        line += " (" + std::to_string(parts_.size()) + " parts)";
+    window_.appendLog(line);
+    part_ = 0;
+    pagerID_ = store::retrieveID(entry);
+    sendCommand("PAGE", pagerID_);
     // Only once the page is handed over: a failed hand-over keeps the head queued.
     recipientQueue_.pop_front();
 }
@@ -298,9 +319,51 @@ void SendLogic::pageFirst() {
         if (!recipientQueue_.empty())
             pageHead();
     } else {
-        sendCommand("PAGE", window_.pagerNumber());
+        part_ = 0;
+        pagerID_ = window_.pagerNumber();
+        sendCommand("PAGE", pagerID_);
     }
     sendState_ = ssPageSent;
+}
+
+void SendLogic::sendPart() {
+    if (useData_) {
+        sendCommand("DATA");
+        sendState_ = ssDataSent;
+    } else {
+        sendCommand("MESS", parts_.at(part_));
+        sendState_ = ssMessSent;
+    }
+}
+
+void SendLogic::onGoAhead() {
+    port_.dataOut(dataBlock(parts_.at(part_)));
+    sendState_ = ssMessSent;
+}
+
+void SendLogic::onPageSent() {
+    if (part_ + 1 < parts_.size()) {
+        sendCommand("PAGE", pagerID_);
+        ++part_;
+        sendState_ = ssPageSent;
+        return;
+    }
+    if (multiRecipient_)
+        window_.appendLog(kSentLine);
+    if (multiRecipient_ && !recipientQueue_.empty()) {
+        pageHead();
+        sendState_ = ssPageSent;
+        return;
+    }
+    window_.setStatusWord(kSuccess);
+    // Every page is accepted: nothing that happens from here on undoes that.
+    sendState_ = ssQuitSent;
+    try {
+        sendCommand("QUIT");
+    } catch (const std::exception& e) {
+        closeQuietly();
+        window_.setStatusBarText(errorText(e.what()));
+    }
 }
 
 std::string SendLogic::withoutPassword(std::string text) const {
@@ -349,30 +412,14 @@ void SendLogic::onPositiveReply() {
         pageFirst();
         break;
     case ssPageSent:
-        sendCommand("MESS", messageToSend_);
-        sendState_ = ssMessSent;
+        sendPart();
         break;
     case ssMessSent:
         sendCommand("SEND");
         sendState_ = ssSendSent;
         break;
     case ssSendSent:
-        if (multiRecipient_)
-            window_.appendLog(kSentLine);
-        if (multiRecipient_ && !recipientQueue_.empty()) {
-            pageHead();
-            sendState_ = ssPageSent;
-        } else {
-            window_.setStatusWord(kSuccess);
-            // Every page is accepted: nothing that happens from here on undoes that.
-            sendState_ = ssQuitSent;
-            try {
-                sendCommand("QUIT");
-            } catch (const std::exception& e) {
-                closeQuietly();
-                window_.setStatusBarText(errorText(e.what()));
-            }
-        }
+        onPageSent();
         break;
     default:
         break;
@@ -380,6 +427,12 @@ void SendLogic::onPositiveReply() {
 }
 
 void SendLogic::onFailureReply(const std::string& text) {
+    if (sendState_ == ssDataSent && refusesData(text)) {
+        useData_ = false; // for the rest of this connection
+        window_.setStatusBarText(kNoDataText);
+        sendPart();
+        return;
+    }
     if (sendState_ == ssQuitSent) { // a refused QUIT: the pages went out all the same
         closeQuietly();
         window_.setStatusBarText(withoutPassword(text));

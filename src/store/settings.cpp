@@ -26,6 +26,8 @@ constexpr const char* kLoginKey = "loginID";
 constexpr const char* kPasswordKey = "password";
 constexpr const char* kUseTlsKey = "useTLS";
 constexpr const char* kCAFileKey = "tlsCAFile";
+constexpr const char* kMessageLimitKey = "messageLimit";
+constexpr const char* kUseDataKey = "useData";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -161,6 +163,8 @@ std::string loadSettings(Settings& s, const SettingsLocations& where) {
     s.password = readProfileString(ini, section, kPasswordKey, "");
     s.useTLS = readProfileInt(ini, section, kUseTlsKey, 0) != 0;
     s.tlsCAFile = readProfileString(ini, section, kCAFileKey, "");
+    s.messageLimit = readProfileInt(ini, section, kMessageLimitKey, 0);
+    s.useData = readProfileInt(ini, section, kUseDataKey, 0) != 0;
     return std::move(chosen.passedOver);
 }
 
@@ -206,6 +210,10 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
         write(kUseTlsKey, s.useTLS ? "1" : "0");
     if (!s.tlsCAFile.empty() || inFile(kCAFileKey))
         write(kCAFileKey, s.tlsCAFile);
+    if (s.messageLimit != 0 || inFile(kMessageLimitKey))
+        write(kMessageLimitKey, std::to_string(s.messageLimit));
+    if (s.useData || inFile(kUseDataKey))
+        write(kUseDataKey, s.useData ? "1" : "0");
 }
 
 } // namespace dazoroz::store
