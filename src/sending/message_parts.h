@@ -10,9 +10,6 @@ namespace dazoroz::sending {
 // The smallest part length a message may be split to: room for the longest numbering a page
 // could need and some text.
 inline constexpr std::int32_t kMinMessageLimit = 20;
-// What the configuration dialog and dazoroz-send say of a smaller one.
-inline constexpr const char* kBadMessageLimitText =
-    "Messages can be split only into parts of 20 characters or more (0: never split)";
 
 // Whether `limit` may be stored: 0 (never split) or kMinMessageLimit and more.
 constexpr bool isMessageLimit(std::int32_t limit) {

@@ -318,6 +318,25 @@ void TestSendProgram::delivers_data() {
     fromInput("input: several lines", "disk full\non db1\r\nnow\n", "disk full on db1 now");
     fromInput("input: UTF-8 unchanged", "Grüße ☎\n", "Grüße ☎");
     fromInput("input: 999 characters", QByteArray(999, 'x') + "\n", QByteArray(999, 'x'));
+
+    // The options over dazoroz.ini; the scripted server answers DATA with 500.
+    const QByteArray twoParts = "PAGE 77\r\nMESS (1/2) Call home at\r\nSEND\r\n"
+                                "PAGE 77\r\nMESS (2/2) once please\r\nSEND\r\nQUIT\r\n";
+    QTest::newRow("--split") << Case{
+        .args = {"77", "-m", "Call home at once please", "--split", "20"},
+        .ini = "messageLimit=0\r\n",
+        .received = twoParts,
+        .out = kConnected + kSuccess};
+    QTest::newRow("--no-data, messageLimit in dazoroz.ini")
+        << Case{.args = {"77", "-m", "Call home at once please", "--data", "--no-data"},
+                .ini = "useData=1\r\nmessageLimit=20\r\n",
+                .received = twoParts,
+                .out = kConnected + kSuccess};
+    QTest::newRow("--data, a server without it") << Case{
+        .args = {"77", "-m", "Call\nhome", "--data"},
+        .received = "PAGE 77\r\nDATA\r\nMESS Call home\r\nSEND\r\nQUIT\r\n",
+        .out = kConnected +
+               "statusbar: The server does not take DATA: line breaks sent as blanks\n" + kSuccess};
 }
 
 void TestSendProgram::helpAndVersion_data() {
@@ -482,6 +501,8 @@ void TestSendProgram::badUsage_data() {
     usage("TLS with a value", {.args = {"77", "-m", "x", "--tls=yes"}}, "--tls takes no value");
     usage("missing CA file", {.args = {"77", "-m", "x", "--tls-ca", "none.pem"}},
           "--tls-ca: cannot read \"none.pem\"");
+    usage("split too small", {.args = {"77", "-m", "x", "--split", "19"}},
+          "--split wants 0 (never split) or a whole number of 20 or more, not \"19\"");
     usage("password option value", {.args = {"77", "-m", "x", "--password", "s3cret"}},
           "unknown option \"--password\"");
     usage("empty serverIP in dazoroz.ini",
