@@ -3,6 +3,8 @@
 #include "error_report.h"
 #include "form_parts.h"
 
+#include "sending/message_parts.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -31,6 +33,10 @@ constexpr int kTimeoutDigits = 2;
 constexpr int kMessageTypingLimit = 100;
 constexpr int kLoginTypingLimit = 100;
 constexpr int kPathTypingLimit = 4096;
+// More than the bytes of the longest message the window takes.
+constexpr int kMessageLimitDigits = 4;
+const char* const kBadMessageLimitText =
+    "Messages can be split only into parts of 20 characters or more; 0 never splits";
 // The box of optional settings: as high as the controls on the left, with room below the login
 // fields for more rows.
 constexpr QRect kOptionalBox(296, 12, 213, 273);
@@ -182,6 +188,17 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     caNote->setTextFormat(Qt::PlainText);
     caNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     caNote->setWordWrap(true);
+
+    // Long and multi-line messages, below the secure connection.
+    addLabel(optional, "messageLimitLabel", QStringLiteral("Split messages longer than"),
+             QRect(10, 196, 136, 13));
+    messageLimitEdit_ =
+        numericEdit(optional, "messageLimitEdit", QRect(150, 192, 37, 21), kMessageLimitDigits);
+    addLabel(optional, "messageLimitNote", QStringLiteral("characters (0: never)"),
+             QRect(10, 218, 193, 13));
+    useDataCheckBox_ = placed(new QCheckBox(QStringLiteral("Keep line breaks (DATA)"), optional),
+                              "useDataCheckBox", QRect(10, 240, 193, 17));
+
     connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
     connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
     useTLSToggled(false);
@@ -197,6 +214,8 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     setTabOrder(passwordEdit_, useTLSCheckBox_);
     setTabOrder(useTLSCheckBox_, tlsCAFileEdit_);
     setTabOrder(tlsCAFileEdit_, tlsCAFileButton_);
+    setTabOrder(tlsCAFileButton_, messageLimitEdit_);
+    setTabOrder(messageLimitEdit_, useDataCheckBox_);
     okButton_->setFocus();
 }
 
@@ -223,6 +242,8 @@ void TconfigForm::FormShow() {
     useTLSCheckBox_->setChecked(settings_.useTLS);
     useTLSToggled(settings_.useTLS);
     setFullText(tlsCAFileEdit_, fromStd(settings_.tlsCAFile));
+    setFullText(messageLimitEdit_, QString::number(settings_.messageLimit));
+    useDataCheckBox_->setChecked(settings_.useData);
 }
 
 void TconfigForm::useTLSToggled(bool on) {
@@ -253,6 +274,11 @@ void TconfigForm::OKButtonClick() {
         settings_.password = toStd(passwordEdit_->text());
         settings_.useTLS = useTLSCheckBox_->isChecked();
         settings_.tlsCAFile = toStd(tlsCAFileEdit_->text());
+        const std::int32_t messageLimit = fieldToInt(messageLimitEdit_->text());
+        if (!sending::isMessageLimit(messageLimit))
+            throw std::runtime_error(kBadMessageLimitText);
+        settings_.messageLimit = messageLimit;
+        settings_.useData = useDataCheckBox_->isChecked();
         store::saveSettings(settings_);
         accept();
     });

@@ -127,7 +127,7 @@ private slots:
     void tabOrderStartsAtOK() {
         showForm();
         QStringList visited;
-        for (int i = 0; i < 17; ++i) {
+        for (int i = 0; i < 19; ++i) {
             visited << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
@@ -136,7 +136,7 @@ private slots:
                               "serverIPComboBox", "message1Edit", "message2Edit", "message3Edit",
                               "message4Edit", "message5Edit", "message6Edit", "message7Edit",
                               "message8Edit", "loginIDEdit", "passwordEdit", "useTLSCheckBox",
-                              "OKButton"}));
+                              "messageLimitEdit", "useDataCheckBox", "OKButton"}));
     }
 
     // The optional settings came in beside the others, which kept their places and sizes.

@@ -7,8 +7,10 @@
 #include "ui/about.h"
 #include "ui/addname.h"
 #include "ui/config.h"
+#include "ui/error_report.h"
 #include "ui/instructions.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QScreen>
 #include <QSignalSpy>
@@ -213,6 +215,42 @@ private slots:
         p->memo()->setPlainText(QString(80, QLatin1Char('w')) + QStringLiteral("\U0001F600"));
         QCOMPARE(p->label("lengthLabel"), QStringLiteral("(81)"));
         QCOMPARE(messageLength(QStringLiteral("a\r\nb\rc\u2029d")), 10);
+    }
+
+    // Both settings from the dialog, through a restart; the page count beside the counter while
+    // a limit is set, and nothing moved for it.
+    void pageCountAndLongMessageSettings() {
+        start();
+        QVERIFY(!p->child("pagesLabel")->isVisible());
+        ErrorReportCapture errors;
+        {
+            ModalDriver driver(&p->windows().configForm(), [&] {
+                auto* limit = child<QLineEdit>(&p->windows().configForm(), "messageLimitEdit");
+                QVERIFY(
+                    !child<QCheckBox>(&p->windows().configForm(), "useDataCheckBox")->isChecked());
+                limit->setText(QStringLiteral("19"));
+                p->windows().configForm().OKButtonClick();
+                limit->setText(QStringLiteral("20"));
+                child<QCheckBox>(&p->windows().configForm(), "useDataCheckBox")->setChecked(true);
+                p->windows().configForm().OKButtonClick();
+            });
+            p->main().configureButtonClick();
+        }
+        QCOMPARE(errors.texts(), QStringList{"Messages can be split only into parts of 20 "
+                                             "characters or more; 0 never splits."});
+        const QByteArray saved = readFile(p->windirFile(QStringLiteral("dazoroz.ini")));
+        QVERIFY(saved.endsWith("message8=Don't call\r\nmessageLimit=20\r\nuseData=1\r\n"));
+
+        p = std::make_unique<Program>(saved, kThreeNames);
+        QVERIFY(p->show());
+        // With DATA a line break counts as CR LF: 21 bytes, where MESS would need 20.
+        p->memo()->setPlainText(QStringLiteral("abcdefghij\nklmnopqrs"));
+        // "2 pages", or "2 pp." where the words would run under Clear Message (other fonts).
+        QVERIFY(p->label("pagesLabel").startsWith("2 p"));
+        const QRect counter = p->child("lengthLabel")->geometry();
+        QCOMPARE(counter.topLeft(), QPoint(72, 70));
+        QVERIFY(p->child("pagesLabel")->geometry().left() > counter.right());
+        QVERIFY(p->child("pagesLabel")->geometry().right() < p->child("clearButton")->x());
     }
 
     void typingAndPastingStopAt999() {
