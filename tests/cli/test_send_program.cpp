@@ -319,24 +319,13 @@ void TestSendProgram::delivers_data() {
     fromInput("input: UTF-8 unchanged", "Grüße ☎\n", "Grüße ☎");
     fromInput("input: 999 characters", QByteArray(999, 'x') + "\n", QByteArray(999, 'x'));
 
-    // The options over dazoroz.ini; the scripted server answers DATA with 500.
-    const QByteArray twoParts = "PAGE 77\r\nMESS (1/2) Call home at\r\nSEND\r\n"
-                                "PAGE 77\r\nMESS (2/2) once please\r\nSEND\r\nQUIT\r\n";
-    QTest::newRow("--split") << Case{
-        .args = {"77", "-m", "Call home at once please", "--split", "20"},
-        .ini = "messageLimit=0\r\n",
-        .received = twoParts,
+    // The options over dazoroz.ini.
+    QTest::newRow("--split, --no-data") << Case{
+        .args = {"77", "-m", "Call home at once please", "--split=20", "--data", "--no-data"},
+        .ini = "messageLimit=0\r\nuseData=1\r\n",
+        .received = "PAGE 77\r\nMESS (1/2) Call home at\r\nSEND\r\n"
+                    "PAGE 77\r\nMESS (2/2) once please\r\nSEND\r\nQUIT\r\n",
         .out = kConnected + kSuccess};
-    QTest::newRow("--no-data, messageLimit in dazoroz.ini")
-        << Case{.args = {"77", "-m", "Call home at once please", "--data", "--no-data"},
-                .ini = "useData=1\r\nmessageLimit=20\r\n",
-                .received = twoParts,
-                .out = kConnected + kSuccess};
-    QTest::newRow("--data, a server without it") << Case{
-        .args = {"77", "-m", "Call\nhome", "--data"},
-        .received = "PAGE 77\r\nDATA\r\nMESS Call home\r\nSEND\r\nQUIT\r\n",
-        .out = kConnected +
-               "statusbar: The server does not take DATA: line breaks sent as blanks\n" + kSuccess};
 }
 
 void TestSendProgram::helpAndVersion_data() {

@@ -222,9 +222,6 @@ struct Script {
     std::int32_t sendTimeout = 60;
     std::string loginID = {};
     std::string password = {};
-    std::int32_t messageLimit = 0;
-    bool useData = false;
-    std::string message = "Hello";
 };
 
 inline void PrintTo(const Script& script, std::ostream* os) {
@@ -241,9 +238,6 @@ inline void runScript(const Script& script) {
     h.settings.sendTimeout = script.sendTimeout;
     h.settings.loginID = script.loginID;
     h.settings.password = script.password;
-    h.settings.messageLimit = script.messageLimit;
-    h.settings.useData = script.useData;
-    h.window.message = script.message;
     h.window.names = script.names;
     if (!script.names.empty())
         h.window.pager.clear();
