@@ -110,8 +110,6 @@ public:
     bool multiRecipient() const noexcept { return multiRecipient_; }
     const std::deque<std::string>& recipientQueue() const noexcept { return recipientQueue_; }
     const std::string& messageToSend() const noexcept { return messageToSend_; }
-    // The pages the message goes out as to each recipient, as captured with it.
-    const std::vector<std::string>& messageParts() const noexcept { return parts_; }
     std::int32_t timeoutCountdown() const noexcept { return timeoutCountdown_; }
     std::int32_t timerTicks() const noexcept { return timerTicks_; }
     // Whether the time-out failed the last send.
