@@ -123,6 +123,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         if (argument.starts_with("--tls=")) {
             throw UsageError("--tls takes no value");
         }
+        if (argument == "--history" || argument == "--no-history") {
+            result.history = argument == "--history";
+            continue;
+        }
         if (argument == "--data" || argument == "--no-data") {
             result.data = argument == "--data";
             continue;
@@ -202,6 +206,9 @@ Options:
                          (default: useTLS in dazoroz.ini)
       --tls-ca FILE      trust the CAs of this PEM file instead of the system's; implies --tls
                          (default: tlsCAFile in dazoroz.ini)
+      --history          record the send in the history of sent pages (default:
+                         keepHistory in dazoroz.ini)
+      --no-history       do not record it, whatever dazoroz.ini says
       --split N          send a message longer than N bytes as numbered pages of at most N
                          bytes each, "(1/3) ...", "(2/3) ..."; N is 20 or more, 0 never splits
                          (default: messageLimit in dazoroz.ini, else 0)
@@ -270,6 +277,9 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
             throw UsageError("--tls-ca: cannot read \"" + printable(*commandLine.tlsCA) + "\"");
         }
         settings.tlsCAFile = *commandLine.tlsCA;
+    }
+    if (commandLine.history) {
+        settings.keepHistory = *commandLine.history;
     }
     if (commandLine.server) {
         settings.serverAddress = *commandLine.server;

@@ -26,6 +26,7 @@ constexpr const char* kLoginKey = "loginID";
 constexpr const char* kPasswordKey = "password";
 constexpr const char* kUseTlsKey = "useTLS";
 constexpr const char* kCAFileKey = "tlsCAFile";
+constexpr const char* kKeepHistoryKey = "keepHistory";
 constexpr const char* kMessageLimitKey = "messageLimit";
 constexpr const char* kUseDataKey = "useData";
 
@@ -163,6 +164,7 @@ std::string loadSettings(Settings& s, const SettingsLocations& where) {
     s.password = readProfileString(ini, section, kPasswordKey, "");
     s.useTLS = readProfileInt(ini, section, kUseTlsKey, 0) != 0;
     s.tlsCAFile = readProfileString(ini, section, kCAFileKey, "");
+    s.keepHistory = readProfileInt(ini, section, kKeepHistoryKey, 0) != 0;
     s.messageLimit = readProfileInt(ini, section, kMessageLimitKey, 0);
     s.useData = readProfileInt(ini, section, kUseDataKey, 0) != 0;
     return std::move(chosen.passedOver);
@@ -210,6 +212,8 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
         write(kUseTlsKey, s.useTLS ? "1" : "0");
     if (!s.tlsCAFile.empty() || inFile(kCAFileKey))
         write(kCAFileKey, s.tlsCAFile);
+    if (s.keepHistory || inFile(kKeepHistoryKey))
+        write(kKeepHistoryKey, s.keepHistory ? "1" : "0");
     if (s.messageLimit != 0 || inFile(kMessageLimitKey))
         write(kMessageLimitKey, std::to_string(s.messageLimit));
     if (s.useData || inFile(kUseDataKey))

@@ -37,9 +37,8 @@ constexpr int kPathTypingLimit = 4096;
 constexpr int kMessageLimitDigits = 4;
 const char* const kBadMessageLimitText =
     "Messages can be split only into parts of 20 characters or more; 0 never splits";
-// The box of optional settings: as high as the controls on the left, with room below the login
-// fields for more rows.
-constexpr QRect kOptionalBox(296, 12, 213, 273);
+// The box of optional settings: down to the foot of OK and Cancel, which stand to its left.
+constexpr QRect kOptionalBox(296, 12, 213, 305);
 
 // Rows of the server history list, 13 pixels high.
 class HistoryRowDelegate : public QStyledItemDelegate {
@@ -188,16 +187,19 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     caNote->setTextFormat(Qt::PlainText);
     caNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     caNote->setWordWrap(true);
+    keepHistoryCheckBox_ =
+        placed(new QCheckBox(QStringLiteral("Keep a history of sent pages"), optional),
+               "keepHistoryCheckBox", QRect(10, 192, 193, 17));
 
-    // Long and multi-line messages, below the secure connection.
+    // Long and multi-line messages, below the history.
     addLabel(optional, "messageLimitLabel", QStringLiteral("Split messages longer than"),
-             QRect(10, 196, 136, 13));
+             QRect(10, 220, 136, 13));
     messageLimitEdit_ =
-        numericEdit(optional, "messageLimitEdit", QRect(150, 192, 37, 21), kMessageLimitDigits);
+        numericEdit(optional, "messageLimitEdit", QRect(150, 216, 37, 21), kMessageLimitDigits);
     addLabel(optional, "messageLimitNote", QStringLiteral("characters (0: never)"),
-             QRect(10, 218, 193, 13));
+             QRect(10, 242, 193, 13));
     useDataCheckBox_ = placed(new QCheckBox(QStringLiteral("Keep line breaks (DATA)"), optional),
-                              "useDataCheckBox", QRect(10, 240, 193, 17));
+                              "useDataCheckBox", QRect(10, 262, 193, 17));
 
     connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
     connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
@@ -214,7 +216,8 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     setTabOrder(passwordEdit_, useTLSCheckBox_);
     setTabOrder(useTLSCheckBox_, tlsCAFileEdit_);
     setTabOrder(tlsCAFileEdit_, tlsCAFileButton_);
-    setTabOrder(tlsCAFileButton_, messageLimitEdit_);
+    setTabOrder(tlsCAFileButton_, keepHistoryCheckBox_);
+    setTabOrder(keepHistoryCheckBox_, messageLimitEdit_);
     setTabOrder(messageLimitEdit_, useDataCheckBox_);
     okButton_->setFocus();
 }
@@ -242,6 +245,7 @@ void TconfigForm::FormShow() {
     useTLSCheckBox_->setChecked(settings_.useTLS);
     useTLSToggled(settings_.useTLS);
     setFullText(tlsCAFileEdit_, fromStd(settings_.tlsCAFile));
+    keepHistoryCheckBox_->setChecked(settings_.keepHistory);
     setFullText(messageLimitEdit_, QString::number(settings_.messageLimit));
     useDataCheckBox_->setChecked(settings_.useData);
 }
@@ -274,6 +278,7 @@ void TconfigForm::OKButtonClick() {
         settings_.password = toStd(passwordEdit_->text());
         settings_.useTLS = useTLSCheckBox_->isChecked();
         settings_.tlsCAFile = toStd(tlsCAFileEdit_->text());
+        settings_.keepHistory = keepHistoryCheckBox_->isChecked();
         const std::int32_t messageLimit = fieldToInt(messageLimitEdit_->text());
         if (!sending::isMessageLimit(messageLimit))
             throw std::runtime_error(kBadMessageLimitText);
