@@ -74,7 +74,6 @@ const std::string k20 = "abcdefghij klmnopqrs";
 const std::string kLines = "line one\r\nline two\r\n.dot";
 
 const PartsRow kRows[] = {
-    {"NoLimit", 0, false, std::string(300, 'y') + "\r\nz", pages({std::string(300, 'y') + " z"})},
     {"ExactFitLineBreakAsBlank", 20, false, "abcdefghij\r\nklmnopqrs", pages({k20})},
     {"OneByteOverCutAtTheBlank", 20, false, k20 + "t",
      pages({"(1/2) abcdefghij", "(2/2) klmnopqrst"})},
