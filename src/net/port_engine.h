@@ -118,7 +118,8 @@ enum PortProperty : int {
 };
 
 // With TLS, ciphertext that the socket has not taken yet waits in the session; beyond this much,
-// a send is refused (10035) until OnReadyToSend.
+// a send is refused (10035) until OnReadyToSend, and nothing more is read from the peer (whose
+// records may each make the session answer) until the socket has taken some.
 inline constexpr std::size_t kTlsSendQueueLimit = 64 * 1024;
 
 // Layer 3: the TCP port. Its event operations do nothing; BoundPortEngine forwards them.
@@ -193,11 +194,12 @@ private:
     void onConnectCompletion(int error);
     void completeConnect(int status);
     int startTls();
-    void continueHandshake();
+    void continueHandshake(bool draining = false);
     void endHandshake(int status);
     int flushTls() noexcept;
     void onTlsWritable();
-    int receive(Socket s, std::span<char> space);
+    int receive(Socket s, std::span<char> space, int& reads, bool bounded);
+    bool tlsReadingHeld() noexcept;
     void sendCloseNotify() noexcept;
     void onPeerClose(int error);
     void runPump(PumpMode mode);
@@ -244,6 +246,7 @@ private:
     std::string tlsCAFile_;
     std::unique_ptr<TlsSession> tls_;
     bool handshaking_ = false;
+    bool tlsReadingPaused_ = false; // until the socket takes the session's records for the peer
 };
 
 // What the owner's callback receives; the numbers are those of the component's events.
