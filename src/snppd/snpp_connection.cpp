@@ -22,6 +22,9 @@ namespace {
 
 // What we read ahead of the command being handled; the kernel holds the rest.
 constexpr qsizetype readBufferSize = 16 * 1024;
+// Socket reads for one read notification at most, TLS records included: then the event loop
+// runs its timers and other clients before this one is read again.
+constexpr int readsPerNotification = 16;
 constexpr qsizetype maxPagerIdLength = 64;
 // Failed logins on one connection before it is closed.
 constexpr int maxLoginFailures = 5;
@@ -235,16 +238,24 @@ void Connection::pump() {
 }
 
 void Connection::readable() {
-    // While closing, input is only read to find the client's end, and thrown away.
+    // While closing, input is only read to find the client's end, and thrown away; else nothing
+    // is read while the replies (TLS records included) wait beyond their limit: a client's
+    // records can make TLS answer without any command, and the client must read first.
     const qsizetype room = inputRoom();
-    while (closing_ || (!inputEnded_ && input_.size() < room)) {
+    int reads = 0;
+    while (reads < readsPerNotification &&
+           (closing_ || (!inputEnded_ && input_.size() < room && !outputOverLimit()))) {
         std::array<char, 4096> chunk{};
         const auto want =
             closing_ ? chunk.size()
                      : std::min(chunk.size(), static_cast<std::size_t>(room - input_.size()));
-        const ssize_t got = closing_ || !tls_
-                                ? retried([&] { return ::recv(fd_, chunk.data(), want, 0); })
-                                : receiveSecurely(chunk.data(), want);
+        ssize_t got = 0;
+        if (closing_ || !tls_) {
+            ++reads;
+            got = retried([&] { return ::recv(fd_, chunk.data(), want, 0); });
+        } else {
+            got = receiveSecurely(chunk.data(), want, reads);
+        }
         if (got > 0) {
             if (!closing_) {
                 input_.append(chunk.data(), static_cast<qsizetype>(got));
@@ -265,8 +276,10 @@ void Connection::readable() {
 
 // A read of the client's data through TLS, answering as recv does: the bytes, 0 at the client's
 // end (its close_notify, or the end of the stream), or -1 with errno: EAGAIN when nothing more
-// has come, anything else when the connection is over (a failed handshake is traced).
-ssize_t Connection::receiveSecurely(char* into, std::size_t size) {
+// has come or may be read now (this notification's share of socket reads, counted in `reads`,
+// is used up, or the replies wait beyond their limit), anything else when the connection is
+// over (a failed handshake is traced).
+ssize_t Connection::receiveSecurely(char* into, std::size_t size, int& reads) {
     bool handshaking = tls_->state() == net::TlsSession::State::Handshaking;
     for (;;) {
         const int n = tls_->read(into, size);
@@ -286,6 +299,11 @@ ssize_t Connection::receiveSecurely(char* into, std::size_t size) {
             errno = EPROTO;
             return -1;
         }
+        if (reads >= readsPerNotification || outputOverLimit()) {
+            errno = EAGAIN;
+            return -1;
+        }
+        ++reads;
         const ssize_t got = retried(
             [&] { return ::recv(fd_, tls_->incomingSpace(), tls_->incomingCapacity(), 0); });
         if (got == 0 && tls_->state() == net::TlsSession::State::Handshaking) {
@@ -362,8 +380,12 @@ qsizetype Connection::inputRoom() const {
     return std::max(readBufferSize, static_cast<qsizetype>(options_.maxLineLength) + 2);
 }
 
+bool Connection::outputOverLimit() const {
+    return unsent() + queuedBytes_ > options_.outputLimit;
+}
+
 bool Connection::inputPaused() const {
-    return gone_ || closing_ || closeWhenDrained_ || unsent() + queuedBytes_ > options_.outputLimit;
+    return gone_ || closing_ || closeWhenDrained_ || outputOverLimit();
 }
 
 void Connection::countReply() {
@@ -613,8 +635,10 @@ void Connection::updateNotifiers() {
     if (gone_) {
         return;
     }
-    // Reading stops while the read-ahead is full; while closing, input is only thrown away.
-    readNotifier_.setEnabled(!inputEnded_ && (closing_ || input_.size() < inputRoom()));
+    // Reading stops while the read-ahead is full or the replies wait beyond their limit; while
+    // closing, input is only thrown away.
+    readNotifier_.setEnabled(!inputEnded_ &&
+                             (closing_ || (input_.size() < inputRoom() && !outputOverLimit())));
     writeNotifier_.setEnabled(tls_ ? !tls_->outgoing().empty() : !output_.isEmpty());
 }
 
