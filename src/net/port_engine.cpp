@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include <netinet/tcp.h>
 
@@ -590,6 +591,7 @@ int PortEngine::connect() {
     }
     connected_ = false;
     tlsReadingPaused_ = false;
+    tlsSendWaiting_ = false;
     if (useTls_) {
         if (const int error = startTls(); error != kPortOk) {
             return error;
@@ -747,7 +749,8 @@ int PortEngine::flushTls() noexcept {
         const int sent = ws().send(socket_, out.data(), length, 0);
         if (sent == kSocketError) {
             const int error = lastSocketError();
-            return error == kWsaEWouldBlock ? kPortOk : error;
+            tlsSendWaiting_ = error == kWsaEWouldBlock;
+            return tlsSendWaiting_ ? kPortOk : error;
         }
         tls_->sent(static_cast<std::size_t>(sent));
     }
@@ -772,40 +775,41 @@ bool PortEngine::tlsReadingHeld() noexcept {
 }
 
 // A read for the receive pump: the socket's bytes, or with TLS the data they carry (0 at the
-// peer's close_notify or the end of the stream). `reads` counts the socket reads made, and one
-// for data handed out without any. With TLS and `bounded`, no socket read is made once `reads`
-// has reached the share of a notification, nor while reading is held: the answer is then
-// "would block" (the socket layer notifies again after a read; the write notification resumes).
+// peer's close_notify or the end of the stream). `reads` counts the socket reads. When
+// `bounded`, none is made once they are a notification's share, nor with TLS while reading is
+// held: the answer is then "would block". The library notifies again after a socket read
+// while data remains, behind everything that waits now (timers, input, repaints, signals,
+// messages); TLS hands out all the data it has taken off the socket first, so that none waits
+// where no notification sees it. The write notification resumes held reading.
 int PortEngine::receive(Socket s, std::span<char> space, int& reads, bool bounded) {
     const int size = static_cast<int>(std::min<std::size_t>(space.size(), INT_MAX));
-    if (!tls_) {
-        ++reads;
-        return ws().recv(s, space.data(), size, 0);
-    }
-    const int before = reads;
     for (;;) {
-        const int n = tls_->read(space.data(), static_cast<std::size_t>(size));
-        flushTls(); // what reading made the session answer, if anything
-        if (n > 0) {
-            reads += reads == before ? 1 : 0;
-            return n;
-        }
-        if (n == TlsSession::kPeerClosed) {
-            return 0;
-        }
-        if (n == TlsSession::kFailed) {
-            ws().WSASetLastError(tls_->failure());
-            return kSocketError;
+        if (tls_) {
+            const int n = tls_->read(space.data(), static_cast<std::size_t>(size));
+            flushTls(); // what reading made the session answer, if anything
+            if (n > 0) {
+                return n;
+            }
+            if (n == TlsSession::kPeerClosed) {
+                return 0;
+            }
+            if (n == TlsSession::kFailed) {
+                ws().WSASetLastError(tls_->failure());
+                return kSocketError;
+            }
         }
         if (bounded &&
             ((readsPerNotification_ > 0 && reads >= readsPerNotification_) || tlsReadingHeld())) {
             ws().WSASetLastError(kWsaEWouldBlock);
             return kSocketError;
         }
+        ++reads;
+        if (!tls_) {
+            return ws().recv(s, space.data(), size, 0);
+        }
         const int capacity =
             static_cast<int>(std::min<std::size_t>(tls_->incomingCapacity(), INT_MAX));
         const int got = ws().recv(s, tls_->incomingSpace(), capacity, 0);
-        ++reads;
         if (got <= 0) {
             return got;
         }
@@ -826,6 +830,7 @@ void PortEngine::closeWithoutEvent() noexcept {
     tls_.reset();
     handshaking_ = false;
     tlsReadingPaused_ = false;
+    tlsSendWaiting_ = false;
 }
 
 void PortEngine::discardSocket() noexcept {
@@ -873,6 +878,7 @@ int PortEngine::finishClose(int status) {
     tls_.reset();
     handshaking_ = false;
     tlsReadingPaused_ = false;
+    tlsSendWaiting_ = false;
     connected_ = false;
     try {
         reportClose(status);
@@ -1060,7 +1066,10 @@ void PortEngine::endHandshake(int status) {
     }
 }
 
+// A write notification answers records that the socket refused, or it is the one of the
+// connect, which the handshake has answered already (OnReadyToSend came with its end).
 void PortEngine::onTlsWritable() {
+    const bool waited = std::exchange(tlsSendWaiting_, false);
     const int error = flushTls();
     if (error == kPortOk && tlsReadingPaused_ && tls_->outgoing().size() <= kTlsSendQueueLimit) {
         // The socket has taken enough: read again, as a read notification would.
@@ -1073,7 +1082,7 @@ void PortEngine::onTlsWritable() {
         }
         return;
     }
-    if (error == kPortOk && connected_ && tls_->outgoing().empty()) {
+    if (waited && error == kPortOk && connected_ && tls_->outgoing().empty()) {
         readyToSendEvent();
     }
 }
@@ -1133,18 +1142,6 @@ void PortEngine::runPump(PumpMode mode) {
         if (mode == PumpMode::Normal && closePending_) {
             pumpRunning_ = false;
             close(0, false);
-            return;
-        }
-        if (mode == PumpMode::Normal && readsPerNotification_ > 0 &&
-            reads >= readsPerNotification_) {
-            // This notification's share is read. The read re-enabled read notifications, so
-            // the library notifies again while data remains: on the event loop's next turn,
-            // behind everything that waits now (timers, input, repaints, signals, messages).
-            // Data that TLS has taken off the socket already is no longer the library's to
-            // notify: the engine does it.
-            if (tls_ && tls_->hasBufferedInput()) {
-                postMessage(window_, kSocketMessage, s, makeSelectReply(kFdRead, 0));
-            }
             return;
         }
         // A close by the owner reads no further: what is not buffered yet is not delivered.
