@@ -243,14 +243,16 @@ void Connection::readable() {
     // records can make TLS answer without any command, and the client must read first.
     const qsizetype room = inputRoom();
     int reads = 0;
-    while (reads < readsPerNotification &&
-           (closing_ || (!inputEnded_ && input_.size() < room && !outputOverLimit()))) {
+    while (closing_ || (!inputEnded_ && input_.size() < room && !outputOverLimit())) {
         std::array<char, 4096> chunk{};
         const auto want =
             closing_ ? chunk.size()
                      : std::min(chunk.size(), static_cast<std::size_t>(room - input_.size()));
         ssize_t got = 0;
         if (closing_ || !tls_) {
+            if (reads == readsPerNotification) {
+                break; // the notifier fires again while there is more
+            }
             ++reads;
             got = retried([&] { return ::recv(fd_, chunk.data(), want, 0); });
         } else {
@@ -278,7 +280,8 @@ void Connection::readable() {
 // end (its close_notify, or the end of the stream), or -1 with errno: EAGAIN when nothing more
 // has come or may be read now (this notification's share of socket reads, counted in `reads`,
 // is used up, or the replies wait beyond their limit), anything else when the connection is
-// over (a failed handshake is traced).
+// over (a failed handshake is traced). The data TLS has taken off the socket is handed out
+// before the share ends, so that none waits where the notifier does not see it.
 ssize_t Connection::receiveSecurely(char* into, std::size_t size, int& reads) {
     bool handshaking = tls_->state() == net::TlsSession::State::Handshaking;
     for (;;) {
