@@ -8,10 +8,10 @@
 #include "port_events.h"
 #include "support/flood_server.h"
 #include "support/load_adjusted_timer.h"
+#include "support/resident_memory.h"
 #include "support/test_pki.h"
 #include "support/tls_peer.h"
 
-#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -23,7 +23,6 @@
 #include <netinet/in.h>
 #include <optional>
 #include <stdexcept>
-#include <unistd.h>
 
 #include <openssl/ssl.h>
 
@@ -32,6 +31,7 @@ using namespace dazoroz::net::testing;
 using dazoroz::testsupport::FloodServer;
 using dazoroz::testsupport::LoadAdjustedTimer;
 using dazoroz::testsupport::Reply;
+using dazoroz::testsupport::residentBytes;
 using dazoroz::testsupport::ScriptedServer;
 using dazoroz::testsupport::TestPki;
 using dazoroz::testsupport::TlsPeer;
@@ -113,14 +113,6 @@ private:
     }
     static constexpr SocketModule kModule = {"COUNTING.DLL", &proc};
 };
-
-qint64 residentBytes() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    return statm.readAll().split(' ').value(1).toLongLong() * ::sysconf(_SC_PAGESIZE);
-}
 
 struct WindowDeleter {
     void operator()(NotificationWindow* window) const { delete window; }
