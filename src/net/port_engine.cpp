@@ -9,7 +9,6 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <utility>
 
 #include <netinet/tcp.h>
 
@@ -591,7 +590,7 @@ int PortEngine::connect() {
     }
     connected_ = false;
     tlsReadingPaused_ = false;
-    tlsSendWaiting_ = false;
+    tlsSendRefused_ = false;
     if (useTls_) {
         if (const int error = startTls(); error != kPortOk) {
             return error;
@@ -725,6 +724,7 @@ int PortEngine::send(std::string_view bytes) {
 int PortEngine::sendSecurely(std::string_view bytes) {
     bytesSent_ = 0;
     if (tls_->outgoing().size() > kTlsSendQueueLimit) {
+        tlsSendRefused_ = true;
         ws().WSASetLastError(kWsaEWouldBlock);
         return kWsaEWouldBlock;
     }
@@ -749,8 +749,7 @@ int PortEngine::flushTls() noexcept {
         const int sent = ws().send(socket_, out.data(), length, 0);
         if (sent == kSocketError) {
             const int error = lastSocketError();
-            tlsSendWaiting_ = error == kWsaEWouldBlock;
-            return tlsSendWaiting_ ? kPortOk : error;
+            return error == kWsaEWouldBlock ? kPortOk : error;
         }
         tls_->sent(static_cast<std::size_t>(sent));
     }
@@ -830,7 +829,7 @@ void PortEngine::closeWithoutEvent() noexcept {
     tls_.reset();
     handshaking_ = false;
     tlsReadingPaused_ = false;
-    tlsSendWaiting_ = false;
+    tlsSendRefused_ = false;
 }
 
 void PortEngine::discardSocket() noexcept {
@@ -878,7 +877,7 @@ int PortEngine::finishClose(int status) {
     tls_.reset();
     handshaking_ = false;
     tlsReadingPaused_ = false;
-    tlsSendWaiting_ = false;
+    tlsSendRefused_ = false;
     connected_ = false;
     try {
         reportClose(status);
@@ -1066,10 +1065,9 @@ void PortEngine::endHandshake(int status) {
     }
 }
 
-// A write notification answers records that the socket refused, or it is the one of the
-// connect, which the handshake has answered already (OnReadyToSend came with its end).
+// The socket takes records again. OnReadyToSend follows a refused send once they have all gone,
+// as without TLS; the connect's write notification has its answer with the handshake's end.
 void PortEngine::onTlsWritable() {
-    const bool waited = std::exchange(tlsSendWaiting_, false);
     const int error = flushTls();
     if (error == kPortOk && tlsReadingPaused_ && tls_->outgoing().size() <= kTlsSendQueueLimit) {
         // The socket has taken enough: read again, as a read notification would.
@@ -1082,7 +1080,8 @@ void PortEngine::onTlsWritable() {
         }
         return;
     }
-    if (waited && error == kPortOk && connected_ && tls_->outgoing().empty()) {
+    if (tlsSendRefused_ && error == kPortOk && connected_ && tls_->outgoing().empty()) {
+        tlsSendRefused_ = false;
         readyToSendEvent();
     }
 }

@@ -247,7 +247,7 @@ private:
     std::unique_ptr<TlsSession> tls_;
     bool handshaking_ = false;
     bool tlsReadingPaused_ = false; // until the socket takes the session's records for the peer
-    bool tlsSendWaiting_ = false;   // the socket refused records: a write notification is due
+    bool tlsSendRefused_ = false;   // a send was refused: OnReadyToSend is due
 };
 
 // What the owner's callback receives; the numbers are those of the component's events.

@@ -200,6 +200,22 @@ private slots:
         p.port.setConnected(false);
     }
 
+    // Records wait in the session while the socket is full; a send is refused beyond their
+    // limit, and OnReadyToSend follows once they have all gone (only then: not for the
+    // connect's write notification, whose answer came with the handshake's end).
+    void readyToSendAfterRefusal() {
+        TlsServer tls(pki, "server.pem");
+        SecurePort p(pki.file("ca.pem"));
+        p.connect("127.0.0.1", tls.server.port());
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
+        p.port.setDataOut(std::string(1 << 20, '\n')); // empty lines: no answers
+        QCOMPARE(refusal([&] { p.port.setDataOut("QUIT\r\n"); }),
+                 "10035: [10035] Operation would block");
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.log, opened({"DataIn(true,220 ready\\r\\n)", kReady}),
+                                  kTimeout);
+        p.port.setConnected(false);
+    }
+
     // Every failure ends the connect with its own code and text, closes the connection and
     // leaves nothing behind.
     void failures_data() {
