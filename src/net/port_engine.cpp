@@ -764,6 +764,15 @@ void PortEngine::sendCloseNotify() noexcept {
     }
 }
 
+// Whether `reads` socket reads are a read notification's share.
+bool PortEngine::shareRead(int reads) const noexcept {
+    if (readsPerNotification_ <= 0) {
+        return false;
+    }
+    return reads >= (tls_ ? std::min(readsPerNotification_, kTlsReadsPerNotification)
+                          : readsPerNotification_);
+}
+
 // Whether the session's records for the peer are over their limit: then nothing more is read
 // (a peer's records may each make the session answer) until the socket has taken some.
 bool PortEngine::tlsReadingHeld() noexcept {
@@ -797,8 +806,7 @@ int PortEngine::receive(Socket s, std::span<char> space, int& reads, bool bounde
                 return kSocketError;
             }
         }
-        if (bounded &&
-            ((readsPerNotification_ > 0 && reads >= readsPerNotification_) || tlsReadingHeld())) {
+        if (bounded && (shareRead(reads) || tlsReadingHeld())) {
             ws().WSASetLastError(kWsaEWouldBlock);
             return kSocketError;
         }
@@ -1026,8 +1034,7 @@ void PortEngine::continueHandshake(bool draining) {
             endHandshake(0);
             return;
         }
-        if (!draining &&
-            ((readsPerNotification_ > 0 && reads >= readsPerNotification_) || tlsReadingHeld())) {
+        if (!draining && (shareRead(reads) || tlsReadingHeld())) {
             return;
         }
         const int capacity =

@@ -44,6 +44,10 @@ enum PortResult : int {
 // repaints or signals. With 16, a large transfer is as fast as without a bound, within the
 // measuring noise; with 1 it is 8-15% slower (bench_net_receive).
 inline constexpr int kReadsPerNotification = 16;
+// With TLS, one socket read is a notification's share: it may bring hundreds of small records
+// (the peer's choice), each of which can cost the session a key derivation and an answer.
+// One read is a whole record of data, or a few milliseconds of such work.
+inline constexpr int kTlsReadsPerNotification = 1;
 
 // Fixed description of a port result code, or nullptr for a socket error code.
 const char* portResultText(int code) noexcept;
@@ -199,6 +203,7 @@ private:
     int flushTls() noexcept;
     void onTlsWritable();
     int receive(Socket s, std::span<char> space, int& reads, bool bounded);
+    bool shareRead(int reads) const noexcept;
     bool tlsReadingHeld() noexcept;
     void sendCloseNotify() noexcept;
     void onPeerClose(int error);

@@ -22,9 +22,11 @@ namespace {
 
 // What we read ahead of the command being handled; the kernel holds the rest.
 constexpr qsizetype readBufferSize = 16 * 1024;
-// Socket reads for one read notification at most, TLS records included: then the event loop
-// runs its timers and other clients before this one is read again.
+// Socket reads for one read notification at most: then the event loop runs its timers and
+// other clients before this one is read again. With TLS one read is the share: it may bring
+// hundreds of small records, each of which can cost a key derivation and an answer.
 constexpr int readsPerNotification = 16;
+constexpr int tlsReadsPerNotification = 1;
 constexpr qsizetype maxPagerIdLength = 64;
 // Failed logins on one connection before it is closed.
 constexpr int maxLoginFailures = 5;
@@ -302,7 +304,7 @@ ssize_t Connection::receiveSecurely(char* into, std::size_t size, int& reads) {
             errno = EPROTO;
             return -1;
         }
-        if (reads >= readsPerNotification || outputOverLimit()) {
+        if (reads >= tlsReadsPerNotification || outputOverLimit()) {
             errno = EAGAIN;
             return -1;
         }
