@@ -2,12 +2,13 @@
 
 #include "cli/printable.h"
 #include "cli/usage_error.h"
-#include "store/file_io.h"
+#include "store/secret_line.h"
 
 #include <QString>
 
 #include <charconv>
 #include <limits>
+#include <utility>
 
 #include <unistd.h>
 
@@ -65,9 +66,9 @@ void store(CommandLine& result, Value which, const std::string& option, const st
         break;
     case Value::Login:
         // A blank would split it into an ID and a password on the server's side.
-        if (text.empty() || text.find_first_of(" \t\r\n") != std::string::npos) {
-            throw UsageError(option + " wants a login ID without blanks or line breaks, not \"" +
-                             printable(text) + "\"");
+        if (text.empty() || !store::isLoginID(text)) {
+            throw UsageError(option + " wants a login ID without blanks or control characters, " +
+                             "not \"" + printable(text) + "\"");
         }
         result.login = text;
         break;
@@ -157,9 +158,9 @@ std::string settingsHelp() {
     const std::string machine =
         (store::settingsLocations().machineDirectory / store::kSettingsFileName).string();
     return "The settings are read from $WINDIR/dazoroz.ini when WINDIR is set, otherwise from\n"
-           "$XDG_CONFIG_HOME/dazoroz/dazoroz.ini (~/.config/dazoroz/dazoroz.ini) when it exists, "
-           "else\nfrom " +
-           machine + "; without any, the server is 127.0.0.1, port 444, time-out 60 seconds.";
+           "$XDG_CONFIG_HOME/dazoroz/dazoroz.ini (~/.config/dazoroz/dazoroz.ini) when it exists "
+           "and\nonly you may change it and its folder, else from " +
+           machine + ";\nwithout any, the server is 127.0.0.1, port 444, time-out 60 seconds.";
 }
 
 } // namespace
@@ -218,23 +219,14 @@ std::string versionText() {
 namespace {
 
 std::string passwordFromFile(const std::string& file) {
-    constexpr std::size_t kLimit = 64 * 1024;
-    std::string bytes;
-    const store::ReadResult read = store::readWholeFile(file, bytes);
-    if (read != store::ReadResult::Complete || bytes.size() > kLimit) {
-        throw UsageError("--password-file: cannot read \"" + printable(file) + "\"" +
-                         (read == store::ReadResult::Missing ? ": no such file"
-                          : read == store::ReadResult::Failed
-                              ? ""
-                              : ": more than " + std::to_string(kLimit) + " bytes"));
-    }
-    std::string line = bytes.substr(0, bytes.find('\n'));
-    if (line.ends_with('\r'))
-        line.pop_back();
-    if (hasLineBreak(line))
+    store::SecretLine read = store::readSecretLine(file);
+    if (!read.ok())
+        throw UsageError("--password-file: cannot read \"" + printable(file) +
+                         "\": " + read.failure());
+    if (hasLineBreak(read.line))
         throw UsageError("--password-file: the first line of \"" + printable(file) +
                          "\" holds a carriage return");
-    return line;
+    return std::move(read.line);
 }
 
 } // namespace
@@ -277,6 +269,10 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
     if (settings.serverPort <= 0) {
         throw UsageError("no usable server port: serverPort in " + printable(file) + " is " +
                          std::to_string(settings.serverPort) + "; give one with --port");
+    }
+    if (!store::isLoginID(settings.loginID)) {
+        throw UsageError("loginID in " + printable(file) +
+                         " holds a blank or a control character; give one with --login");
     }
 }
 

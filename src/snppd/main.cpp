@@ -4,8 +4,10 @@
 #include "net/error_texts.h"
 #include "net/tls_session.h"
 #include "snppd/run_as_user.h"
+#include "snppd/same_secret.h"
 #include "snppd/snpp_server.h"
 #include "store/printable.h"
+#include "store/secret_line.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -22,6 +24,8 @@
 #include <string>
 #include <string_view>
 
+#include <unistd.h>
+
 namespace {
 
 using dazoroz::snppd::ServerOptions;
@@ -33,6 +37,7 @@ using dazoroz::snppd::SystemUser;
 constexpr int exitUsage = 2;
 constexpr int exitCannotListen = 1;
 constexpr int exitCannotBecomeUser = 1;
+constexpr int exitNoOpenSsl = 1;
 
 void printLine(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
@@ -109,22 +114,16 @@ bool hasControl(const QByteArray& text) {
 }
 
 QByteArray passwordFromFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const dazoroz::store::SecretLine read =
+        dazoroz::store::readSecretLine(QFile::encodeName(path).toStdString());
+    if (!read.ok()) {
         usageError(QStringLiteral("--password-file: cannot read \"%1\": %2")
-                       .arg(path, file.errorString()));
+                       .arg(path, QString::fromStdString(read.failure())));
     }
-    QByteArray line = file.readLine(4096);
-    if (line.endsWith('\n')) {
-        line.chop(1);
-    }
-    if (line.endsWith('\r')) {
-        line.chop(1);
-    }
-    if (line.isEmpty()) {
+    if (read.line.empty()) {
         usageError(QStringLiteral("--password-file: the first line of \"%1\" is empty").arg(path));
     }
-    return line;
+    return QByteArray::fromStdString(read.line);
 }
 
 // --login ID[:PASSWORD] and --password-file. No message quotes the password.
@@ -268,9 +267,9 @@ int main(int argc, char* argv[]) {
          QStringLiteral("With --tls-cert: the certificate's private key, a PEM file."),
          QStringLiteral("FILE")},
         {QStringLiteral("user"),
-         QStringLiteral("After binding the port, run as this user (its user and group ids and "
-                        "its groups): root starts the server on a port below 1024, then gives "
-                        "root up."),
+         QStringLiteral("After binding the port, run as this user (not root; its user and group "
+                        "ids and its groups): root starts the server on a port below 1024, then "
+                        "gives root up."),
          QStringLiteral("NAME")},
         {QStringLiteral("verbose"), QStringLiteral("Log every line received and sent on stderr.")},
     });
@@ -348,6 +347,11 @@ int main(int argc, char* argv[]) {
 
     loginOptions(parser, options);
     hidePassword(argc, argv);
+    if (!options.loginId.isEmpty() && !dazoroz::snppd::secretCheckAvailable()) {
+        printLine(stderr, QStringLiteral("dazoroz-snppd: --login compares logins with OpenSSL, "
+                                         "and its library (libssl3) cannot be loaded"));
+        return exitNoOpenSsl;
+    }
     tlsOptions(parser, options);
 
     std::optional<SystemUser> runAs;
@@ -356,6 +360,11 @@ int main(int argc, char* argv[]) {
         runAs = dazoroz::snppd::findUser(parser.value(QStringLiteral("user")).toStdString());
         if (!runAs) {
             usageError(QStringLiteral("--user: there is no user \"%1\" on this system")
+                           .arg(parser.value(QStringLiteral("user"))));
+        }
+        if (runAs->uid == 0) {
+            usageError(QStringLiteral("--user: \"%1\" is root, who keeps every privilege; name "
+                                      "a user without them")
                            .arg(parser.value(QStringLiteral("user"))));
         }
     }
@@ -388,6 +397,14 @@ int main(int argc, char* argv[]) {
                               .arg(runAs->uid)
                               .arg(runAs->gid)
                               .arg(QCoreApplication::applicationPid()));
+    }
+    // The port is bound: a capability given to the program file for it is of no more use.
+    if (::geteuid() != 0) {
+        if (const auto failure = dazoroz::snppd::dropCapabilities()) {
+            printLine(stderr, QStringLiteral("dazoroz-snppd: cannot give up its capabilities: %1")
+                                  .arg(QString::fromStdString(*failure)));
+            return exitCannotBecomeUser;
+        }
     }
     if (options.tls) {
         printLine(stderr, QStringLiteral("dazoroz-snppd: every connection speaks TLS"));

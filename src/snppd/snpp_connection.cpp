@@ -2,6 +2,7 @@
 
 #include "net/error_texts.h"
 #include "net/tls_session.h"
+#include "snppd/same_secret.h"
 
 #include <QHostAddress>
 
@@ -28,8 +29,6 @@ constexpr qsizetype readBufferSize = 16 * 1024;
 constexpr int readsPerNotification = 16;
 constexpr int tlsReadsPerNotification = 1;
 constexpr qsizetype maxPagerIdLength = 64;
-// Failed logins on one connection before it is closed.
-constexpr int maxLoginFailures = 5;
 
 bool validPagerId(const QByteArray& id) {
     if (id.isEmpty() || id.size() > maxPagerIdLength) {
@@ -55,13 +54,9 @@ std::size_t stepIndex(Step step) {
     return static_cast<std::size_t>(step);
 }
 
-// Compares every byte whatever the guess, so that the time taken tells nothing of the secret.
-bool sameBytes(const QByteArray& guess, const QByteArray& secret) {
-    bool same = guess.size() == secret.size();
-    for (qsizetype i = 0; i < std::min(guess.size(), secret.size()); ++i) {
-        same &= guess.at(i) == secret.at(i);
-    }
-    return same;
+// LOGI and LOGIN, in any letter case, whatever follows.
+bool isLoginLine(const QByteArray& line) {
+    return line.left(4).compare("LOGI", Qt::CaseInsensitive) == 0;
 }
 
 bool matches(const std::optional<StepTrigger>& trigger, Step step, int occurrence) {
@@ -84,8 +79,9 @@ template <typename Call> ssize_t retried(Call call) {
 
 } // namespace
 
-Connection::Connection(int descriptor, const ServerOptions& options, int id, QObject* parent)
-    : QObject(parent), fd_(descriptor), options_(options), id_(id),
+Connection::Connection(int descriptor, const ServerOptions& options, LoginGuard& guard, int id,
+                       QObject* parent)
+    : QObject(parent), fd_(descriptor), options_(options), guard_(guard), id_(id),
       readNotifier_(descriptor, QSocketNotifier::Read),
       writeNotifier_(descriptor, QSocketNotifier::Write) {
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
@@ -98,10 +94,13 @@ Connection::Connection(int descriptor, const ServerOptions& options, int id, QOb
     idleTimer_.setTimerType(Qt::PreciseTimer);
     pieceTimer_.setSingleShot(true);
     graceTimer_.setSingleShot(true);
+    loginDelay_.setSingleShot(true);
+    loginDelay_.setTimerType(Qt::PreciseTimer);
     connect(&readNotifier_, &QSocketNotifier::activated, this, &Connection::readable);
     connect(&writeNotifier_, &QSocketNotifier::activated, this, &Connection::pump);
     connect(&idleTimer_, &QTimer::timeout, this, &Connection::idleExpired);
     connect(&pieceTimer_, &QTimer::timeout, this, &Connection::writeNextPiece);
+    connect(&loginDelay_, &QTimer::timeout, this, &Connection::answerFailedLogin);
     connect(&graceTimer_, &QTimer::timeout, this, [this] {
         traceLine('!', "no orderly end in time");
         socketGone();
@@ -109,6 +108,14 @@ Connection::Connection(int descriptor, const ServerOptions& options, int id, QOb
     if (options_.tls) {
         int error = 0;
         tls_ = net::TlsSession::server(options_.tls, error);
+    }
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&storage), &length) == 0) {
+        peerAddress_ = QHostAddress(reinterpret_cast<const sockaddr*>(&storage));
+        peerPort_ = storage.ss_family == AF_INET6
+                        ? ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port)
+                        : ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
     }
 }
 
@@ -121,19 +128,13 @@ qsizetype Connection::unsent() const {
 }
 
 QString Connection::peer() const {
-    sockaddr_storage storage{};
-    socklen_t length = sizeof storage;
-    if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
+    if (peerAddress_.isNull()) {
         return QStringLiteral("?");
     }
-    const QHostAddress address(reinterpret_cast<const sockaddr*>(&storage));
-    const quint16 port = storage.ss_family == AF_INET6
-                             ? ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port)
-                             : ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QStringLiteral("[%1]").arg(address.toString())
-                             : address.toString();
-    return QStringLiteral("%1:%2").arg(host).arg(port);
+    const QString host = peerAddress_.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(peerAddress_.toString())
+                             : peerAddress_.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(peerPort_);
 }
 
 void Connection::start() {
@@ -158,7 +159,7 @@ void Connection::refuse(const QByteArray& line) {
         socketGone();
         return;
     }
-    replyAndClose(line);
+    hangUp(line);
 }
 
 void Connection::drop() {
@@ -166,6 +167,7 @@ void Connection::drop() {
     idleTimer_.stop();
     pieceTimer_.stop();
     graceTimer_.stop();
+    loginDelay_.stop();
     closeDescriptor();
 }
 
@@ -192,7 +194,7 @@ bool Connection::handleStep(Step step) {
         resetNow();
         return false;
     case Misbehaviour::Fail:
-        replyAndClose("421 Service Not Available, Goodbye");
+        hangUp("421 Service Not Available, Goodbye");
         return false;
     case Misbehaviour::Silent:
         traceLine('!', "silent from here on");
@@ -222,7 +224,7 @@ void Connection::pump() {
     if (closeWhenDrained_ && pieces_.empty() && !graceTimer_.isActive()) {
         idleTimer_.stop();
         // A client that reads nothing must not keep the connection open for ever.
-        graceTimer_.start(options_.closeGrace);
+        graceTimer_.start(hangingUp_ ? options_.hangUpGrace : options_.closeGrace);
     }
     if (closeWhenDrained_ && pieces_.empty() && unsent() == 0 && !closing_) {
         endOutput();
@@ -390,11 +392,12 @@ bool Connection::outputOverLimit() const {
 }
 
 bool Connection::inputPaused() const {
-    return gone_ || closing_ || closeWhenDrained_ || outputOverLimit();
+    return gone_ || closing_ || closeWhenDrained_ || !delayedReply_.isEmpty() || outputOverLimit();
 }
 
 void Connection::countReply() {
-    if (gone_ || closeWhenDrained_ || silent_) {
+    // A delayed answer is counted when it goes out.
+    if (gone_ || closeWhenDrained_ || silent_ || loginDelay_.isActive()) {
         return;
     }
     // Only an accepted command keeps the connection alive; a run of errors ends it.
@@ -402,7 +405,7 @@ void Connection::countReply() {
         errorsInARow_ = 0;
         idleTimer_.start(options_.idleTimeout);
     } else if (++errorsInARow_ >= options_.maxErrorsInARow) {
-        replyAndClose("421 Too Many Errors, Goodbye");
+        hangUp("421 Too Many Errors, Goodbye");
     }
 }
 
@@ -411,15 +414,7 @@ void Connection::handleLine(const QByteArray& line) {
     const QByteArray word = firstWord(line, arguments);
     const QByteArray command = word.toUpper();
     const bool isLogin = command == "LOGI" || command == "LOGIN";
-    if (isLogin) {
-        // The password stays out of the log.
-        QByteArray password;
-        const QByteArray id = firstWord(arguments, password);
-        traceLine('>', word + (line.contains(' ') ? " " + id : QByteArray()) +
-                           (arguments.contains(' ') ? " <password>" : ""));
-    } else {
-        traceLine('>', line);
-    }
+    traceLine('>', isLoginLine(line) ? loginTrace(line) : line);
     if (silent_) {
         return;
     }
@@ -464,28 +459,82 @@ bool Connection::loginNeeded() {
     return true;
 }
 
+// The password stays out of the log, however the line is made: the login ID is shown only when
+// it is the one wanted, and only with a blank after the verb.
+QByteArray Connection::loginTrace(const QByteArray& line) const {
+    const qsizetype verbLength =
+        line.size() > 4 && (line.at(4) == 'N' || line.at(4) == 'n') ? 5 : 4;
+    const QByteArray verb = line.left(verbLength);
+    const QByteArray rest = line.mid(verbLength);
+    if (rest.isEmpty()) {
+        return verb;
+    }
+    QByteArray password;
+    const QByteArray id = firstWord(rest.mid(1), password);
+    if (rest.startsWith(' ') && !options_.loginId.isEmpty() && id == options_.loginId) {
+        return verb + ' ' + id + (rest.indexOf(' ', 1) > 0 ? " <password>" : "");
+    }
+    return verb + " <not shown>";
+}
+
 void Connection::login(const QByteArray& arguments) {
+    // A new login ends the one before, whether it succeeds or not.
+    loggedIn_ = false;
+    const bool guarded = !options_.loginId.isEmpty();
+    const auto now = LoginGuard::Clock::now();
+    if (guarded && guard_.lockedOut(peerAddress_, now)) {
+        // Not even checked: the address has had its guesses.
+        hangUp("421 Too Many Failed Logins, Try Again Later");
+        return;
+    }
     // "LOGI id [password]": the password is the rest of the line, blanks and all.
     QByteArray password;
     const QByteArray id = firstWord(arguments, password);
     const bool hasPassword = arguments.contains(' ');
-    // A new login ends the one before, whether it succeeds or not.
-    loggedIn_ = false;
     bool accepted = !id.isEmpty();
-    if (!options_.loginId.isEmpty()) {
-        accepted = sameBytes(id, options_.loginId) && accepted;
+    if (guarded) {
+        accepted = sameSecret(id, options_.loginId) && accepted;
         if (options_.loginPassword) {
-            accepted = sameBytes(password, *options_.loginPassword) && hasPassword && accepted;
+            accepted = sameSecret(password, *options_.loginPassword) && hasPassword && accepted;
         }
     }
     if (accepted) {
+        if (guarded) {
+            guard_.succeeded(peerAddress_);
+        }
         loggedIn_ = true;
         reply("250 Login Accepted");
-    } else if (++loginFailures_ >= maxLoginFailures) {
-        replyAndClose("421 Login incorrect (closing connection).");
-    } else {
-        reply("550 Login incorrect.");
+        return;
     }
+    if (!guarded) {
+        reply("550 Login incorrect.");
+        return;
+    }
+    const bool lockedOut = guard_.failed(peerAddress_, now);
+    hangUpAfterDelay_ = ++loginFailures_ >= options_.loginGuard.maxFailures || lockedOut;
+    // The answer waits, so that guessing takes time; the lines after the LOGI wait with it, and
+    // are answered after it, in order.
+    delayedReply_ =
+        hangUpAfterDelay_ ? "421 Login incorrect (closing connection)." : "550 Login incorrect.";
+    loginDelay_.start(options_.loginFailureDelay);
+}
+
+void Connection::answerFailedLogin() {
+    if (gone_) {
+        return;
+    }
+    // Input stays paused while the answer is counted, so that the next line waits for its turn.
+    if (hangUpAfterDelay_) {
+        hangUp(delayedReply_);
+    } else {
+        reply(delayedReply_);
+    }
+    countReply();
+    delayedReply_.clear();
+    if (!idleTimer_.isActive() && !closeWhenDrained_) {
+        idleExpired(); // it ran out while the answer waited
+    }
+    pump();
 }
 
 void Connection::page(const QByteArray& arguments) {
@@ -578,6 +627,15 @@ void Connection::replyAndClose(const QByteArray& line) {
     pump();
 }
 
+void Connection::hangUp(const QByteArray& line) {
+    idleTimer_.stop();
+    reply(line);
+    hangingUp_ = true;
+    closeWhenDrained_ = true;
+    emit released();
+    pump();
+}
+
 void Connection::writeNextPiece() {
     if (gone_ || pieces_.empty()) {
         return;
@@ -631,7 +689,7 @@ void Connection::endOutput() {
         sendTlsOutput(); // the close_notify goes if the socket takes it
     }
     ::shutdown(fd_, SHUT_WR);
-    if (inputEnded_) {
+    if (inputEnded_ || hangingUp_) {
         socketGone();
     }
 }
@@ -641,8 +699,10 @@ void Connection::updateNotifiers() {
         return;
     }
     // Reading stops while the read-ahead is full or the replies wait beyond their limit; while
-    // closing, input is only thrown away.
-    readNotifier_.setEnabled(!inputEnded_ &&
+    // closing, input is only thrown away. After a 421 nothing is read, but what a TLS handshake
+    // needs to deliver the reply.
+    const bool handshaking = tls_ && tls_->state() == net::TlsSession::State::Handshaking;
+    readNotifier_.setEnabled(!inputEnded_ && (!hangingUp_ || handshaking) &&
                              (closing_ || (input_.size() < inputRoom() && !outputOverLimit())));
     writeNotifier_.setEnabled(tls_ ? !tls_->outgoing().empty() : !output_.isEmpty());
 }
@@ -658,7 +718,8 @@ void Connection::resetNow() {
 }
 
 void Connection::idleExpired() {
-    if (closing_ || closeWhenDrained_ || gone_) {
+    // During a login's delay, the time-out waits for the answer (see answerFailedLogin).
+    if (closing_ || closeWhenDrained_ || gone_ || !delayedReply_.isEmpty()) {
         return;
     }
     if (silent_) {
@@ -666,7 +727,7 @@ void Connection::idleExpired() {
         closeWhenDrained_ = true;
         pump();
     } else {
-        replyAndClose("421 Timeout, Goodbye");
+        hangUp("421 Timeout, Goodbye");
     }
 }
 
@@ -678,6 +739,7 @@ void Connection::socketGone() {
     idleTimer_.stop();
     pieceTimer_.stop();
     graceTimer_.stop();
+    loginDelay_.stop();
     pieces_.clear();
     queuedBytes_ = 0;
     output_.clear();

@@ -10,6 +10,10 @@
 // read and thrown away until it ends too, so that a late byte from the client cannot turn the
 // close into a reset that costs the client our last replies.
 //
+// A 421 is different: the client is not waited for. Nothing more is read, the connection stops
+// counting as a client at once (released()), and it closes as soon as the reply is out, or after
+// ServerOptions::hangUpGrace.
+//
 // With TLS, the bytes on the socket go through the connection's TLS session: the greeting waits
 // for the handshake, and a connection whose handshake fails is closed at once (the reason is
 // traced). Closing sends a close_notify before the end of output.
@@ -17,6 +21,7 @@
 #include "snppd/snpp_server.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QSocketNotifier>
@@ -38,8 +43,9 @@ namespace dazoroz::snppd {
 class Connection : public QObject {
     Q_OBJECT
 public:
-    // Takes the connected socket descriptor over; options must outlive the connection.
-    Connection(int descriptor, const ServerOptions& options, int id, QObject* parent);
+    // Takes the connected socket descriptor over; options and guard must outlive the connection.
+    Connection(int descriptor, const ServerOptions& options, LoginGuard& guard, int id,
+               QObject* parent);
     ~Connection() override;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -56,6 +62,8 @@ public:
 signals:
     void delivered(const QByteArray& pagerId, const QByteArray& message);
     void traced(const QString& line);
+    // Answered 421: the connection is closing, and no longer takes a client's place.
+    void released();
     // The socket is gone; the connection may be deleted (later, not from this signal).
     void finished();
 
@@ -79,6 +87,8 @@ private:
     void handleLine(const QByteArray& line);
     void countReply();
     void login(const QByteArray& arguments);
+    void answerFailedLogin();
+    QByteArray loginTrace(const QByteArray& line) const;
     bool loginNeeded();
     void page(const QByteArray& arguments);
     void message(const QByteArray& text);
@@ -87,6 +97,7 @@ private:
 
     void reply(const QByteArray& line);
     void replyAndClose(const QByteArray& line);
+    void hangUp(const QByteArray& line);
     void writeNextPiece();
     void flushOutput();
     void endOutput();
@@ -99,7 +110,10 @@ private:
 
     int fd_;
     const ServerOptions& options_;
+    LoginGuard& guard_;
     int id_;
+    QHostAddress peerAddress_;
+    quint16 peerPort_ = 0;
     std::unique_ptr<net::TlsSession> tls_;
 
     QSocketNotifier readNotifier_;
@@ -107,10 +121,12 @@ private:
     QTimer idleTimer_;
     QTimer pieceTimer_;
     QTimer graceTimer_;
+    QTimer loginDelay_;
 
     QByteArray input_;              // read, not yet handled
     QByteArray output_;             // replies the system has not taken yet
     std::deque<QByteArray> pieces_; // split replies not yet written
+    QByteArray delayedReply_;       // the answer to a failed LOGI, while loginDelay_ runs
     qint64 queuedBytes_ = 0;
 
     char lastCode_ = 0;    // first digit of the last reply
@@ -121,7 +137,9 @@ private:
     bool pumping_ = false;
     bool inputEnded_ = false; // the client will send nothing more
     bool closeWhenDrained_ = false;
-    bool closing_ = false; // our output is ended; waiting for the client's end
+    bool closing_ = false;   // our output is ended; waiting for the client's end
+    bool hangingUp_ = false; // answered 421: closing without waiting for the client
+    bool hangUpAfterDelay_ = false;
     bool silent_ = false;
     bool gone_ = false;
 

@@ -59,7 +59,7 @@ QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message) {
 }
 
 SnppServer::SnppServer(ServerOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options)) {
+    : QObject(parent), options_(std::move(options)), loginGuard_(options_.loginGuard) {
     listener_.accepted = [this](qintptr descriptor) {
         accept(descriptor);
     };
@@ -79,7 +79,7 @@ bool SnppServer::listen(const QHostAddress& address, quint16 port) {
 void SnppServer::close() {
     listener_.close();
     const bool hadClients = !connections_.empty();
-    for (auto* set : {&connections_, &rejected_}) {
+    for (auto* set : {&connections_, &closing_}) {
         for (Connection* connection : std::exchange(*set, {})) {
             disconnect(connection, nullptr, this, nullptr);
             connection->drop();
@@ -97,7 +97,7 @@ void SnppServer::accept(qintptr descriptor) {
         reject(fd);
         return;
     }
-    auto* connection = new Connection(fd, options_, nextId_++, this);
+    auto* connection = new Connection(fd, options_, loginGuard_, nextId_++, this);
     connections_.insert(connection);
     connect(connection, &Connection::delivered, this,
             [this](const QByteArray& pagerId, const QByteArray& message) {
@@ -105,36 +105,48 @@ void SnppServer::accept(qintptr descriptor) {
                 emit pageDelivered(pagerId, message);
             });
     connect(connection, &Connection::traced, this, &SnppServer::trace);
+    connect(connection, &Connection::released, this, [this, connection] { release(connection); });
     connect(connection, &Connection::finished, this, [this, connection] { forget(connection); });
     emit clientCountChanged(clientCount());
     connection->start();
 }
 
 void SnppServer::reject(int descriptor) {
-    // The refusals in flight are capped too; beyond that a client is cut off without a word.
-    if (static_cast<int>(rejected_.size()) >= options_.maxClients) {
+    // The connections closing after a 421 are capped too; beyond that a client is cut off
+    // without a word.
+    if (static_cast<int>(closing_.size()) >= options_.maxClients) {
         ::close(descriptor);
         return;
     }
-    auto* connection = new Connection(descriptor, options_, 0, this);
+    auto* connection = new Connection(descriptor, options_, loginGuard_, 0, this);
     if (options_.trace) {
         emit trace(QStringLiteral("refused %1, too many clients").arg(connection->peer()));
     }
-    rejected_.insert(connection);
-    connect(connection, &Connection::finished, this, [this, connection] {
-        if (rejected_.erase(connection) > 0) {
-            connection->deleteLater();
-        }
-    });
+    closing_.insert(connection);
+    connect(connection, &Connection::finished, this, [this, connection] { forget(connection); });
     connection->refuse("421 Too Many Connections, Try Again Later");
 }
 
-void SnppServer::forget(Connection* connection) {
+void SnppServer::release(Connection* connection) {
     if (connections_.erase(connection) == 0) {
         return;
     }
-    connection->deleteLater();
+    if (static_cast<int>(closing_.size()) >= options_.maxClients) {
+        connection->drop();
+        connection->deleteLater();
+    } else {
+        closing_.insert(connection);
+    }
     emit clientCountChanged(clientCount());
+}
+
+void SnppServer::forget(Connection* connection) {
+    if (connections_.erase(connection) > 0) {
+        connection->deleteLater();
+        emit clientCountChanged(clientCount());
+    } else if (closing_.erase(connection) > 0) {
+        connection->deleteLater();
+    }
 }
 
 } // namespace dazoroz::snppd

@@ -4,6 +4,8 @@
 // for tests. It runs in the caller's event loop; every connection is bounded in line length,
 // idle time and pending output, and the number of connections is capped.
 
+#include "snppd/login_guard.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
@@ -58,6 +60,8 @@ struct ServerOptions {
     int maxErrorsInARow = 10;
     // How long a closing connection may take to hand over its last reply.
     std::chrono::milliseconds closeGrace{5'000};
+    // The same after a 421, when the client is not waited for: its slot is free at once.
+    std::chrono::milliseconds hangUpGrace{1'000};
     // Input is not read while more than this many reply bytes wait for the client.
     qint64 outputLimit = 64 * 1024;
 
@@ -66,6 +70,12 @@ struct ServerOptions {
     QByteArray loginId;
     // The password that LOGI must give with the login ID; nothing: any password, or none.
     std::optional<QByteArray> loginPassword;
+    // With a login ID: failed LOGI counted per client address across its connections; as many
+    // as maxFailures within the window lock the address out (LOGI answered 421, and closed).
+    // The same number on one connection closes it.
+    LoginGuard::Policy loginGuard;
+    // How long the answer to a failed LOGI waits; the connection goes on with nothing meanwhile.
+    std::chrono::milliseconds loginFailureDelay{1'000};
 
     // When set, every connection speaks TLS from its first byte with this server context.
     std::shared_ptr<net::TlsContext> tls;
@@ -111,6 +121,7 @@ public:
     QAbstractSocket::SocketError serverError() const { return listener_.serverError(); }
     QString errorString() const { return listener_.errorString(); }
 
+    // Connections served; those answered 421 and closing no longer count.
     int clientCount() const { return static_cast<int>(connections_.size()); }
     qint64 pagesDelivered() const { return pagesDelivered_; }
     const ServerOptions& options() const { return options_; }
@@ -125,12 +136,14 @@ signals:
 private:
     void accept(qintptr descriptor);
     void reject(int descriptor);
+    void release(Connection* connection);
     void forget(Connection* connection);
 
     ServerOptions options_;
     Listener listener_;
+    LoginGuard loginGuard_;
     std::set<Connection*> connections_;
-    std::set<Connection*> rejected_; // told "421", waiting for their close
+    std::set<Connection*> closing_; // told "421", waiting for their close
     int nextId_ = 1;
     qint64 pagesDelivered_ = 0;
 };

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,13 +68,14 @@ QByteArray expected(const QByteArray& actual, const QByteArray& wanted) {
 // The program serving on a port of the system's choice, for as long as the object lives.
 class RunningServer {
 public:
-    explicit RunningServer(QStringList arguments) {
+    explicit RunningServer(QStringList arguments, const QByteArray& input = {}) {
         QObject::connect(&process_, &QProcess::readyReadStandardOutput,
                          [this] { out += process_.readAllStandardOutput(); });
         QObject::connect(&process_, &QProcess::readyReadStandardError,
                          [this] { err += process_.readAllStandardError(); });
         arguments << QStringLiteral("--port") << QStringLiteral("0");
         process_.start(QStringLiteral(SNPPD_PROGRAM), arguments);
+        process_.write(input);
         static const QRegularExpression listening(
             QStringLiteral("^dazoroz-snppd: listening on (127\\.0\\.0\\.1|\\[::1\\]):(\\d+)\\n"),
             QRegularExpression::MultilineOption);
@@ -119,6 +121,7 @@ private slots:
     void tlsRefusesClients();
     void tlsFloodingClient();
     void runsAsUser();
+    void givesUpCapabilities();
     void unknownUser();
     void cannotBecomeUser();
 
@@ -175,7 +178,8 @@ void TestSnppdProgram::endsAtOnce_data() {
           "--password-file");
     const QString missing = scratch_.filePath(QStringLiteral("missing.txt"));
     usage("password file missing", {"--login", "pat", "--password-file", missing},
-          "\"" + missing + "\"");
+          "\"" + missing + "\": No such file or directory");
+    usage("user root", {"--user", "root"}, "--user: \"root\" is root");
     const QString empty = scratch_.filePath(QStringLiteral("empty.txt"));
     QFile emptyFile(empty);
     QVERIFY(emptyFile.open(QIODevice::WriteOnly) && emptyFile.write("\nsecond line\n") > 0);
@@ -248,6 +252,9 @@ void TestSnppdProgram::serves_data() {
     QTest::newRow("login, password from a file")
         << QStringList{"--login=pat", "--password-file", passwordPath, "--verbose"} << login
         << loggedIn << QByteArray("page 1: a\n");
+    QTest::newRow("login, password from a pipe")
+        << QStringList{"--login=pat", "--password-file", "/dev/stdin", "--verbose"} << login
+        << loggedIn << QByteArray("page 1: a\n");
     QTest::newRow("IPv6") << QStringList{"--address", "::1"}
                           << QByteArray("PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n")
                           << ready +
@@ -287,7 +294,7 @@ void TestSnppdProgram::serves() {
     if (arguments.join(' ').contains("::1") && !QTcpServer().listen(QHostAddress::LocalHostIPv6)) {
         QSKIP("no IPv6 loopback address (::1) on this machine");
     }
-    RunningServer server(arguments);
+    RunningServer server(arguments, "s3cret\n"); // for a password file of /dev/stdin
     QVERIFY2(server.port != 0, server.err.constData());
     QElapsedTimer clock;
     clock.start();
@@ -511,6 +518,39 @@ void TestSnppdProgram::runsAsUser() {
     QTRY_COMPARE_WITH_TIMEOUT(server.out, QByteArray("page 1: Call home\n"), waitMs);
 }
 
+void TestSnppdProgram::givesUpCapabilities() {
+    // A copy with cap_net_bind_service in its file capabilities, started by nobody, as the help
+    // suggests: once listening, it holds no capability.
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setcap")).isEmpty()) {
+        QSKIP("needs root and setcap (libcap2-bin), to give a copy of the program a capability");
+    }
+    QTemporaryDir folder;
+    const QString copy = folder.filePath(QStringLiteral("dazoroz-snppd"));
+    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                     QFile::ExeOwner | QFile::ExeOther));
+    QVERIFY(QFile::copy(QStringLiteral(SNPPD_PROGRAM), copy));
+    if (QProcess::execute(QStringLiteral("setcap"), {"cap_net_bind_service=+ep", copy}) != 0) {
+        QSKIP("setcap failed: the temporary folder's file system keeps no capabilities");
+    }
+    QProcess process;
+    process.setChildProcessModifier([] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(99);
+        }
+    });
+    process.start(copy, {"--user", "nobody", "--port", "0"});
+    QByteArray err;
+    QVERIFY(QTest::qWaitFor(
+        [&] { return (err += process.readAllStandardError()).contains("listening on"); }, waitMs));
+    QFile file(QStringLiteral("/proc/%1/status").arg(process.processId()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray status = file.readAll();
+    for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"}) {
+        QVERIFY2(status.contains(set + QByteArray(":\t0000000000000000\n")), set);
+    }
+    QVERIFY(status.contains("NoNewPrivs:\t1\n"));
+}
+
 void TestSnppdProgram::unknownUser() {
     // A usage error found before binding: the port stays free.
     QTcpServer probe;
@@ -525,8 +565,8 @@ void TestSnppdProgram::unknownUser() {
 }
 
 void TestSnppdProgram::cannotBecomeUser() {
-    // Not root (made so for the test when it runs as root): it cannot become root, and says so
-    // instead of serving as itself.
+    // Not root (made so for the test when it runs as root): it cannot become another user, and
+    // says so instead of serving as itself.
     QProcess process;
     if (::geteuid() == 0) {
         process.setChildProcessModifier([] {
@@ -535,10 +575,10 @@ void TestSnppdProgram::cannotBecomeUser() {
             }
         });
     }
-    process.start(QStringLiteral(SNPPD_PROGRAM), {"--user", "root", "--port", "0"});
+    process.start(QStringLiteral(SNPPD_PROGRAM), {"--user", "daemon", "--port", "0"});
     QVERIFY(process.waitForFinished(waitMs));
     QCOMPARE(process.readAllStandardError(),
-             QByteArray("dazoroz-snppd: cannot run as user root: setting its groups: Operation "
+             QByteArray("dazoroz-snppd: cannot run as user daemon: setting its groups: Operation "
                         "not permitted\n"));
     QCOMPARE(process.exitCode(), 1);
 }

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <netinet/in.h>
@@ -130,6 +131,9 @@ private slots:
     void severalClients();
     void idleTimeout();
     void onlyAcceptedCommandsKeepASlot();
+    void loginGuard();
+    void loginGuessesAcrossConnections();
+    void traceHidesLogins();
     void slowReaderGetsEveryReply();
     void destroyedWithClients();
 };
@@ -255,6 +259,7 @@ void TestSnppServer::exchange_data() {
     o = {};
     o.loginId = "pat";
     o.loginPassword = "s3 cret";
+    o.loginFailureDelay = std::chrono::milliseconds(1);
     row("login needed", o,
         "PAGE 1\r\nMESS a\r\nSEND\r\nRESE\r\nLOGI pat s3 cret\r\nPAGE 1\r\nMESS a\r\nSEND\r\n"
         "QUIT\r\n",
@@ -481,7 +486,11 @@ void TestSnppServer::onlyAcceptedCommandsKeepASlot() {
     QVERIFY(refused.waitForClose());
     QCOMPARE(refused.codes(), QByteArray("421"));
 
-    QTRY_COMPARE_WITH_TIMEOUT(server.clientCount(), 0, 2 * waitMs);
+    // A slot is free as soon as its 421 is sent, though the client goes on sending.
+    for (const auto& holder : holders) {
+        QVERIFY(QTest::qWaitFor([&] { return holder->received().contains("421"); }, 2 * waitMs));
+    }
+    QCOMPARE(server.clientCount(), 0);
     for (const auto& holder : holders) {
         QVERIFY(holder->waitForClose());
         QVERIFY2(QRegularExpression("^220 [^\n]*\n(500 [^\n]*\n)+421 Timeout, Goodbye\r\n\\z")
@@ -492,6 +501,104 @@ void TestSnppServer::onlyAcceptedCommandsKeepASlot() {
     TestClient later(server.serverPort());
     QVERIFY(later.waitForLines(1));
     QCOMPARE(later.codes(), QByteArray("220"));
+}
+
+void TestSnppServer::loginGuard() {
+    // Events at a second from the start: F fails a login (1: that locked the address out), L
+    // asks whether the address is locked out, N how many addresses the table holds (at most 2).
+    using dazoroz::snppd::LoginGuard;
+    LoginGuard guard({5, std::chrono::seconds(60), std::chrono::seconds(600), 2});
+    const char* const events[] = {
+        // Five failures over more than a minute, then five within one.
+        "F 127.0.0.1 0 0", "F 127.0.0.1 20 0", "F 127.0.0.1 40 0", "F 127.0.0.1 60 0",
+        "F 127.0.0.1 80 0", "F 127.0.0.1 81 0", "F 127.0.0.1 82 1", "L 127.0.0.2 82 0",
+        // Full: the address closest to expiring makes room, one locked out last.
+        "F 127.0.0.2 83 0", "F 10.0.0.1 84 0", "N - 84 2", "L 127.0.0.1 84 1",
+        // Expired entries go first; an IPv6 address counts with its /64.
+        "F 2001:db8::1 150 0", "F 2001:db8::2 151 0", "F 2001:db8::3 152 0", "F 2001:db8::4 153 0",
+        "F 2001:db8::5 154 1", "L 2001:db8:0:1::1 155 0", "N - 155 2",
+        // Locked out for ten minutes; then nothing is left to remember.
+        "L 127.0.0.1 681 1", "L 127.0.0.1 682 0", "F 10.0.0.2 800 0", "N - 800 1"};
+    const auto start = LoginGuard::Clock::now();
+    for (const char* event : events) {
+        const QStringList e = QString::fromLatin1(event).split(QLatin1Char(' '));
+        const QHostAddress address(e.at(1));
+        const auto now = start + std::chrono::seconds(e.at(2).toInt());
+        const std::size_t got = e.at(0) == QLatin1String("F")   ? guard.failed(address, now)
+                                : e.at(0) == QLatin1String("L") ? guard.lockedOut(address, now)
+                                                                : guard.size();
+        QVERIFY2(got == e.at(3).toUInt(), event);
+    }
+}
+
+void TestSnppServer::loginGuessesAcrossConnections() {
+    ServerOptions options;
+    options.loginId = "pat";
+    options.loginPassword = "s3cret";
+    options.trace = true;
+    SnppServer server(options);
+    QVERIFY(server.listen());
+    int logins = 0;
+    connect(&server, &SnppServer::trace,
+            [&](const QString& line) { logins += line.contains(QLatin1String("> LOGI")) ? 1 : 0; });
+    // Five guesses on five connections at once, each followed by a command; their answers wait
+    // a second.
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::unique_ptr<TestClient>> guessers;
+    for (int i = 0; i < 5; ++i) {
+        guessers.push_back(std::make_unique<TestClient>(server.serverPort()));
+        guessers.back()->send("LOGI pat guess" + QByteArray::number(i) + "\r\nRESE\r\n");
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(logins, 5, waitMs);
+    // Meanwhile the address is locked out, whatever the password; another one is not.
+    TestClient sixth(server.serverPort());
+    sixth.send("LOGI pat s3cret\r\n");
+    QVERIFY(sixth.waitForClose());
+    QCOMPARE(sixth.received().split('\n').value(1),
+             QByteArray("421 Too Many Failed Logins, Try Again Later\r"));
+    TestClient elsewhere(server.serverPort(), QHostAddress(QHostAddress::LocalHost),
+                         QHostAddress(QStringLiteral("127.0.0.2")));
+    elsewhere.send("LOGI pat s3cret\r\n");
+    QVERIFY(elsewhere.waitForLines(2));
+    QCOMPARE(elsewhere.codes(), QByteArray("220 250"));
+    QByteArrayList answers;
+    for (const auto& guesser : guessers) {
+        QCOMPARE(guesser->codes(), QByteArray("220"));
+    }
+    for (const auto& guesser : guessers) {
+        static_cast<void>(guesser->waitForLines(3));
+        answers << guesser->codes();
+    }
+    QVERIFY(clock.elapsed() >= 1000);
+    std::sort(answers.begin(), answers.end());
+    QCOMPARE(answers, (QByteArrayList{"220 421", "220 550 250", "220 550 250", "220 550 250",
+                                      "220 550 250"}));
+}
+
+void TestSnppServer::traceHidesLogins() {
+    ServerOptions options;
+    options.loginId = "pat";
+    options.loginPassword = "S3cretPW";
+    options.loginGuard.maxFailures = 100;
+    options.loginFailureDelay = std::chrono::milliseconds(0);
+    options.trace = true;
+    SnppServer server(options);
+    QVERIFY(server.listen());
+    QByteArrayList traced;
+    connect(&server, &SnppServer::trace, [&](const QString& line) {
+        if (line.contains(QLatin1String(" > "))) {
+            traced << line.section(QLatin1String(" > "), 1).toUtf8();
+        }
+    });
+    TestClient client(server.serverPort());
+    client.send(
+        "LOGI pat S3cretPW\r\nLOGI\tpat\tS3cretPW\r\nlogin pat\tS3cretPW\r\nLoGiN S3cretPW\r\n"
+        "LOGIS3cretPW\r\nLOGI  pat S3cretPW\r\nLOGI pat\r\nLOGI\r\nQUIT\r\n");
+    QVERIFY(client.waitForClose());
+    QCOMPARE(traced, (QByteArrayList{"LOGI pat <password>", "LOGI <not shown>", "login <not shown>",
+                                     "LoGiN <not shown>", "LOGI <not shown>", "LOGI <not shown>",
+                                     "LOGI pat", "LOGI", "QUIT"}));
 }
 
 void TestSnppServer::slowReaderGetsEveryReply() {
