@@ -10,6 +10,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # TLS (OpenSSL 3), and the system's trusted CAs for it.
     libssl-dev ca-certificates
+    # The history of sent pages.
+    libsqlite3-dev
     # dazoroz-snppd gives up its capabilities after binding its port.
     libcap-dev
     fonts-wine fonts-liberation fontconfig

@@ -114,6 +114,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         if (argument.starts_with("--tls=")) {
             throw UsageError("--tls takes no value");
         }
+        if (argument == "--history" || argument == "--no-history") {
+            result.history = argument == "--history";
+            continue;
+        }
 
         const bool isLong = argument.starts_with("--");
         std::string name;
@@ -188,6 +192,9 @@ Options:
                          (default: useTLS in dazoroz.ini)
       --tls-ca FILE      trust the CAs of this PEM file instead of the system's; implies --tls
                          (default: tlsCAFile in dazoroz.ini)
+      --history          record the send in the history of sent pages (default:
+                         keepHistory in dazoroz.ini)
+      --no-history       do not record it, whatever dazoroz.ini says
   -h, --help             show this text
   -v, --version          show the version
 
@@ -251,6 +258,9 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
             throw UsageError("--tls-ca: cannot read \"" + printable(*commandLine.tlsCA) + "\"");
         }
         settings.tlsCAFile = *commandLine.tlsCA;
+    }
+    if (commandLine.history) {
+        settings.keepHistory = *commandLine.history;
     }
     if (commandLine.server) {
         settings.serverAddress = *commandLine.server;

@@ -8,6 +8,7 @@
 #include "cli/printable.h"
 #include "cli/recipients.h"
 #include "cli/usage_error.h"
+#include "sending/history_record.h"
 #include "store/names_list.h"
 #include "store/settings.h"
 
@@ -114,7 +115,12 @@ int run(int argc, char* argv[]) {
         return usageError(e);
     }
 
+    sending::HistoryRecord history("cli", store::historyFilePath(), [](const std::string& error) {
+        printTo(stderr,
+                "dazoroz-send: the history could not be written: " + cli::printable(error) + "\n");
+    });
     cli::PageSender sender(settings, recipients, std::move(message), stdout, stderr);
+    sender.setRecord(&history);
     QObject::connect(&interrupts, &cli::Interrupts::interrupted, &sender, &cli::PageSender::cancel);
     QObject::connect(&sender, &cli::PageSender::finished, &app, &QCoreApplication::exit);
     sender.start();

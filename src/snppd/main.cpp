@@ -38,6 +38,8 @@ constexpr int exitUsage = 2;
 constexpr int exitCannotListen = 1;
 constexpr int exitCannotBecomeUser = 1;
 constexpr int exitNoOpenSsl = 1;
+// The longest text a MESS line holds.
+const int maxTextLength = ServerOptions{}.maxLineLength - 5;
 
 void printLine(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
@@ -72,8 +74,8 @@ std::optional<StepTrigger> triggerValue(const QCommandLineParser& parser, const 
     }
     auto trigger = dazoroz::snppd::parseStepTrigger(parser.value(name));
     if (!trigger) {
-        usageError(QStringLiteral("--%1 wants greeting, page, mess, send or quit, optionally with "
-                                  ":N for the N-th time, not \"%2\"")
+        usageError(QStringLiteral("--%1 wants greeting, page, mess, data, send or quit, optionally "
+                                  "with :N for the N-th time, not \"%2\"")
                        .arg(name, parser.value(name)));
     }
     return trigger;
@@ -209,10 +211,10 @@ int main(int argc, char* argv[]) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "A local SNPP server (RFC 1861, level 1) for trying Dazoroz and for tests.\n"
+        "A local SNPP server (RFC 1861, levels 1 and 2) for trying Dazoroz and for tests.\n"
         "Prints every delivered page on standard output as one line: \"page ID: message\".\n"
-        "Steps for the test options: greeting, page, mess, send, quit; STEP:N means the N-th\n"
-        "command of that kind on a connection (page:2 is the second PAGE)."));
+        "Steps for the test options: greeting, page, mess, data, send, quit; STEP:N means the\n"
+        "N-th command of that kind on a connection (page:2 is the second PAGE)."));
     parser.addOptions({
         {QStringLiteral("address"),
          QStringLiteral("Listen on this IPv4 or IPv6 address: 127.0.0.1 (the default), ::1, "
@@ -232,6 +234,12 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("max-clients"),
          QStringLiteral("Refuse more simultaneous clients with 421 (default 64)."),
          QStringLiteral("N"), QStringLiteral("64")},
+        {QStringLiteral("max-length"),
+         QStringLiteral("Refuse a message text (of MESS or DATA) longer than N bytes with \"550 "
+                        "Error, message too long; no more than N characters accepted.\" (1 to "
+                        "%1; default %1).")
+             .arg(maxTextLength),
+         QStringLiteral("N")},
         {QStringLiteral("fail-pager"),
          QStringLiteral("Answer PAGE of this ID with 550 (repeatable)."), QStringLiteral("ID")},
         {QStringLiteral("fail-at"), QStringLiteral("Answer this step with 421 and close."),
@@ -320,6 +328,9 @@ int main(int argc, char* argv[]) {
     options.idleTimeout =
         std::chrono::seconds(intValue(parser, QStringLiteral("idle"), 1, 24 * 60 * 60));
     options.maxClients = intValue(parser, QStringLiteral("max-clients"), 1, 1024);
+    if (parser.isSet(QStringLiteral("max-length"))) {
+        options.maxMessageLength = intValue(parser, QStringLiteral("max-length"), 1, maxTextLength);
+    }
     for (const QString& id : parser.values(QStringLiteral("fail-pager"))) {
         options.failPagers.insert(id.toUtf8());
     }
@@ -370,13 +381,11 @@ int main(int argc, char* argv[]) {
     }
 
     SnppServer server(options);
-    QObject::connect(&server, &SnppServer::pageDelivered,
-                     [](const QByteArray& pagerId, const QByteArray& message) {
-                         const QByteArray line = dazoroz::snppd::pageLine(pagerId, message);
-                         std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()),
-                                     stdout);
-                         std::fflush(stdout);
-                     });
+    QObject::connect(&server, &SnppServer::pageDelivered, [](const dazoroz::snppd::Page& page) {
+        const QByteArray line = dazoroz::snppd::pageLine(page);
+        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+        std::fflush(stdout);
+    });
     QObject::connect(&server, &SnppServer::trace, [](const QString& line) {
         printLine(stderr, QStringLiteral("dazoroz-snppd: ") + line);
     });

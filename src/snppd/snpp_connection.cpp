@@ -50,6 +50,36 @@ QByteArray firstWord(const QByteArray& line, QByteArray& rest) {
     return line.left(blank);
 }
 
+bool isDigits(const QByteArray& text) {
+    return !text.isEmpty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "YYMMDDHHMM", "YYMMDDHHMMSS", either with a difference to GMT: "+1", "-0500".
+bool validHoldTime(const QByteArray& text) {
+    const QList<QByteArray> words = text.split(' ');
+    const QByteArray& time = words.front();
+    if (words.size() > 2 || (time.size() != 10 && time.size() != 12) || !isDigits(time)) {
+        return false;
+    }
+    // Month, day, hour, minute and second, each two digits after the year.
+    static constexpr std::array<std::pair<int, int>, 5> ranges{
+        {{1, 12}, {1, 31}, {0, 23}, {0, 59}, {0, 59}}};
+    for (qsizetype i = 2; i < time.size(); i += 2) {
+        const int value = time.mid(i, 2).toInt();
+        const auto [low, high] = ranges.at(static_cast<std::size_t>(i / 2 - 1));
+        if (value < low || value > high) {
+            return false;
+        }
+    }
+    if (words.size() == 1) {
+        return true;
+    }
+    const QByteArray& difference = words.back();
+    return difference.size() >= 2 && difference.size() <= 5 &&
+           (difference.front() == '+' || difference.front() == '-') && isDigits(difference.mid(1));
+}
+
 std::size_t stepIndex(Step step) {
     return static_cast<std::size_t>(step);
 }
@@ -359,8 +389,17 @@ bool Connection::handleInput() {
         if (line.endsWith('\r')) {
             line.chop(1);
         }
-        if (std::exchange(discarding_, false) || line.size() > options_.maxLineLength) {
+        const bool overlong =
+            std::exchange(discarding_, false) || line.size() > options_.maxLineLength;
+        if (overlong) {
             traceLine('>', "(overlong line)");
+        }
+        if (data_) {
+            // A line of text is no command: only the text's end is answered and counted.
+            if (!dataLine(line, overlong)) {
+                continue;
+            }
+        } else if (overlong) {
             if (!silent_) {
                 reply("500 Command Line Too Long");
             }
@@ -376,6 +415,10 @@ bool Connection::handleInput() {
             traceLine('>', "(unfinished line at the end of input, ignored)");
             input_.clear();
             discarding_ = false;
+        }
+        if (data_.has_value()) {
+            traceLine('!', "end of input inside DATA, the text dropped");
+            data_.reset();
         }
         closeWhenDrained_ = true;
     }
@@ -409,46 +452,75 @@ void Connection::countReply() {
     }
 }
 
+const Connection::Command* Connection::findCommand(const QByteArray& verb) {
+    static constexpr std::array<Command, 14> commands{{
+        {"PAGE", "PAGER", true, Step::Page, &Connection::page},
+        {"MESS", "MESSAGE", true, Step::Mess, &Connection::message},
+        {"DATA", "DATA", true, Step::Data, &Connection::data},
+        {"SEND", "SEND", true, Step::Send, &Connection::send},
+        {"RESE", "RESET", false, std::nullopt, &Connection::resetTransaction},
+        {"LOGI", "LOGIN", false, std::nullopt, &Connection::login},
+        {"LEVE", "LEVEL", true, std::nullopt, &Connection::level},
+        {"HOLD", "HOLDUNTIL", true, std::nullopt, &Connection::holdUntil},
+        {"SUBJ", "SUBJECT", true, std::nullopt, &Connection::subject},
+        {"CALL", "CALLERID", true, std::nullopt, &Connection::callerId},
+        {"ALER", "ALERT", true, std::nullopt, &Connection::alert},
+        {"COVE", "COVERAGE", true, std::nullopt, &Connection::coverage},
+        {"HELP", "HELP", false, std::nullopt, &Connection::help},
+        {"QUIT", "QUIT", false, Step::Quit, &Connection::quit},
+    }};
+    const auto found = std::find_if(commands.begin(), commands.end(), [&](const Command& c) {
+        return verb == c.verb || verb == c.longVerb;
+    });
+    return found == commands.end() ? nullptr : &*found;
+}
+
 void Connection::handleLine(const QByteArray& line) {
     QByteArray arguments;
-    const QByteArray word = firstWord(line, arguments);
-    const QByteArray command = word.toUpper();
-    const bool isLogin = command == "LOGI" || command == "LOGIN";
-    traceLine('>', isLoginLine(line) ? loginTrace(line) : line);
+    const QByteArray verb = firstWord(line, arguments).toUpper();
+    traceInput(line);
     if (silent_) {
         return;
     }
-    if (command == "PAGE" || command == "PAGER") {
-        if (!loginNeeded() && handleStep(Step::Page)) {
-            page(arguments);
-        }
-    } else if (command == "MESS" || command == "MESSAGE") {
-        if (!loginNeeded() && handleStep(Step::Mess)) {
-            message(arguments);
-        }
-    } else if (command == "SEND") {
-        if (!loginNeeded() && handleStep(Step::Send)) {
-            send();
-        }
-    } else if (isLogin) {
-        login(arguments);
-    } else if (command == "QUIT") {
-        if (handleStep(Step::Quit)) {
-            if (options_.noClose) {
-                reply("221 OK, Goodbye");
-            } else {
-                replyAndClose("221 OK, Goodbye");
-            }
-        }
-    } else if (command == "RESE" || command == "RESET") {
-        pagers_.clear();
-        message_.reset();
-        reply("250 RESET OK");
-    } else if (command == "HELP") {
-        help();
-    } else {
+    const Command* command = findCommand(verb);
+    if (command == nullptr) {
+        // SITE among them: nothing here is site-specific.
         reply("500 Command Not Implemented");
+    } else if ((!command->needsLogin || !loginNeeded()) &&
+               (!command->step || handleStep(*command->step))) {
+        (this->*command->handle)(arguments);
     }
+}
+
+// Dots at the start of a line were doubled by the client; a single one ends the text.
+bool Connection::dataLine(QByteArray line, bool overlong) {
+    if (!overlong) {
+        traceInput(line); // a text may look like a login too
+    }
+    if (!overlong && line == ".") {
+        QByteArray text = *std::exchange(data_, std::nullopt);
+        text.chop(1); // the LF after the last line
+        if (std::exchange(dataTooLong_, false)) {
+            refuseAsTooLong();
+        } else if (text.isEmpty()) {
+            reply("550 Error, Invalid Message");
+        } else {
+            transaction_.message = text;
+            reply("250 Message OK");
+        }
+        return true;
+    }
+    if (line.startsWith('.')) {
+        line.remove(0, 1);
+    }
+    // The text so far holds one LF for each line break before this line.
+    if (dataTooLong_ || overlong || data_->size() + line.size() > messageLimit()) {
+        dataTooLong_ = true;
+        data_->clear(); // none of it will be delivered: it takes no more room
+        return false;
+    }
+    *data_ += line + '\n';
+    return false;
 }
 
 bool Connection::loginNeeded() {
@@ -537,6 +609,16 @@ void Connection::answerFailedLogin() {
     pump();
 }
 
+int Connection::messageLimit() const {
+    return options_.maxMessageLength > 0 ? options_.maxMessageLength
+                                         : options_.maxLineLength - 5; // after "MESS "
+}
+
+void Connection::refuseAsTooLong() {
+    reply("550 Error, message too long; no more than " + QByteArray::number(messageLimit()) +
+          " characters accepted.");
+}
+
 void Connection::page(const QByteArray& arguments) {
     QList<QByteArray> words = arguments.split(' ');
     words.removeAll(QByteArray());
@@ -544,51 +626,135 @@ void Connection::page(const QByteArray& arguments) {
     if (words.isEmpty() || words.size() > 2 || !validPagerId(words.front()) ||
         options_.failPagers.contains(words.front())) {
         reply("550 Error, Invalid Pager ID");
-    } else if (pagers_.size() >= options_.maxRecipients) {
+    } else if (transaction_.pagers.size() >= options_.maxRecipients) {
         reply("552 Maximum Entries Exceeded");
     } else {
-        pagers_.append(words.front());
+        transaction_.pagers.append(words.front());
         reply("250 Pager ID Accepted");
     }
 }
 
 void Connection::message(const QByteArray& text) {
-    if (message_) {
+    if (transaction_.message) {
         reply("503 Error, Message Already Entered");
     } else if (text.isEmpty()) {
         reply("550 Error, Invalid Message");
+    } else if (text.size() > messageLimit()) {
+        refuseAsTooLong();
     } else {
-        message_ = text;
+        transaction_.message = text;
         reply("250 Message OK");
     }
 }
 
-void Connection::send() {
-    if (pagers_.isEmpty() || !message_) {
+void Connection::data(const QByteArray& /*arguments*/) {
+    if (transaction_.message) {
+        reply("503 Error, Message Already Entered");
+        return;
+    }
+    data_ = QByteArray();
+    dataTooLong_ = false;
+    reply("354 Begin Input; End with <CRLF>'.'<CRLF>");
+}
+
+void Connection::send(const QByteArray& /*arguments*/) {
+    if (transaction_.pagers.isEmpty() || !transaction_.message) {
         reply("503 Error, Pager ID or Message Incomplete");
         return;
     }
-    const QList<QByteArray> pagers = std::exchange(pagers_, {});
-    const QByteArray text = *std::exchange(message_, std::nullopt);
-    for (const QByteArray& pager : pagers) {
-        emit delivered(pager, text);
+    const Transaction sent = std::exchange(transaction_, {});
+    for (const QByteArray& pager : sent.pagers) {
+        emit delivered({pager, *sent.message, sent.holdUntil, sent.subject, sent.callerId});
     }
     reply("250 Message Sent Successfully");
 }
 
-void Connection::help() {
+void Connection::resetTransaction(const QByteArray& /*arguments*/) {
+    transaction_ = {};
+    reply("250 RESET OK");
+}
+
+void Connection::level(const QByteArray& arguments) {
+    // 0 (the most urgent) to 7, and 8 to 11 for the carrier's own; nothing here differs.
+    if (arguments.size() <= 2 && isDigits(arguments) && arguments.toInt() <= 11) {
+        reply("250 OK, Service Level Accepted");
+    } else {
+        reply("550 Error, Invalid Service Level");
+    }
+}
+
+void Connection::holdUntil(const QByteArray& arguments) {
+    if (validHoldTime(arguments)) {
+        transaction_.holdUntil = arguments;
+        reply("250 Delayed Messaging Selected");
+    } else {
+        reply("550 Error, Invalid Delivery Date/Time");
+    }
+}
+
+void Connection::subject(const QByteArray& arguments) {
+    if (arguments.isEmpty()) {
+        reply("550 Error, Invalid Subject");
+    } else {
+        transaction_.subject = arguments;
+        reply("250 Message Subject Accepted");
+    }
+}
+
+void Connection::callerId(const QByteArray& arguments) {
+    if (arguments.isEmpty()) {
+        reply("550 Error, Invalid Caller ID");
+    } else {
+        transaction_.callerId = arguments;
+        reply("250 Caller ID Accepted");
+    }
+}
+
+void Connection::alert(const QByteArray& arguments) {
+    if (arguments == "0" || arguments == "1") {
+        reply("250 OK, Alert Override Accepted");
+    } else {
+        reply("550 Error, Invalid Alert Parameter");
+    }
+}
+
+void Connection::coverage(const QByteArray& arguments) {
+    if (arguments.isEmpty()) {
+        reply("550 Error, Invalid Alternate Region");
+    } else {
+        reply("250 OK, Alternate Coverage Area Accepted");
+    }
+}
+
+void Connection::help(const QByteArray& /*arguments*/) {
     static constexpr std::array lines = {
-        "214 Level 1 commands:",
+        "214 Level 1 and 2 commands:",
         "214 PAGEr <Pager ID> [Password/PIN]",
         "214 MESSage <message text>",
+        "214 DATA (then the message's lines, ended by a line holding a single \".\")",
         "214 RESEt",
         "214 SEND",
         "214 QUIT",
         "214 HELP",
+        "214 LOGIn <login ID> [password]",
+        "214 LEVEl <service level, 0 to 11>",
+        "214 HOLDuntil <YYMMDDHHMM[SS]> [+/-GMT difference]",
+        "214 SUBJect <message subject>",
+        "214 CALLerid <caller ID>",
+        "214 ALERt <0 or 1>",
+        "214 COVErage <alternate area>",
         "250 End of Help Information",
     };
     for (const char* line : lines) {
         reply(line);
+    }
+}
+
+void Connection::quit(const QByteArray& /*arguments*/) {
+    if (options_.noClose) {
+        reply("221 OK, Goodbye");
+    } else {
+        replyAndClose("221 OK, Goodbye");
     }
 }
 
@@ -757,6 +923,10 @@ void Connection::closeDescriptor() {
     ::close(fd_);
     fd_ = -1;
     tls_.reset();
+}
+
+void Connection::traceInput(const QByteArray& line) {
+    traceLine('>', isLoginLine(line) ? loginTrace(line) : line);
 }
 
 void Connection::traceLine(char direction, const QByteArray& line) {

@@ -3,6 +3,10 @@
 // One client of the SNPP server: reads command lines, keeps the page being built and writes the
 // replies. Internal to the server.
 //
+// After DATA's 354, the lines that follow are the message's text, not commands, up to a line
+// holding a single "."; the idle time-out is not restarted meanwhile, so that a text that never
+// ends is ended by it.
+//
 // It works on the socket descriptor itself rather than through a QTcpSocket, because it must
 // see the client's end of input (a half-close) as an event of its own: the replies to the
 // commands read before it still have to go out, and a QTcpSocket drops them when it reads the
@@ -60,7 +64,7 @@ public:
     QString peer() const;
 
 signals:
-    void delivered(const QByteArray& pagerId, const QByteArray& message);
+    void delivered(const dazoroz::snppd::Page& page);
     void traced(const QString& line);
     // Answered 421: the connection is closing, and no longer takes a client's place.
     void released();
@@ -69,6 +73,26 @@ signals:
 
 private:
     enum class Misbehaviour { None, Reset, Fail, Silent };
+
+    // What SEND delivers; RESE and SEND start it anew.
+    struct Transaction {
+        QList<QByteArray> pagers;
+        std::optional<QByteArray> message;
+        QByteArray holdUntil;
+        QByteArray subject;
+        QByteArray callerId;
+    };
+
+    // A command: its four letters and its whole word (both taken in any letter case), whether it
+    // waits for the login, the step at which it may misbehave, and its handler.
+    struct Command {
+        const char* verb;
+        const char* longVerb;
+        bool needsLogin;
+        std::optional<Step> step;
+        void (Connection::*handle)(const QByteArray& arguments);
+    };
+    static const Command* findCommand(const QByteArray& verb);
 
     Misbehaviour misbehaviourAt(Step step);
     bool handleStep(Step step); // false: misbehaved, the command is not carried out
@@ -85,15 +109,29 @@ private:
     bool outputOverLimit() const;
     bool inputPaused() const;
     void handleLine(const QByteArray& line);
+    bool dataLine(QByteArray line, bool overlong); // true: the text ended, and was answered
     void countReply();
     void login(const QByteArray& arguments);
     void answerFailedLogin();
     QByteArray loginTrace(const QByteArray& line) const;
     bool loginNeeded();
+    int messageLimit() const;
+    void refuseAsTooLong();
+
+    // The commands' handlers.
     void page(const QByteArray& arguments);
     void message(const QByteArray& text);
-    void send();
-    void help();
+    void data(const QByteArray& arguments);
+    void send(const QByteArray& arguments);
+    void resetTransaction(const QByteArray& arguments);
+    void level(const QByteArray& arguments);
+    void holdUntil(const QByteArray& arguments);
+    void subject(const QByteArray& arguments);
+    void callerId(const QByteArray& arguments);
+    void alert(const QByteArray& arguments);
+    void coverage(const QByteArray& arguments);
+    void help(const QByteArray& arguments);
+    void quit(const QByteArray& arguments);
 
     void reply(const QByteArray& line);
     void replyAndClose(const QByteArray& line);
@@ -106,6 +144,7 @@ private:
     void idleExpired();
     void socketGone();
     void closeDescriptor();
+    void traceInput(const QByteArray& line); // a line received, a login's password hidden
     void traceLine(char direction, const QByteArray& line);
 
     int fd_;
@@ -143,9 +182,10 @@ private:
     bool silent_ = false;
     bool gone_ = false;
 
-    QList<QByteArray> pagers_;
-    std::optional<QByteArray> message_;
-    std::array<int, 5> stepCounts_{};
+    Transaction transaction_;
+    std::optional<QByteArray> data_; // inside DATA: the lines so far, each followed by LF
+    bool dataTooLong_ = false;
+    std::array<int, 6> stepCounts_{};
 };
 
 } // namespace dazoroz::snppd

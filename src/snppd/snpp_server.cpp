@@ -3,6 +3,7 @@
 #include "snppd/snpp_connection.h"
 #include "store/printable.h"
 
+#include <QByteArrayList>
 #include <QStringList>
 
 #include <unistd.h>
@@ -24,8 +25,8 @@ std::optional<StepTrigger> parseStepTrigger(const QString& text) {
     }
     static const std::pair<QLatin1String, Step> names[] = {
         {QLatin1String("greeting"), Step::Greeting}, {QLatin1String("page"), Step::Page},
-        {QLatin1String("mess"), Step::Mess},         {QLatin1String("send"), Step::Send},
-        {QLatin1String("quit"), Step::Quit},
+        {QLatin1String("mess"), Step::Mess},         {QLatin1String("data"), Step::Data},
+        {QLatin1String("send"), Step::Send},         {QLatin1String("quit"), Step::Quit},
     };
     StepTrigger trigger;
     bool known = false;
@@ -54,8 +55,20 @@ QByteArray escapeControls(const QByteArray& text) {
         std::string_view(text.constData(), static_cast<std::size_t>(text.size()))));
 }
 
-QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message) {
-    return "page " + escapeControls(pagerId) + ": " + escapeControls(message) + '\n';
+QByteArray pageLine(const Page& page) {
+    QByteArrayList details;
+    if (!page.holdUntil.isEmpty()) {
+        details << "hold until " + escapeControls(page.holdUntil);
+    }
+    if (!page.subject.isEmpty()) {
+        details << "subject \"" + escapeControls(page.subject) + '"';
+    }
+    if (!page.callerId.isEmpty()) {
+        details << "caller " + escapeControls(page.callerId);
+    }
+    const QByteArray shown = details.isEmpty() ? QByteArray() : " (" + details.join(", ") + ')';
+    return "page " + escapeControls(page.pagerId) + shown + ": " + escapeControls(page.message) +
+           '\n';
 }
 
 SnppServer::SnppServer(ServerOptions options, QObject* parent)
@@ -99,11 +112,10 @@ void SnppServer::accept(qintptr descriptor) {
     }
     auto* connection = new Connection(fd, options_, loginGuard_, nextId_++, this);
     connections_.insert(connection);
-    connect(connection, &Connection::delivered, this,
-            [this](const QByteArray& pagerId, const QByteArray& message) {
-                ++pagesDelivered_;
-                emit pageDelivered(pagerId, message);
-            });
+    connect(connection, &Connection::delivered, this, [this](const Page& page) {
+        ++pagesDelivered_;
+        emit pageDelivered(page);
+    });
     connect(connection, &Connection::traced, this, &SnppServer::trace);
     connect(connection, &Connection::released, this, [this, connection] { release(connection); });
     connect(connection, &Connection::finished, this, [this, connection] { forget(connection); });

@@ -1,7 +1,7 @@
 #pragma once
 
-// A small SNPP server (RFC 1861, level 1) for trying the client without a paging service and
-// for tests. It runs in the caller's event loop; every connection is bounded in line length,
+// A small SNPP server (RFC 1861, levels 1 and 2) for trying the client without a paging service
+// and for tests. It runs in the caller's event loop; every connection is bounded in line length,
 // idle time and pending output, and the number of connections is capped.
 
 #include "snppd/login_guard.h"
@@ -28,7 +28,7 @@ namespace dazoroz::snppd {
 class Connection;
 
 // The points of a dialogue at which the server can be told to misbehave.
-enum class Step { Greeting, Page, Mess, Send, Quit };
+enum class Step { Greeting, Page, Mess, Data, Send, Quit };
 
 // The n-th command of one kind on a connection, counted from 1 (the greeting has only a first).
 struct StepTrigger {
@@ -37,7 +37,7 @@ struct StepTrigger {
     friend bool operator==(const StepTrigger&, const StepTrigger&) = default;
 };
 
-// "page", "SEND:2", ...; nothing when the text names no step or a bad count.
+// "page", "SEND:2", "data", ...; nothing when the text names no step or a bad count.
 std::optional<StepTrigger> parseStepTrigger(const QString& text);
 
 enum class SplitMode {
@@ -54,6 +54,9 @@ struct ServerOptions {
     // to three bytes each in UTF-8, after "MESS ".
     int maxLineLength = 4096;
     int maxRecipients = 1000; // pager IDs gathered for one SEND
+    // Longest message text in bytes, of MESS and of DATA alike (each line break of DATA counts
+    // one); longer ones get 550. 0: as long as a MESS line can hold (maxLineLength - 5).
+    int maxMessageLength = 0;
     // Only accepted commands restart it; empty lines and refused commands do not.
     std::chrono::milliseconds idleTimeout{60'000};
     // This many error replies in a row end the connection with 421.
@@ -101,6 +104,16 @@ protected:
     void incomingConnection(qintptr descriptor) override { accepted(descriptor); }
 };
 
+// A page as delivered: the text (DATA's lines joined by LF) and what HOLD, SUBJ and CALL said of
+// it (empty when they were not given).
+struct Page {
+    QByteArray pagerId;
+    QByteArray message;
+    QByteArray holdUntil; // as given: "2612081254", "261208125400 -0500"
+    QByteArray subject;
+    QByteArray callerId;
+};
+
 class SnppServer : public QObject {
     Q_OBJECT
 public:
@@ -128,7 +141,7 @@ public:
 
 signals:
     // One per pager ID of an accepted SEND, in the order the IDs were given.
-    void pageDelivered(const QByteArray& pagerId, const QByteArray& message);
+    void pageDelivered(const dazoroz::snppd::Page& page);
     void clientCountChanged(int count);
     // Only with ServerOptions::trace: "#3 > PAGE 1234", "#3 < 250 Pager ID Accepted", ...
     void trace(const QString& line);
@@ -148,9 +161,11 @@ private:
     qint64 pagesDelivered_ = 0;
 };
 
-// The line printed for a delivered page: "page 1234: Call home" and a line feed. Control
-// characters are shown as \xNN so that every page stays one line on a terminal.
-QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message);
+// The line printed for a delivered page: "page 1234: Call home" and a line feed; with a hold
+// time, subject or caller: "page 1234 (hold until 2612081254, subject \"Disk\", caller 555): Call
+// home". Control characters, line breaks included, are shown as \xNN so that every page stays one
+// line on a terminal.
+QByteArray pageLine(const Page& page);
 
 // Control characters (C0, DEL and C1) of text as \xNN; see store/printable.h.
 QByteArray escapeControls(const QByteArray& text);

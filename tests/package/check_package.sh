@@ -93,9 +93,10 @@ done
 for name in Maintainer Description; do
     [ -n "$(field "$name")" ] || fail "no control field $name"
 done
-# The dependencies come from the programs (dpkg-shlibdeps): the C++ and Qt libraries they use.
+# The dependencies come from the programs (dpkg-shlibdeps): the C++, Qt and SQLite libraries they
+# use.
 depends=", $(field Depends),"
-for library in libc6 libstdc++6 libqt6core6 libqt6network6 libqt6widgets6; do
+for library in libc6 libstdc++6 libqt6core6 libqt6network6 libqt6widgets6 libsqlite3-0; do
     [[ $depends == *", $library "* || $depends == *", $library,"* ]] ||
         fail "Depends lacks $library: $(field Depends)"
 done

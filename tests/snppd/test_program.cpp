@@ -165,7 +165,8 @@ void TestSnppdProgram::endsAtOnce_data() {
           "\"a\\x1b[2J\\xc2\\x9b\"");
     usage("idle zero", {"--idle", "0"}, "--idle");
     usage("max clients zero", {"--max-clients", "0"}, "--max-clients");
-    usage("unknown step", {"--fail-at", "data"}, "--fail-at");
+    usage("unknown step", {"--fail-at", "help"}, "--fail-at");
+    usage("max length zero", {"--max-length", "0"}, "--max-length");
     usage("step count zero", {"--reset-at", "page:0"}, "--reset-at");
     usage("second greeting", {"--silent-at", "greeting:2"}, "--silent-at");
     usage("banner with a line end", {"--banner", "a\nb"}, "--banner");
@@ -256,6 +257,19 @@ void TestSnppdProgram::serves_data() {
     QTest::newRow("login, password from a pipe")
         << QStringList{"--login=pat", "--password-file", "/dev/stdin", "--verbose"} << login
         << loggedIn << QByteArray("page 1: a\n");
+    // Line breaks are escaped too; the page line shows the hold time, subject and caller.
+    QTest::newRow("level 2, max length")
+        << QStringList{"--max-length", "10"}
+        << QByteArray("PAGE 1\r\nMESS 12345678901\r\nHOLD 2612081254\r\nSUBJ Disk\r\nCALL "
+                      "555\r\nDATA\r\nab\r\n..c\r\n.\r\nSEND\r\nQUIT\r\n")
+        << ready +
+               "250 Pager ID Accepted\r\n"
+               "550 Error, message too long; no more than 10 characters accepted.\r\n"
+               "250 Delayed Messaging Selected\r\n250 Message Subject Accepted\r\n"
+               "250 Caller ID Accepted\r\n354 Begin Input; End with <CRLF>'.'<CRLF>\r\n"
+               "250 Message OK\r\n250 Message Sent Successfully\r\n" +
+               bye
+        << QByteArray("page 1 (hold until 2612081254, subject \"Disk\", caller 555): ab\\x0a.c\n");
     QTest::newRow("IPv6") << QStringList{"--address", "::1"}
                           << QByteArray("PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n")
                           << ready +
