@@ -13,6 +13,10 @@ use Interop;
 my ($send) = @ARGV;
 need_root('hfaxd in a private mount namespace');
 need_file('/usr/sbin/hfaxd', 'hylafax-server');
+need_file('/usr/sbin/faxq', 'hylafax-server');
+# The queuer reads the set-up that hylafax-server's installation writes.
+skip_test('/etc/hylafax/setup.cache is missing (hylafax-server makes it when installed)')
+  if !-r '/etc/hylafax/setup.cache';
 my $probe = run_program([qw(unshare -m --propagation private true)]);
 skip_test("a private mount namespace is not allowed here: $probe->{err}") if $probe->{code} != 0;
 
@@ -82,7 +86,6 @@ stop_server($server);
 
 # 300 characters at messageLimit 128 (from dazoroz.ini): three pages, queued in order, each
 # within hfaxd's MaxMsgLength, that together give the message.
-need_file('/usr/sbin/faxq', 'hylafax-server');
 my $queued_spool = scratch_dir();
 ($server, $port) = start_hfaxd($queued_spool, '--queue');
 my $message = join(' ', map { "word$_" } 1 .. 43) . ' the end!';
