@@ -23,12 +23,14 @@ struct CommandLine {
     std::optional<std::int32_t> timeout;
     std::optional<std::string> login;
     std::optional<std::string> passwordFile;
-    bool tls = false;                 // --tls
-    std::optional<std::string> tlsCA; // --tls-ca FILE, which implies --tls
-    bool noTls = false;               // --no-tls: the settings' TLS off for this run
-    bool noLogin = false;             // --no-login: the settings' login off for this run
-    bool dataFolder = false;          // --data-folder: names.txt of the desktop menu's window
-    std::optional<bool> history;      // --history, --no-history: the last one given
+    bool tls = false;                  // --tls
+    std::optional<std::string> tlsCA;  // --tls-ca FILE, which implies --tls
+    bool noTls = false;                // --no-tls: the settings' TLS off for this run
+    bool noLogin = false;              // --no-login: the settings' login off for this run
+    bool dataFolder = false;           // --data-folder: names.txt of the desktop menu's window
+    std::optional<bool> history;       // --history, --no-history: the last one given
+    std::optional<std::int32_t> split; // --split N: messageLimit for this run
+    std::optional<bool> data;          // --data / --no-data: useData for this run
 };
 
 // The arguments after the program name. Throws UsageError.
@@ -44,7 +46,8 @@ std::string versionText();
 // settings; never from an option's value, which others could read in the process list.
 // --tls and --tls-ca turn TLS on; a CA file that cannot be read or holds no certificate is a
 // usage error. --no-tls and --no-login turn the settings' TLS and login (with its password) off.
-// --history and --no-history set keepHistory.
+// --history and --no-history set keepHistory; --split and --data / --no-data stand for
+// messageLimit and useData.
 void applyOptions(const CommandLine& commandLine, store::Settings& settings,
                   const char* environmentPassword = nullptr);
 

@@ -23,6 +23,11 @@ namespace {
 
 // What we read ahead of the command being handled; the kernel holds the rest.
 constexpr qsizetype readBufferSize = 16 * 1024;
+// Socket reads for one read notification at most: then the event loop runs its timers and
+// other clients before this one is read again. With TLS one read is the share: it may bring
+// hundreds of small records, each of which can cost a key derivation and an answer.
+constexpr int readsPerNotification = 16;
+constexpr int tlsReadsPerNotification = 1;
 constexpr qsizetype maxPagerIdLength = 64;
 
 bool validPagerId(const QByteArray& id) {
@@ -267,16 +272,26 @@ void Connection::pump() {
 }
 
 void Connection::readable() {
-    // While closing, input is only read to find the client's end, and thrown away.
+    // While closing, input is only read to find the client's end, and thrown away; else nothing
+    // is read while the replies (TLS records included) wait beyond their limit: a client's
+    // records can make TLS answer without any command, and the client must read first.
     const qsizetype room = inputRoom();
-    while (closing_ || (!inputEnded_ && input_.size() < room)) {
+    int reads = 0;
+    while (closing_ || (!inputEnded_ && input_.size() < room && !outputOverLimit())) {
         std::array<char, 4096> chunk{};
         const auto want =
             closing_ ? chunk.size()
                      : std::min(chunk.size(), static_cast<std::size_t>(room - input_.size()));
-        const ssize_t got = closing_ || !tls_
-                                ? retried([&] { return ::recv(fd_, chunk.data(), want, 0); })
-                                : receiveSecurely(chunk.data(), want);
+        ssize_t got = 0;
+        if (closing_ || !tls_) {
+            if (reads == readsPerNotification) {
+                break; // the notifier fires again while there is more
+            }
+            ++reads;
+            got = retried([&] { return ::recv(fd_, chunk.data(), want, 0); });
+        } else {
+            got = receiveSecurely(chunk.data(), want, reads);
+        }
         if (got > 0) {
             if (!closing_) {
                 input_.append(chunk.data(), static_cast<qsizetype>(got));
@@ -297,8 +312,11 @@ void Connection::readable() {
 
 // A read of the client's data through TLS, answering as recv does: the bytes, 0 at the client's
 // end (its close_notify, or the end of the stream), or -1 with errno: EAGAIN when nothing more
-// has come, anything else when the connection is over (a failed handshake is traced).
-ssize_t Connection::receiveSecurely(char* into, std::size_t size) {
+// has come or may be read now (this notification's share of socket reads, counted in `reads`,
+// is used up, or the replies wait beyond their limit), anything else when the connection is
+// over (a failed handshake is traced). The data TLS has taken off the socket is handed out
+// before the share ends, so that none waits where the notifier does not see it.
+ssize_t Connection::receiveSecurely(char* into, std::size_t size, int& reads) {
     bool handshaking = tls_->state() == net::TlsSession::State::Handshaking;
     for (;;) {
         const int n = tls_->read(into, size);
@@ -318,6 +336,11 @@ ssize_t Connection::receiveSecurely(char* into, std::size_t size) {
             errno = EPROTO;
             return -1;
         }
+        if (reads >= tlsReadsPerNotification || outputOverLimit()) {
+            errno = EAGAIN;
+            return -1;
+        }
+        ++reads;
         const ssize_t got = retried(
             [&] { return ::recv(fd_, tls_->incomingSpace(), tls_->incomingCapacity(), 0); });
         if (got == 0 && tls_->state() == net::TlsSession::State::Handshaking) {
@@ -407,9 +430,12 @@ qsizetype Connection::inputRoom() const {
     return std::max(readBufferSize, static_cast<qsizetype>(options_.maxLineLength) + 2);
 }
 
+bool Connection::outputOverLimit() const {
+    return unsent() + queuedBytes_ > options_.outputLimit;
+}
+
 bool Connection::inputPaused() const {
-    return gone_ || closing_ || closeWhenDrained_ || !delayedReply_.isEmpty() ||
-           unsent() + queuedBytes_ > options_.outputLimit;
+    return gone_ || closing_ || closeWhenDrained_ || !delayedReply_.isEmpty() || outputOverLimit();
 }
 
 void Connection::countReply() {
@@ -838,11 +864,12 @@ void Connection::updateNotifiers() {
     if (gone_) {
         return;
     }
-    // Reading stops while the read-ahead is full; while closing, input is only thrown away. After
-    // a 421 nothing is read, but what a TLS handshake needs to deliver the reply.
+    // Reading stops while the read-ahead is full or the replies wait beyond their limit; while
+    // closing, input is only thrown away. After a 421 nothing is read, but what a TLS handshake
+    // needs to deliver the reply.
     const bool handshaking = tls_ && tls_->state() == net::TlsSession::State::Handshaking;
     readNotifier_.setEnabled(!inputEnded_ && (!hangingUp_ || handshaking) &&
-                             (closing_ || input_.size() < inputRoom()));
+                             (closing_ || (input_.size() < inputRoom() && !outputOverLimit())));
     writeNotifier_.setEnabled(tls_ ? !tls_->outgoing().empty() : !output_.isEmpty());
 }
 

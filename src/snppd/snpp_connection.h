@@ -100,12 +100,13 @@ private:
     // Runs everything that can run now: command lines, output, the close.
     void pump();
     void readable();
-    ssize_t receiveSecurely(char* into, std::size_t size);
+    ssize_t receiveSecurely(char* into, std::size_t size, int& reads);
     bool sendTlsOutput();
     // Reply bytes not yet on the wire, those waiting in the TLS session included.
     qsizetype unsent() const;
     bool handleInput(); // true: at least one line was handled
     qsizetype inputRoom() const;
+    bool outputOverLimit() const;
     bool inputPaused() const;
     void handleLine(const QByteArray& line);
     bool dataLine(QByteArray line, bool overlong); // true: the text ended, and was answered

@@ -4,6 +4,8 @@
 #include "form_parts.h"
 #include "password_keeper.h"
 
+#include "sending/message_parts.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -44,10 +46,14 @@ constexpr int kPortWidening = 12;
 // The optional settings: to the right of the others, at least as high as the controls on the
 // left; the dialog grows by them when they unfold.
 constexpr QPoint kOptionalPlace(296, 12);
-constexpr int kOptionalWidth = 213;
-constexpr int kOptionalMinHeight = 273;
+constexpr int kOptionalWidth = 270;
+constexpr int kOptionalMinHeight = 305; // down to the foot of OK and Cancel
 constexpr int kMargin = 11;
 constexpr int kOptionalFieldHeight = 21;
+// More than the bytes of the longest message the window takes.
+constexpr int kMessageLimitDigits = 4;
+const char* const kBadMessageLimitText =
+    "Messages can be split only into parts of 20 characters or more; 0 never splits";
 
 // Rows of the server history list, 13 pixels high.
 class HistoryRowDelegate : public QStyledItemDelegate {
@@ -126,7 +132,7 @@ std::int32_t fieldToPort(const QString& text) {
 
 bool TconfigForm::hasOptionalSettings(const store::Settings& s) {
     return !s.loginID.empty() || !s.password.empty() || s.useTLS || !s.tlsCAFile.empty() ||
-           s.keepHistory;
+           s.keepHistory || s.messageLimit != 0 || s.useData;
 }
 
 template <class W>
@@ -226,7 +232,7 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent, PasswordKee
     optionalRows_ = new QFormLayout(optionalBox_);
     optionalRows_->setContentsMargins(10, 8, 10, 8);
     optionalRows_->setHorizontalSpacing(6);
-    optionalRows_->setVerticalSpacing(5);
+    optionalRows_->setVerticalSpacing(4);
     optionalRows_->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     optionalRows_->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     optionalRows_->setRowWrapPolicy(QFormLayout::DontWrapRows);
@@ -272,6 +278,24 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent, PasswordKee
     keepHistoryCheckBox_ =
         addOptionalRow(nullptr, {}, new QCheckBox(QStringLiteral("Keep a history of sent pages")));
     keepHistoryCheckBox_->setObjectName(QStringLiteral("keepHistoryCheckBox"));
+
+    // Long and multi-line messages, below the history.
+    auto* messageLimitRow = new QWidget;
+    auto* messageLimitParts = new QHBoxLayout(messageLimitRow);
+    messageLimitParts->setContentsMargins(0, 0, 0, 0);
+    messageLimitParts->addWidget(
+        placed(new QLabel(QStringLiteral("Split messages longer than")), "messageLimitLabel", {}));
+    messageLimitEdit_ = numericEdit(messageLimitRow, "messageLimitEdit", {}, kMessageLimitDigits);
+    messageLimitEdit_->setFixedSize(37, kOptionalFieldHeight);
+    messageLimitParts->addWidget(messageLimitEdit_);
+    messageLimitParts->addStretch();
+    addOptionalRow(nullptr, {}, messageLimitRow);
+    addOptionalRow(nullptr, {}, noteLabel(QStringLiteral("characters (0: never)")))
+        ->setObjectName(QStringLiteral("messageLimitNote"));
+    useDataCheckBox_ =
+        addOptionalRow(nullptr, {}, new QCheckBox(QStringLiteral("Keep line breaks (DATA)")));
+    useDataCheckBox_->setObjectName(QStringLiteral("useDataCheckBox"));
+
     connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
     connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
     useTLSToggled(false);
@@ -346,6 +370,8 @@ void TconfigForm::FormShow() {
     useTLSToggled(settings_.useTLS);
     setFullText(tlsCAFileEdit_, fromStd(settings_.tlsCAFile));
     keepHistoryCheckBox_->setChecked(settings_.keepHistory);
+    setFullText(messageLimitEdit_, QString::number(settings_.messageLimit));
+    useDataCheckBox_->setChecked(settings_.useData);
     showPasswordPlace();
     setUnfolded(hasOptionalSettings(settings_));
 }
@@ -380,6 +406,11 @@ void TconfigForm::OKButtonClick() {
         settings_.useTLS = useTLSCheckBox_->isChecked();
         settings_.tlsCAFile = toStd(tlsCAFileEdit_->text());
         settings_.keepHistory = keepHistoryCheckBox_->isChecked();
+        const std::int32_t messageLimit = fieldToInt(messageLimitEdit_->text());
+        if (!sending::isMessageLimit(messageLimit))
+            throw std::runtime_error(kBadMessageLimitText);
+        settings_.messageLimit = messageLimit;
+        settings_.useData = useDataCheckBox_->isChecked();
         if (keeper_ != nullptr)
             keeper_->save();
         else

@@ -30,21 +30,21 @@ std::int32_t fieldToPort(const QString& text);
 // The configuration dialog "Dazoroz Configuration" (object "configForm"). Created once and
 // hidden between uses; the main window shows it modally with exec(). Every showing refills the
 // controls from the settings record. OK stores the controls into the record in this order:
-// server address, port, time-out, messages, login ID, password, TLS, CA file, history, then
-// writes the file (through the password keeper when there is one, which keeps the password in
-// the desktop keyring) and closes.
+// server address, port, time-out, messages, login ID, password, TLS, CA file, history, message
+// limit, DATA, then writes the file (through the password keeper when there is one, which keeps
+// the password in the desktop keyring) and closes.
 //
 // The dialog opens at its 296 x 320 with the server, port, time-out and messages; the optional
-// settings (login, TLS, history...) sit in a section beside them, folded away behind the "More
-// settings" toggle at the bottom left unless one of them is set (hasOptionalSettings). A new
-// optional setting is one more addOptionalRow in the constructor, plus its line in
-// FormShow, OKButtonClick and hasOptionalSettings.
+// settings (login, TLS, history, long messages...) sit in a section beside them, folded away
+// behind the "More settings" toggle at the bottom left unless one of them is set
+// (hasOptionalSettings). A new optional setting is one more addOptionalRow in the constructor,
+// plus its line in FormShow, OKButtonClick and hasOptionalSettings.
 //
 // A field that is not a whole number (an emptied port or time-out field included), a port over
-// 65535, a login ID that store::isLoginID refuses (the field takes no blank as typed, but a
-// stored one is shown as it is) or a failed write is shown by the general error report, the
-// handler stops there and the dialog stays open. Cancel, Esc and the close box close it and
-// change nothing.
+// 65535, a message limit from 1 to 19, a login ID that store::isLoginID refuses (the field takes
+// no blank as typed, but a stored one is shown as it is) or a failed write is shown by the
+// general error report, the handler stops there and the dialog stays open. Cancel, Esc and the
+// close box close it and change nothing.
 class TconfigForm : public QDialog {
     Q_OBJECT
 public:
@@ -92,6 +92,8 @@ private:
     QLineEdit* tlsCAFileEdit_;
     QPushButton* tlsCAFileButton_;
     QCheckBox* keepHistoryCheckBox_;
+    QLineEdit* messageLimitEdit_;
+    QCheckBox* useDataCheckBox_;
 };
 
 } // namespace dazoroz::ui

@@ -1,7 +1,10 @@
 // The dazoroz-snppd program run as a process: its command line, its output and its failures.
 
 #include "snpp_test_client.h"
+#include "support/load_adjusted_timer.h"
+#include "support/resident_memory.h"
 #include "support/test_pki.h"
+#include "support/tls_peer.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -22,12 +25,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include <openssl/ssl.h>
+
 using dazoroz::snppd::testing::TestClient;
 using dazoroz::snppd::testing::waitMs;
+using dazoroz::testsupport::connectToLoopback;
+using dazoroz::testsupport::kResidentBytesTell;
+using dazoroz::testsupport::LoadAdjustedTimer;
+using dazoroz::testsupport::residentBytes;
 using dazoroz::testsupport::TestPki;
+using dazoroz::testsupport::TlsPeer;
 
 namespace {
 
@@ -107,7 +118,9 @@ private slots:
     void serves_data();
     void serves();
     void halfClosingClients();
-    void tlsRefusesPlainClients();
+    void tlsRefusesClients_data();
+    void tlsRefusesClients();
+    void tlsFloodingClient();
     void runsAsUser();
     void givesUpCapabilities();
     void unknownUser();
@@ -401,18 +414,85 @@ void TestSnppdProgram::halfClosingClients() {
     QTRY_COMPARE_WITH_TIMEOUT(server.out.count('\n'), clients, waitMs);
 }
 
-// With TLS, a client that speaks SNPP in plain text gets no greeting, and is closed at once.
-void TestSnppdProgram::tlsRefusesPlainClients() {
+// With TLS, a client that does not speak TLS (judged by its first byte), or offers only TLS 1.1,
+// gets no greeting, and is closed at once with its reason traced.
+void TestSnppdProgram::tlsRefusesClients_data() {
+    QTest::addColumn<QByteArray>("bytes"); // none: a TLS 1.1 client
+    QTest::addColumn<QByteArray>("reason");
+    const QByteArray notTls = "TLS: the client does not speak TLS";
+    QTest::newRow("SNPP in plain text") << QByteArray("PAGE 1\r\n") << notTls;
+    QTest::newRow("bytes like a record header") << QByteArray("\x00\x03\x00\x03\x01", 5) << notTls;
+    QTest::newRow("TLS 1.1 only") << QByteArray()
+                                  << QByteArray("TLS: the client does not offer TLS 1.2 or newer");
+}
+
+void TestSnppdProgram::tlsRefusesClients() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, reason);
     RunningServer server(
         {"--tls-cert", pki_.path("server.pem"), "--tls-key", pki_.path("server.key"), "--verbose"});
     QVERIFY2(server.port != 0, server.err.constData());
     QVERIFY(server.err.contains("dazoroz-snppd: every connection speaks TLS\n"));
-    TestClient client(server.port);
-    client.send("PAGE 1\r\n");
-    QVERIFY(client.waitForClose());
-    QVERIFY(!client.received().contains("220"));
-    QTRY_VERIFY_WITH_TIMEOUT(server.err.contains("#1 ! TLS: the client does not speak TLS\n"),
-                             waitMs);
+    if (bytes.isEmpty()) {
+        const int fd = connectToLoopback(server.port);
+        QVERIFY(fd >= 0);
+        const auto closing = qScopeGuard([fd] { ::close(fd); });
+        QVERIFY(!TlsPeer::client(TLS1_1_VERSION).handshake(fd));
+    } else {
+        TestClient client(server.port);
+        client.send(bytes);
+        QVERIFY(client.waitForClose());
+        QVERIFY(!client.received().contains("220"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(server.err.contains("#1 ! " + reason + "\n"), waitMs);
+}
+
+// A TLS client that sends KeyUpdate requests without end and reads none of the answers gets no
+// more of the server than any other: it is not read while the answers wait beyond the output
+// limit, a second client gets its replies within a second, the idle limit ends the flood on
+// time, and the server's memory stays within 2 MB of what it was when the flood began.
+void TestSnppdProgram::tlsFloodingClient() {
+    RunningServer server({"--tls-cert", pki_.path("server.pem"), "--tls-key",
+                          pki_.path("server.key"), "--idle", "3", "--verbose"});
+    QVERIFY2(server.port != 0, server.err.constData());
+    const QStringList threads{LoadAdjustedTimer::thisThread(),
+                              LoadAdjustedTimer::mainThreadOf(server.pid())};
+    LoadAdjustedTimer sinceConnect(threads);
+    const int flooding = connectToLoopback(server.port);
+    QVERIFY(flooding >= 0);
+    std::thread flood([flooding] {
+        TlsPeer peer = TlsPeer::client();
+        if (peer.handshake(flooding)) {
+            peer.flood(flooding, TlsPeer::Records::KeyUpdate);
+        }
+    });
+    const auto stop = qScopeGuard([&] {
+        ::shutdown(flooding, SHUT_RDWR); // ends a send that waits
+        flood.join();
+        ::close(flooding);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(server.err.contains("#1 ! TLS handshake done\n"), waitMs);
+    const qint64 memoryBefore = residentBytes(server.pid());
+    qint64 mostMemory = memoryBefore;
+
+    LoadAdjustedTimer served(threads);
+    const int other = connectToLoopback(server.port);
+    QVERIFY(other >= 0);
+    const auto closing = qScopeGuard([other] { ::close(other); });
+    TlsPeer client = TlsPeer::client();
+    QVERIFY(client.handshake(other));
+    QVERIFY(client.readLine(other).startsWith("220 "));
+    QVERIFY(client.send(other, "PAGE 1\r\n"));
+    QCOMPARE(client.readLine(other), QByteArray("250 Pager ID Accepted\r\n"));
+    QVERIFY2(served.elapsedMs() <= 1000, qPrintable(QString::number(served.elapsedMs())));
+
+    QTRY_VERIFY_WITH_TIMEOUT((mostMemory = std::max(mostMemory, residentBytes(server.pid())),
+                              server.err.contains("#1 < 421 Timeout, Goodbye\n")),
+                             2 * waitMs);
+    QVERIFY2(sinceConnect.elapsedMs() <= 3000 + 500,
+             qPrintable(QString::number(sinceConnect.elapsedMs())));
+    QVERIFY2(!kResidentBytesTell || mostMemory - memoryBefore < 2 << 20,
+             qPrintable(QStringLiteral("%1 bytes more").arg(mostMemory - memoryBefore)));
 }
 
 void TestSnppdProgram::runsAsUser() {

@@ -136,9 +136,9 @@ private slots:
         QTest::addColumn<bool>("unfold");
         QTest::addColumn<QStringList>("optional");
         QTest::newRow("folded") << false << QStringList{};
-        QTest::newRow("unfolded") << true
-                                  << QStringList{"loginIDEdit", "passwordEdit", "useTLSCheckBox",
-                                                 "keepHistoryCheckBox"};
+        QTest::newRow("unfolded") << true << QStringList{"loginIDEdit",      "passwordEdit",
+                                                         "useTLSCheckBox",   "keepHistoryCheckBox",
+                                                         "messageLimitEdit", "useDataCheckBox"};
     }
     void tabOrderStartsAtOK() {
         QFETCH(bool, unfold);
@@ -208,7 +208,7 @@ private slots:
         QCOMPARE(child<QPushButton>(form.get(), "moreSettingsButton")->text(),
                  unfolded ? QStringLiteral("Fewer settings") : QStringLiteral("More settings"));
         if (unfolded) {
-            QCOMPARE(form->height(), 320);
+            QVERIFY(form->height() >= 320);
             QVERIFY(box->geometry().left() >= 285 && form->rect().contains(box->geometry()));
         } else {
             QCOMPARE(form->size(), QSize(296, 320));
