@@ -1,8 +1,7 @@
 #include "net/port_engine.h"
 
 #include "net/socket_library.h"
-
-#include <QtGlobal>
+#include "net/warnings.h"
 
 #include <algorithm>
 #include <climits>
@@ -99,9 +98,9 @@ void EngineErrorHolder::recordResult(int code) noexcept {
 
 // ---------------------------------------------------------------- layer 2
 
-bool WindowSocketEngine::createWindow() noexcept {
+bool WindowSocketEngine::createWindow(EventLoop* loop) noexcept {
     if (window_ == nullptr) {
-        window_ = NotificationWindow::create();
+        window_ = NotificationWindow::create(loop);
         if (window_ == nullptr) {
             return false;
         }
@@ -118,8 +117,7 @@ void WindowSocketEngine::destroy() noexcept {
     }
     if (window_ != nullptr) {
         window_->setTarget(nullptr);
-        delete window_;
-        window_ = nullptr;
+        window_.reset();
     }
 }
 
@@ -140,11 +138,13 @@ long WindowSocketEngine::windowMessage(unsigned, std::uintptr_t, std::intptr_t) 
 
 void warnLostException(std::exception_ptr error) noexcept {
     try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        qWarning("TCP port: an event handler failed: %s", e.what());
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            writeWarning((std::string("TCP port: an event handler failed: ") + e.what()).c_str());
+        }
     } catch (...) {
-        qWarning("TCP port: an event handler failed with an unknown exception");
+        writeWarning("TCP port: an event handler failed with an unknown exception");
     }
 }
 
@@ -342,7 +342,7 @@ int PortEngine::writeEol(std::string_view bytes) {
     }
     if (connected_) {
         // Re-scan what is buffered with the new terminator.
-        postMessage(window_, kSocketMessage, socket_, makeSelectReply(kFdRead, 0));
+        postMessage(window_.get(), kSocketMessage, socket_, makeSelectReply(kFdRead, 0));
     }
     return kPortOk;
 }
@@ -657,7 +657,7 @@ int PortEngine::startAttempt(std::size_t index, Socket& started) {
         ws().setsockopt(s, IPPROTO_TCP, TCP_SYNCNT, asBytes(retries), sizeof retries);
     }
 
-    if (ws().WSAAsyncSelect(s, window_, kSocketMessage, kPortEvents) != 0) {
+    if (ws().WSAAsyncSelect(s, window_.get(), kSocketMessage, kPortEvents) != 0) {
         return failWith(lastSocketError());
     }
 
@@ -809,7 +809,7 @@ void PortEngine::discardSocket() noexcept {
     if (socket_ != kInvalidSocket) {
         const Socket s = socket_;
         socket_ = kInvalidSocket;
-        ws().WSAAsyncSelect(s, window_, 0, 0);
+        ws().WSAAsyncSelect(s, window_.get(), 0, 0);
         ws().closesocket(s);
     }
     resetConnectionState();
@@ -824,7 +824,7 @@ int PortEngine::close(int status, bool byOwner) {
         return kPortOk;
     }
     const Socket s = socket_;
-    ws().WSAAsyncSelect(s, window_, 0, 0);
+    ws().WSAAsyncSelect(s, window_.get(), 0, 0);
     if (pumpRunning_) {
         // Requested from inside a receive event: the pump closes once the handler returns.
         closePending_ = true;
@@ -932,7 +932,7 @@ void PortEngine::onReceive() {
                 closeAfterException(0, s);
             } else if (buffer_.count() > 0) {
                 // Lines after the one whose handler failed are still delivered, later.
-                postMessage(window_, kSocketMessage, s, makeSelectReply(kFdRead, 0));
+                postMessage(window_.get(), kSocketMessage, s, makeSelectReply(kFdRead, 0));
             }
         }
         throw;
@@ -1024,7 +1024,7 @@ void PortEngine::endHandshake(int status) {
     }
     readyToSendEvent();
     if (socket_ == s && tls_ && tls_->hasBufferedInput()) {
-        postMessage(window_, kSocketMessage, s, makeSelectReply(kFdRead, 0));
+        postMessage(window_.get(), kSocketMessage, s, makeSelectReply(kFdRead, 0));
     }
 }
 
@@ -1106,7 +1106,7 @@ void PortEngine::runPump(PumpMode mode) {
             // Data that TLS has taken off the socket already is no longer the library's to
             // notify: the engine does it.
             if (tls_) {
-                postMessage(window_, kSocketMessage, s, makeSelectReply(kFdRead, 0));
+                postMessage(window_.get(), kSocketMessage, s, makeSelectReply(kFdRead, 0));
             }
             return;
         }
@@ -1186,13 +1186,14 @@ void PortEngine::readyToSendEvent() {}
 
 // ---------------------------------------------------------------- the component-bound engine
 
-std::unique_ptr<BoundPortEngine> BoundPortEngine::create(EngineOwner& owner) noexcept {
+std::unique_ptr<BoundPortEngine> BoundPortEngine::create(EngineOwner& owner,
+                                                         EventLoop* loop) noexcept {
     std::unique_ptr<BoundPortEngine> engine(new (std::nothrow) BoundPortEngine(owner));
     if (!engine) {
         return nullptr;
     }
     engine->EngineErrorHolder::initialise();
-    if (!engine->createWindow()) {
+    if (!engine->createWindow(loop)) {
         return nullptr;
     }
     engine->initialise();

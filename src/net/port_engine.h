@@ -70,16 +70,16 @@ protected:
 // Layer 2.
 class WindowSocketEngine : public EngineErrorHolder, protected WindowMessageTarget {
 public:
-    // Creates the notification window (false if none can be made) and takes the library
-    // reference (whose failure leaves the engine working with the stubs).
-    virtual bool createWindow() noexcept;
+    // Creates the notification window on the loop (false if none can be made) and takes the
+    // library reference (whose failure leaves the engine working with the stubs).
+    virtual bool createWindow(EventLoop* loop) noexcept;
     // Gives the reference back and destroys the window.
     virtual void destroy() noexcept;
     // This machine's name, or the formatted socket error text (at most 100 characters).
     virtual const char* localHost() noexcept;
 
     bool libraryHeld() const noexcept { return libraryHeld_; }
-    WindowHandle window() const noexcept { return window_; }
+    WindowHandle window() const noexcept { return window_.get(); }
 
 protected:
     long windowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
@@ -87,7 +87,7 @@ protected:
     // An exception that could not be passed on to a caller; the default writes a warning.
     virtual void exceptionLost(std::exception_ptr error) noexcept;
 
-    NotificationWindow* window_ = nullptr;
+    std::shared_ptr<NotificationWindow> window_;
     bool libraryHeld_ = false;
     std::array<char, 101> localName_{};
 };
@@ -273,9 +273,9 @@ protected:
 
 class BoundPortEngine final : public PortEngine {
 public:
-    // The engine of a component: window, library reference, defaults and buffer; nullptr when
-    // it cannot be created.
-    static std::unique_ptr<BoundPortEngine> create(EngineOwner& owner) noexcept;
+    // The engine of a component: window on the loop, library reference, defaults and buffer;
+    // nullptr when it cannot be created.
+    static std::unique_ptr<BoundPortEngine> create(EngineOwner& owner, EventLoop* loop) noexcept;
 
 protected:
     void connectedEvent(std::uint16_t status, const char* description) override;

@@ -9,6 +9,7 @@
 #include "names_checklist.h"
 #include "pictures.h"
 
+#include "net/qt_event_loop.h"
 #include "net/vlm_ipport.h"
 #include "sending/port_connection.h"
 #include "store/names_list.h"
@@ -301,7 +302,7 @@ Tmainform::Tmainform(store::Settings& settings, QWidget* parent)
     buildMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    clientSocket_ = std::make_unique<net::TvlmIPPort>();
+    clientSocket_ = std::make_unique<net::TvlmIPPort>(net::QtEventLoop::instance());
     connection_ = std::make_unique<sending::PortConnection>(*clientSocket_);
     sending::SendWindow& window = *this;
     sendLogic_ = std::make_unique<sending::SendLogic>(*connection_, window, settings_);

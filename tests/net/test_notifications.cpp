@@ -5,6 +5,7 @@
 // shares, one per read notification, with the event loop's other work in between.
 
 #include "net/notification_window.h"
+#include "observed_loop.h"
 #include "port_events.h"
 #include "support/flood_server.h"
 #include "support/load_adjusted_timer.h"
@@ -61,30 +62,23 @@ public:
     }
 };
 
-// Counts the reads (deliveries, with an empty EOL) made for each message the window handles,
-// and the messages queued for it at most.
-class ShareCounter : public QObject {
+// Counts the reads (deliveries, with an empty EOL) made for each notification the loop hands
+// the port, and the messages queued for it at most.
+class ShareCounter {
 public:
+    explicit ShareCounter(ObservedLoop& loop) : loop_(loop) {
+        loop.handling = [this] {
+            reads = 0;
+        };
+    }
     int reads = 0;
     int mostReads = 0;
-    int messages = 0;
-    int mostQueued = 0;
-    bool eventFilter(QObject* window, QEvent* event) override {
-        if (event->type() >= QEvent::User) {
-            ++messages;
-            reads = 0;
-            mostQueued =
-                std::max(mostQueued, static_cast<NotificationWindow*>(window)->queuedMessages());
-        }
-        return false;
-    }
+    int mostQueued() const { return loop_.mostWaiting; }
     void read() { mostReads = std::max(mostReads, ++reads); }
-};
 
-struct WindowDeleter {
-    void operator()(NotificationWindow* window) const { delete window; }
+private:
+    ObservedLoop& loop_;
 };
-using WindowPtr = std::unique_ptr<NotificationWindow, WindowDeleter>;
 
 } // namespace
 
@@ -95,7 +89,7 @@ private slots:
     void cleanupTestCase() { QCOMPARE(posixOpenSocketCount(), std::size_t{0}); }
 
     void dispatchedAtOnceUnlessMessagesWait() {
-        WindowPtr window(NotificationWindow::create());
+        const auto window = NotificationWindow::create(EventLoop::current());
         QVERIFY(window != nullptr);
         RecordingTarget target;
         window->setTarget(&target);
@@ -113,7 +107,7 @@ private slots:
         QVERIFY(dispatchMessage(window.get(), kSocketMessage, 4, 0));
         QVERIFY(target.seen.isEmpty()); // waits for its turn
         QCOMPARE(window->queuedMessages(), 3);
-        QCoreApplication::sendPostedEvents(window.get());
+        settle();
         QCOMPARE(target.seen, (QStringList{"2", "3", "4"}));
         QCOMPARE(window->queuedMessages(), 0);
         QVERIFY(dispatchMessage(window.get(), kSocketMessage, 5, 0));
@@ -160,7 +154,7 @@ private slots:
         QFETCH(bool, reset);
         QFETCH(QStringList, expected);
         QVERIFY(takeLibraryReference());
-        WindowPtr window(NotificationWindow::create());
+        const auto window = NotificationWindow::create(EventLoop::current());
         QVERIFY(window != nullptr);
         RecordingTarget target;
         window->setTarget(&target);
@@ -194,11 +188,11 @@ private slots:
     void floodReadInShares() {
         FloodServer flood;
         QVERIFY(flood.listening());
-        Harness h;
+        ObservedLoop loop(*EventLoop::current());
+        Harness h({}, loop);
         h.events.logging = false;
         h.port.setInBufferSize(1 << 20);
-        ShareCounter counter;
-        h.port.engine().window()->installEventFilter(&counter);
+        ShareCounter counter(loop);
         h.events.react = [&](TvlmIPPort&, const QString& event) {
             if (event.startsWith("DataIn")) {
                 counter.read();
@@ -228,9 +222,9 @@ private slots:
         QCOMPARE(counter.mostReads, kReadsPerNotification);
         QVERIFY(h.events.dataInCount > 3 * kReadsPerNotification);
         // Two at most: the connect and write notifications, queued together.
-        QVERIFY2(counter.mostQueued <= 2, qPrintable(QString::number(counter.mostQueued)));
+        QVERIFY2(counter.mostQueued() <= 2, qPrintable(QString::number(counter.mostQueued())));
     }
 };
 
-QTEST_GUILESS_MAIN(NotificationsTest)
+DAZOROZ_LOOP_TEST_MAIN(NotificationsTest)
 #include "test_notifications.moc"
