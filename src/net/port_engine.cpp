@@ -709,6 +709,7 @@ int PortEngine::send(std::string_view bytes) {
         return lastSocketError();
     }
     bytesSent_ = sent;
+    sentSinceRead_ = true;
     if (static_cast<std::size_t>(sent) < bytes.size()) {
         // No send queue: the rest is the caller's to send again after OnReadyToSend.
         ws().WSASetLastError(kWsaEWouldBlock);
@@ -1083,6 +1084,7 @@ bool PortEngine::deliverRemainder() {
 void PortEngine::runPump(PumpMode mode) {
     const Socket s = socket_;
     int reads = 0;
+    bool lastReadShort = false; // this pump's last read emptied the socket
     while (s != kInvalidSocket && socket_ == s) {
         if (!deliverLines()) {
             return;
@@ -1096,6 +1098,13 @@ void PortEngine::runPump(PumpMode mode) {
         if (mode == PumpMode::Normal && closePending_) {
             pumpRunning_ = false;
             close(0, false);
+            return;
+        }
+        if (mode == PumpMode::Normal && !tls_ && lastReadShort && sentSinceRead_) {
+            // The last read emptied the socket and a handler has sent since: a request is out,
+            // and its answer has not come yet unless the peer was quicker than that read. Its
+            // read notification will tell; a read now would mostly find nothing, and a system
+            // call is the dearest part of a reply.
             return;
         }
         if (mode == PumpMode::Normal && readsPerNotification_ > 0 &&
@@ -1113,7 +1122,10 @@ void PortEngine::runPump(PumpMode mode) {
         // A close by the owner reads no further: what is not buffered yet is not delivered.
         int received = 0;
         if (mode != PumpMode::Flush) {
-            received = receive(s, buffer_.freeSpace());
+            const std::span<char> space = buffer_.freeSpace();
+            received = receive(s, space);
+            sentSinceRead_ = false;
+            lastReadShort = received > 0 && static_cast<std::size_t>(received) < space.size();
         }
         if (received == 0 || mode != PumpMode::Normal) {
             if (received > 0) {

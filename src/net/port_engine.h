@@ -231,6 +231,7 @@ private:
     std::uint16_t remotePort_ = 0;
     std::uint16_t localPort_ = 0;
     int bytesSent_ = 0;
+    bool sentSinceRead_ = false; // a send went out since the receive pump last read
     int readsPerNotification_ = kReadsPerNotification;
     LineBuffer buffer_;
     bool connected_ = false;
