@@ -64,9 +64,9 @@ void store(CommandLine& result, Value which, const std::string& option, const st
         break;
     case Value::Login:
         // A blank would split it into an ID and a password on the server's side.
-        if (text.empty() || text.find_first_of(" \t\r\n") != std::string::npos) {
-            throw UsageError(option + " wants a login ID without blanks or line breaks, not \"" +
-                             printable(text) + "\"");
+        if (text.empty() || !store::isLoginID(text)) {
+            throw UsageError(option + " wants a login ID without blanks or control characters, " +
+                             "not \"" + printable(text) + "\"");
         }
         result.login = text;
         break;
@@ -156,9 +156,9 @@ std::string settingsHelp() {
     const std::string machine =
         (store::settingsLocations().machineDirectory / store::kSettingsFileName).string();
     return "The settings are read from $WINDIR/dazoroz.ini when WINDIR is set, otherwise from\n"
-           "$XDG_CONFIG_HOME/dazoroz/dazoroz.ini (~/.config/dazoroz/dazoroz.ini) when it exists, "
-           "else\nfrom " +
-           machine + "; without any, the server is 127.0.0.1, port 444, time-out 60 seconds.";
+           "$XDG_CONFIG_HOME/dazoroz/dazoroz.ini (~/.config/dazoroz/dazoroz.ini) when it exists "
+           "and\nonly you may change it and its folder, else from " +
+           machine + ";\nwithout any, the server is 127.0.0.1, port 444, time-out 60 seconds.";
 }
 
 } // namespace
@@ -276,6 +276,10 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
     if (settings.serverPort <= 0) {
         throw UsageError("no usable server port: serverPort in " + printable(file) + " is " +
                          std::to_string(settings.serverPort) + "; give one with --port");
+    }
+    if (!store::isLoginID(settings.loginID)) {
+        throw UsageError("loginID in " + printable(file) +
+                         " holds a blank or a control character; give one with --login");
     }
 }
 

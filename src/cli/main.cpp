@@ -64,7 +64,10 @@ int run(int argc, char* argv[]) {
 
     net::PlainEventLoop loop;
     store::Settings settings;
-    store::loadSettings(settings);
+    if (const std::string passedOver = store::loadSettings(settings); !passedOver.empty()) {
+        printTo(stderr, "dazoroz-send: " + cli::printable(passedOver) + "; reading " +
+                            cli::printable(store::settingsFilePath().string()) + " instead\n");
+    }
     cli::Recipients recipients;
     try {
         cli::applyOptions(commandLine, settings, std::getenv("DAZOROZ_PASSWORD"));

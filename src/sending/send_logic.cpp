@@ -1,10 +1,13 @@
 #include "send_logic.h"
 
 #include "store/names_list.h"
+#include "store/settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <exception>
+#include <stdexcept>
 #include <string_view>
 
 namespace dazoroz::sending {
@@ -136,6 +139,9 @@ void SendLogic::sendButtonClick() {
         closeRequested_ = false;
         restOfLongLine_ = false;
         try {
+            // A blank would split it into an ID and a password on the server's side.
+            if (!store::isLoginID(loginID_))
+                throw std::invalid_argument(store::kBadLoginIDText);
             port_.setSecurity(settings_.useTLS, settings_.useTLS ? settings_.tlsCAFile : "");
             port_.setRemoteHost(settings_.serverAddress);
             port_.setRemotePort(static_cast<std::uint16_t>(settings_.serverPort));
@@ -300,9 +306,21 @@ void SendLogic::pageFirst() {
 std::string SendLogic::withoutPassword(std::string text) const {
     if (password_.empty())
         return text;
-    for (std::size_t at = text.find(password_); at != std::string::npos;
-         at = text.find(password_, at + kHidden.size()))
-        text.replace(at, password_.size(), kHidden);
+    // Only where it stands as a word of its own: masking it inside other words would show
+    // what it is made of.
+    const auto inWord = [&text](std::size_t i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        return std::isalnum(c) != 0 || c >= 0x80;
+    };
+    for (std::size_t at = text.find(password_); at != std::string::npos;) {
+        const std::size_t end = at + password_.size();
+        if ((at > 0 && inWord(at - 1)) || (end < text.size() && inWord(end))) {
+            at = text.find(password_, at + 1);
+        } else {
+            text.replace(at, password_.size(), kHidden);
+            at = text.find(password_, at + kHidden.size());
+        }
+    }
     return text;
 }
 

@@ -80,7 +80,8 @@ public:
     void reset();
 
     // A port error while the send is being started ends the send ("FAIL", idle) and is then
-    // passed on to the caller, who reports it.
+    // passed on to the caller, who reports it; so does a login ID that store::isLoginID refuses
+    // (std::invalid_argument with store::kBadLoginIDText), before anything goes to the port.
     void sendButtonClick();
     void cancelSendButtonClick();
     void FailIt();
@@ -113,6 +114,7 @@ private:
     void requestClose();
     void pageHead();
     void pageFirst();
+    // The text with the password, where it stands as a word of its own, shown as asterisks.
     std::string withoutPassword(std::string text) const;
     void onGreeting(const std::string& text);
     void onPositiveReply();

@@ -258,10 +258,11 @@ std::int32_t readProfileInt(const IniDocument& doc, std::string_view section, st
     return parseProfileInt(readProfileString(doc, section, key, "")).value_or(fallback);
 }
 
-IniDocument readIniFile(const std::filesystem::path& file, FileOps& ops) {
+IniDocument readIniFile(const std::filesystem::path& file, FileOps& ops, FileTrust trust,
+                        std::string* refusal) {
     try {
         std::string bytes;
-        if (readWholeFile(file, bytes, ops) != ReadResult::Complete)
+        if (readWholeFile(file, bytes, ops, trust, refusal) != ReadResult::Complete)
             return {};
         return IniDocument(std::move(bytes));
     } catch (const std::exception&) {
@@ -271,14 +272,15 @@ IniDocument readIniFile(const std::filesystem::path& file, FileOps& ops) {
 
 bool writeProfileString(const std::filesystem::path& file, std::string_view section,
                         std::string_view key, std::string_view value, FileOps& ops,
-                        FileAccess access) {
+                        FileAccess access, FileTrust trust) {
     try {
         std::string bytes;
-        if (readWholeFile(file, bytes, ops) == ReadResult::Failed)
+        const ReadResult read = readWholeFile(file, bytes, ops, trust);
+        if (read == ReadResult::Failed || read == ReadResult::Refused)
             return false;
         IniDocument doc(std::move(bytes));
         doc.setValue(section, key, value);
-        return replaceFile(file, doc.bytes(), ops, access);
+        return replaceFile(file, doc.bytes(), ops, access, trust);
     } catch (const std::exception&) {
         return false;
     }

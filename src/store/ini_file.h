@@ -77,14 +77,17 @@ std::string readProfileString(const IniDocument& doc, std::string_view section,
 std::int32_t readProfileInt(const IniDocument& doc, std::string_view section, std::string_view key,
                             std::int32_t fallback);
 
-// The file as a document; a missing or unreadable file gives an empty one.
-IniDocument readIniFile(const std::filesystem::path& file, FileOps& ops = systemFileOps());
+// The file as a document; a missing or unreadable file gives an empty one, and so does one
+// that `trust` refuses (with the reason in `refusal`, when given).
+IniDocument readIniFile(const std::filesystem::path& file, FileOps& ops = systemFileOps(),
+                        FileTrust trust = FileTrust::Any, std::string* refusal = nullptr);
 
-// Writes one key to the file at once (read, change, replace safely; the mode as `access` says).
-// A missing file is created, a missing directory is not. False when the file could not be read
-// or written; the file is then as it was.
+// Writes one key to the file at once (read, change, replace safely; the mode as `access` says,
+// the checks as `trust` says). A missing file is created, a missing directory is not. False
+// when the file could not be read or written; the file is then as it was.
 bool writeProfileString(const std::filesystem::path& file, std::string_view section,
                         std::string_view key, std::string_view value,
-                        FileOps& ops = systemFileOps(), FileAccess access = FileAccess::Keep);
+                        FileOps& ops = systemFileOps(), FileAccess access = FileAccess::Keep,
+                        FileTrust trust = FileTrust::Any);
 
 } // namespace dazoroz::store

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -53,16 +54,48 @@ SettingsLocations settingsLocations() {
     return where;
 }
 
-fs::path settingsFilePath(const SettingsLocations& where) {
-    if (!where.windowsDirectory.empty())
-        return where.windowsDirectory / kSettingsFileName;
+namespace {
+
+// The file to read, as a document, and why the user's own file was passed over (empty when it
+// was not).
+struct ChosenFile {
+    fs::path path;
+    IniDocument ini;
+    std::string passedOver;
+};
+
+ChosenFile chooseSettingsFile(const SettingsLocations& where) {
+    if (!where.windowsDirectory.empty()) {
+        const fs::path file = where.windowsDirectory / kSettingsFileName;
+        return {file, readIniFile(file), {}};
+    }
+    std::string passedOver;
     if (!where.userDirectory.empty()) {
         const fs::path user = where.userDirectory / kSettingsFileName;
         std::error_code ec;
-        if (fs::exists(fs::symlink_status(user, ec)))
-            return user;
+        if (fs::exists(fs::symlink_status(user, ec))) {
+            std::string refusal;
+            IniDocument ini = readIniFile(user, systemFileOps(), FileTrust::OwnOnly, &refusal);
+            if (refusal.empty())
+                return {user, std::move(ini), {}};
+            passedOver = user.string() + " ignored: " + refusal;
+        }
     }
-    return where.machineDirectory / kSettingsFileName;
+    const fs::path machine = where.machineDirectory / kSettingsFileName;
+    return {machine, readIniFile(machine), std::move(passedOver)};
+}
+
+} // namespace
+
+fs::path settingsFilePath(const SettingsLocations& where) {
+    return chooseSettingsFile(where).path;
+}
+
+bool isLoginID(std::string_view id) {
+    return std::none_of(id.begin(), id.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= ' ' || byte == 0x7f;
+    });
 }
 
 namespace {
@@ -107,13 +140,14 @@ bool prepareUserFile(const SettingsLocations& where, const fs::path& file, FileO
     if (readWholeFile(where.machineDirectory / kSettingsFileName, bytes, ops) !=
         ReadResult::Complete)
         bytes.clear();
-    return replaceFile(file, bytes, ops, FileAccess::OwnerOnly);
+    return replaceFile(file, bytes, ops, FileAccess::OwnerOnly, FileTrust::OwnOnly);
 }
 
 } // namespace
 
-void loadSettings(Settings& s, const SettingsLocations& where) {
-    const IniDocument ini = readIniFile(settingsFilePath(where));
+std::string loadSettings(Settings& s, const SettingsLocations& where) {
+    ChosenFile chosen = chooseSettingsFile(where);
+    const IniDocument& ini = chosen.ini;
     const std::string_view section = kSettingsSection;
     s.serverAddress = readProfileString(ini, section, "serverIP", "127.0.0.1");
     s.serverPort = readProfileInt(ini, section, "serverPort", 444);
@@ -127,6 +161,7 @@ void loadSettings(Settings& s, const SettingsLocations& where) {
     s.password = readProfileString(ini, section, kPasswordKey, "");
     s.useTLS = readProfileInt(ini, section, kUseTlsKey, 0) != 0;
     s.tlsCAFile = readProfileString(ini, section, kCAFileKey, "");
+    return std::move(chosen.passedOver);
 }
 
 void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& ops) {
@@ -134,23 +169,29 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
         return SettingsWriteError(std::string("Unable to write to ") + kSettingsFileName);
     };
     fs::path file;
+    // WINDIR's file is the one the user named: it may be shared, and is trusted as it is.
+    FileTrust trust = FileTrust::Any;
     if (!where.windowsDirectory.empty()) {
         file = where.windowsDirectory / kSettingsFileName;
     } else {
         if (where.userDirectory.empty())
             throw fail();
         file = where.userDirectory / kSettingsFileName;
+        trust = FileTrust::OwnOnly;
         if (!prepareUserFile(where, file, ops))
             throw fail();
     }
-    const IniDocument before = readIniFile(file, ops);
+    std::string refusal;
+    const IniDocument before = readIniFile(file, ops, trust, &refusal);
+    if (!refusal.empty())
+        throw fail(); // before the first key: nothing is written
     const auto inFile = [&](const char* key) {
         return before.value(kSettingsSection, key);
     };
     const bool secret = !s.password.empty() || !inFile(kPasswordKey).value_or("").empty();
     const auto write = [&](std::string_view key, std::string_view value) {
         if (!writeProfileString(file, kSettingsSection, key, value, ops,
-                                secret ? FileAccess::OwnerOnly : FileAccess::Keep))
+                                secret ? FileAccess::OwnerOnly : FileAccess::Keep, trust))
             throw fail();
     };
     write("serverIP", s.serverAddress);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace dazoroz::store {
 
@@ -42,7 +43,8 @@ struct SettingsLocations {
 // the machine-wide directory chosen at build time.
 SettingsLocations settingsLocations();
 
-// The file that is read: WINDIR's; otherwise the user's own when it exists, else the
+// The file that is read: WINDIR's; otherwise the user's own when it exists and is the user's
+// own alone (see FileTrust::OwnOnly: another user could have planted its server), else the
 // machine-wide one.
 std::filesystem::path settingsFilePath(const SettingsLocations& where = settingsLocations());
 
@@ -53,18 +55,29 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Fills every field from the file, or with its default. Never fails.
-void loadSettings(Settings& s = settings(), const SettingsLocations& where = settingsLocations());
+// Fills every field from the file, or with its default. Never fails. Returns, in one line, why
+// the user's own file was passed over for the machine-wide one ("<file> ignored: another user
+// owns it"); empty when it was not.
+std::string loadSettings(Settings& s = settings(),
+                         const SettingsLocations& where = settingsLocations());
+
+// A login ID goes out as one word of the LOGI command: it holds no blank and no control
+// character. The empty ID (no login) passes.
+bool isLoginID(std::string_view id);
+inline constexpr const char* kBadLoginIDText =
+    "The login ID may not hold blanks or control characters";
 
 // Writes serverIP, serverPort, timeout, message1..message8, then loginID, password, useTLS and
 // tlsCAFile, in that order, each at once, to WINDIR's file or else to the user's own. The last
 // four are written only when set (useTLS: on) or already in the file, so that a file without
 // them keeps eleven keys.
-// A file that holds a password, or is about to, is written with mode 0600. The user's first save
-// makes the folder (0700, with any missing parents) and the file (0600) as a copy of the
-// machine-wide file, if there is one, so that everything else in it carries over. Throws
-// SettingsWriteError on the first key that cannot be written, or when there is no user folder or it
-// cannot be made.
+// A file that holds a password, or is about to, is written with mode 0600, belongs to the user
+// who saves it and is never written through a symbolic link. The user's own folder and file are
+// written only when they are the user's own alone (as settingsFilePath reads them). The user's
+// first save makes the folder (0700, with any missing parents) and the file (0600) as a copy of
+// the machine-wide file, if there is one, so that everything else in it carries over. Throws
+// SettingsWriteError on the first key that cannot be written, or when there is no user folder,
+// it cannot be made, or it or the file is refused; nothing is written then.
 void saveSettings(const Settings& s = settings(),
                   const SettingsLocations& where = settingsLocations(),
                   FileOps& ops = systemFileOps());

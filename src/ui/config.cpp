@@ -153,6 +153,9 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     addLabel(optional, "loginIDLabel", QStringLiteral("Login ID:"), QRect(10, 26, 60, 13));
     loginIDEdit_ = placed(new QLineEdit(optional), "loginIDEdit", QRect(74, 22, 129, 21));
     setTypingLimit(loginIDEdit_, kLoginTypingLimit);
+    // No blank or control character can be typed: the ID goes out as one word.
+    loginIDEdit_->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[^\\x00-\\x20\\x7f]*")), loginIDEdit_));
     addLabel(optional, "passwordLabel", QStringLiteral("Password:"), QRect(10, 50, 60, 13));
     passwordEdit_ = placed(new QLineEdit(optional), "passwordEdit", QRect(74, 46, 129, 21));
     passwordEdit_->setEchoMode(QLineEdit::Password);
@@ -243,7 +246,10 @@ void TconfigForm::OKButtonClick() {
         settings_.sendTimeout = fieldToInt(timeoutEdit_->text());
         for (std::size_t i = 0; i < messageEdits_.size(); ++i)
             settings_.standardMessages[i] = toStd(messageEdits_[i]->text());
-        settings_.loginID = toStd(loginIDEdit_->text());
+        std::string loginID = toStd(loginIDEdit_->text());
+        if (!store::isLoginID(loginID)) // a stored one, shown as it was
+            throw std::runtime_error(store::kBadLoginIDText);
+        settings_.loginID = std::move(loginID);
         settings_.password = toStd(passwordEdit_->text());
         settings_.useTLS = useTLSCheckBox_->isChecked();
         settings_.tlsCAFile = toStd(tlsCAFileEdit_->text());

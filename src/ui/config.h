@@ -27,9 +27,10 @@ std::int32_t fieldToInt(const QString& text);
 // file with store::saveSettings and closes. The login and TLS fields sit in their own box of
 // optional settings to the right of the others, which keep their places (the CA file can be
 // typed or chosen, and is used only with TLS). A
-// field that is not a whole number (an emptied port or time-out field included) or a failed write
-// is shown by the general error report, the handler stops there and the dialog stays open. Cancel,
-// Esc and the close box close it and change nothing.
+// field that is not a whole number (an emptied port or time-out field included), a login ID that
+// store::isLoginID refuses (the field takes no blank as typed, but a stored one is shown as it
+// is) or a failed write is shown by the general error report, the handler stops there and the
+// dialog stays open. Cancel, Esc and the close box close it and change nothing.
 class TconfigForm : public QDialog {
     Q_OBJECT
 public:

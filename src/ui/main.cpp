@@ -495,13 +495,15 @@ void Tmainform::showEvent(QShowEvent* event) {
 }
 
 void Tmainform::FormShow() {
-    store::loadSettings(settings_);
+    const std::string passedOver = store::loadSettings(settings_);
     namesListbox_->clearEntries();
     setCaption(messageLabel_, QString());
     namesListbox_->namesModel().loadNames();
     clearButtonClick();
     sendLogic_->reset();
     idEditField_->setFocus();
+    if (!passedOver.empty())
+        setStatusBarText(passedOver);
 }
 
 void Tmainform::closeEvent(QCloseEvent* event) {

@@ -40,7 +40,8 @@ struct Case {
     QStringList args{};                // %PORT% stands for the server's port
     std::optional<QByteArray> input{}; // written to standard input, which is then closed
     QByteArray ini{}; // [General] keys before the server's address: the first of two counts
-    bool userSettings = false; // no WINDIR: the ini is the user's own, under XDG_CONFIG_HOME
+    bool userSettings = false;    // no WINDIR: the ini is the user's own, under XDG_CONFIG_HOME
+    bool iniOpenToOthers = false; // mode 0666
     QByteArray names = kNames;
     QByteArray passwordFile{}; // written to pw.txt in the working directory when not empty
     QByteArray envPassword{};  // DAZOROZ_PASSWORD, when not empty
@@ -130,6 +131,9 @@ void check(const Case& c) {
     QVERIFY(QDir().mkpath(iniFolder));
     writeFile(iniFolder + QStringLiteral("/dazoroz.ini"),
               "[General]\r\n" + c.ini + "serverIP=127.0.0.1\r\nserverPort=" + port.toUtf8());
+    if (c.iniOpenToOthers)
+        QVERIFY(QFile::setPermissions(iniFolder + QStringLiteral("/dazoroz.ini"),
+                                      QFileDevice::Permissions(0x6666)));
     writeFile(workdir.filePath(QStringLiteral("names.txt")), c.names);
     if (!c.passwordFile.isEmpty())
         writeFile(workdir.filePath(QStringLiteral("pw.txt")), c.passwordFile);
@@ -278,6 +282,15 @@ void TestSendProgram::delivers_data() {
           {.args = toPager, .ini = "loginID=ann\r\npassword=s3cret\r\n"}, "LOGI ann s3cret");
     login("login without a password", {.args = toPager + QStringList{"--login", "ann"}},
           "LOGI ann");
+    // Another user could have planted it: the machine-wide file is read instead.
+    QTest::newRow("the user's own dazoroz.ini open to others")
+        << Case{.args = {"-s", "127.0.0.1", "-p", "%PORT%", "77", "-m", "Call home"},
+                .userSettings = true,
+                .iniOpenToOthers = true,
+                .received = pagesThenQuit({"77"}),
+                .out = kConnected + kSuccess,
+                .err = "^dazoroz-send: %WINDIR%/dazoroz/dazoroz\\.ini ignored: others may write "
+                       "to it; reading /.*/dazoroz\\.ini instead\n\\z"};
     QTest::newRow("IPv6 server") << Case{.args = {"-s", "[::1]", "77", "-m", "Call home"},
                                          .ipv6Server = true,
                                          .received = pagesThenQuit({"77"}),
@@ -450,7 +463,16 @@ void TestSendProgram::badUsage_data() {
           "unknown option \"--bogus\"");
     usage("option without its value", {.args = {"77", "-m"}}, "-m needs a value");
     usage("login with a blank", {.args = {"77", "-m", "x", "--login", "a b"}},
-          "--login wants a login ID without blanks or line breaks, not \"a b\"");
+          "--login wants a login ID without blanks or control characters, not \"a b\"");
+    usage("login with a line break", {.args = {"77", "-m", "x", "--login", "a\nb"}},
+          "--login wants a login ID without blanks or control characters, not \"a\\x0ab\"");
+    usage("DAZOROZ_PASSWORD with a line break",
+          {.args = {"77", "-m", "x", "--login", "ann"}, .envPassword = "s3\r\ncret"},
+          "DAZOROZ_PASSWORD holds a line break");
+    usage("loginID with a blank in dazoroz.ini",
+          {.args = {"77", "-m", "Call home"}, .ini = "loginID=a b\r\n"},
+          "loginID in %WINDIR%/dazoroz.ini holds a blank or a control character; give one with "
+          "--login");
     usage("missing password file", {.args = {"77", "-m", "x", "--password-file", "none.txt"}},
           "--password-file: cannot read \"none.txt\": no such file");
     usage("TLS with a value", {.args = {"77", "-m", "x", "--tls=yes"}}, "--tls takes no value");

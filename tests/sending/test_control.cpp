@@ -41,6 +41,7 @@ struct SendRow {
     std::string failOn = {}; // the port write that throws
     bool tls = false;
     std::string caFile = {};
+    std::string loginID = {}; // one the send refuses
 };
 
 void PrintTo(const SendRow& row, std::ostream* os) {
@@ -58,19 +59,25 @@ TEST_P(SendPress, ChecksPreconditionsThenStarts) {
     h.window.names = row.names;
     h.port.established = row.connected;
     h.port.failOn = row.failOn;
-    if (!row.failOn.empty())
+    h.settings.loginID = row.loginID;
+    const bool broken = !row.failOn.empty() || !row.loginID.empty();
+    if (!row.loginID.empty())
+        EXPECT_THROW(h.logic.sendButtonClick(), std::invalid_argument);
+    else if (!row.failOn.empty())
         EXPECT_THROW(h.logic.sendButtonClick(), PortError);
     else
         EXPECT_NO_THROW(h.logic.sendButtonClick());
     EXPECT_EQ(h.take(), row.expect);
-    const SendState after = row.expect == kCleared || !row.failOn.empty() ? ssIdle : ssConnecting;
+    const SendState after = row.expect == kCleared || broken ? ssIdle : ssConnecting;
     EXPECT_EQ(h.logic.sendState(), after);
     EXPECT_EQ(h.logic.recipientQueue(), row.queue);
     // Captured at every accepted press, but not when the port broke off the click.
-    EXPECT_EQ(h.logic.messageToSend(), row.failOn.empty() ? row.message : "");
+    EXPECT_EQ(h.logic.messageToSend(), broken ? "" : row.message);
     EXPECT_EQ(h.logic.timeoutCountdown(), after == ssConnecting ? 7 : 0);
 }
 
+const Events kLoginRefused{"clearLog", "statusBar:", "status:CONNECTING...", "close",
+                           "status:FAIL"};
 const Names kMixed{{"Ann, 12-34", true}, {"Bob, 555", false}, {"Cy,123", true}};
 const std::deque<std::string> kAnnCy{"Ann, 12-34", "Cy,123"};
 
@@ -94,6 +101,7 @@ const SendRow kSendRows[] = {
     {.name = "TLS", .expect = startsSecurely(""), .tls = true},
     {.name = "TLSWithCAFile", .expect = startsSecurely("ca.pem"), .tls = true, .caFile = "ca.pem"},
     {.name = "CAFileWithoutTLS", .caFile = "ca.pem"},
+    {.name = "LoginIDOfTwoWords", .expect = kLoginRefused, .loginID = "a b"},
 };
 
 // Each Send applies the settings of the moment: turning TLS off turns it off at the port.

@@ -255,11 +255,29 @@ const Script kLoginScripts[] = {
      "ann",
      "s3cret"},
     {"LineBreaksNeverReachTheWire",
-     {kStart, kConnect, {"reply 220 x\r\n", {"dataOut:LOGI ann PAGE 1 p  q\r\n"}, ssLoginSent}},
+     {kStart, kConnect, {"reply 220 x\r\n", {"dataOut:LOGI ann p PAGE 1  q\r\n"}, ssLoginSent}},
      {},
      60,
-     "ann\r\nPAGE 1",
-     "p\r\r\nq"},
+     "ann",
+     "p\r\nPAGE 1\r\r\nq"},
+    // Masked where it stands as a word of its own, never inside other words.
+    {"PasswordMaskedOnlyAsAWord",
+     {kStart,
+      kConnect,
+      {"reply 220 x\r\n", {"dataOut:LOGI ann in\r\n"}, ssLoginSent},
+      {"reply 550 Login in 'in' incorrect\r\n", failedBy("550 Login ******** '********' incorrect"),
+       ssIdle}},
+     {},
+     60,
+     "ann",
+     "in"},
+    // A password alone starts no login.
+    {"PasswordWithoutLoginID",
+     {kStart, kConnect, {"reply 220 x\r\n", {"dataOut:PAGE 5551234\r\n"}, ssPageSent}},
+     {},
+     60,
+     "",
+     "s3cret"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Login, Exchange, ::testing::ValuesIn(kLoginScripts), byName);

@@ -38,11 +38,11 @@ public:
                      [&](auto n) { return FileOps::write(fd, buffer, n); });
     }
     int fsync(int fd) override { return failFsync ? fail(EIO) : FileOps::fsync(fd); }
-    int rename(const char* from, const char* to) override {
+    int rename(int dirFd, const char* from, const char* to) override {
         if (renamesBeforeFailure == 0)
             return fail(EIO);
         --renamesBeforeFailure;
-        return FileOps::rename(from, to);
+        return FileOps::rename(dirFd, from, to);
     }
 
 private:

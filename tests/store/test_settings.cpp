@@ -337,6 +337,81 @@ TEST_F(SettingsPlaces, NoUserFolderFailsTheSave) {
     }
 }
 
+// The user's own folder and file are read and written only when they are the user's alone:
+// otherwise the machine-wide file is read, and a save writes nothing. As root too.
+constexpr int kChown = -1; // given to another user
+constexpr int kLink = -2;  // a symbolic link to it in its place
+struct FolderRow {
+    const char* name;
+    bool folder; // what is changed: the folder or the file
+    int how;     // kChown, kLink or the mode to set
+    const char* refusal;
+};
+
+class SettingsFolder : public SettingsPlaces, public ::testing::WithParamInterface<FolderRow> {};
+
+TEST_P(SettingsFolder, AnotherUsersOrUnsafeFileIsNeitherReadNorWritten) {
+    const auto& [name, folder, how, refusal] = GetParam();
+    if (how == kChown && ::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    writeFile(machineIni(), withServer("machine"));
+    const fs::path real = how == kLink && folder ? dir_ / "real" : where_.userDirectory;
+    const fs::path file = real / (how == kLink && !folder ? "real.ini" : "dazoroz.ini");
+    fs::create_directories(real);
+    fs::create_directories(where_.userDirectory.parent_path());
+    fs::permissions(real, fs::perms::owner_all);
+    writeFile(file, withServer("user"));
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path changed = folder ? real : file;
+    if (how == kLink)
+        folder ? fs::create_directory_symlink(real, where_.userDirectory)
+               : fs::create_symlink(file, userIni());
+    else
+        ASSERT_EQ(how == kChown ? ::chown(changed.c_str(), 65534, 65534)
+                                : ::chmod(changed.c_str(), static_cast<mode_t>(how)),
+                  0);
+    const std::vector<std::string> listing = listDirectory(where_.userDirectory);
+
+    Settings s;
+    EXPECT_EQ(loadSettings(s, where_), userIni().string() + " ignored: " + refusal);
+    EXPECT_EQ(s.serverAddress, "machine");
+    s.password = "s3cret";
+    EXPECT_THROW(saveSettings(s, where_), SettingsWriteError);
+    EXPECT_EQ(readFile(file), withServer("user"));
+    EXPECT_EQ(listDirectory(where_.userDirectory), listing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SettingsFolder,
+    ::testing::Values(
+        FolderRow{"FileOfAnotherUser", false, kChown, "another user owns it"},
+        FolderRow{"FolderOfAnotherUser", true, kChown, "another user owns its folder"},
+        FolderRow{"GroupWritableFile", false, 0620, "others may write to it"},
+        FolderRow{"OtherWritableFile", false, 0666, "others may write to it"},
+        FolderRow{"GroupWritableFolder", true, 0770, "others may write to its folder"},
+        FolderRow{"OtherWritableFolder", true, 0777, "others may write to its folder"},
+        FolderRow{"LinkedFile", false, kLink, "it is a symbolic link"},
+        FolderRow{"LinkedFolder", true, kLink, "its folder is a symbolic link"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// WINDIR's file may be shared, but a password never goes through a link, nor into a file that
+// stays another user's.
+TEST_F(SettingsFile, APasswordIsNeverHandedToAnotherUser) {
+    Settings s = sample();
+    s.password = "s3cret";
+    writeFile(dir_ / "other.ini", "");
+    fs::create_symlink("other.ini", ini());
+    EXPECT_THROW(save(s), SettingsWriteError);
+    EXPECT_EQ(readFile(dir_ / "other.ini"), "");
+    fs::remove(ini());
+    writeFile(ini(), "");
+    if (::geteuid() == 0 && ::chown(ini().c_str(), 65534, 65534) == 0) {
+        save(s);
+        struct stat st {};
+        EXPECT_TRUE(::stat(ini().c_str(), &st) == 0 && st.st_uid == 0 && modeOf(ini()) == 0600);
+    }
+}
+
 struct EnvironmentRow {
     const char* xdgConfigHome; // nullptr: unset
     const char* home;

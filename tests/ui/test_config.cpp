@@ -392,6 +392,19 @@ private slots:
         QCOMPARE(settings.standardMessages[0], kMessage1 + "?");
     }
 
+    // A login ID goes out as one word: no blank can be typed, and a stored one stops OK.
+    void loginIDWithABlank() {
+        ErrorReportCapture errors;
+        showForm();
+        QTest::keyClicks(login(), "a b");
+        QCOMPARE(login()->text(), QStringLiteral("ab"));
+        dazoroz::ui::setFullText(login(), QStringLiteral("a b"));
+        clickOK();
+        QCOMPARE(errors.texts(),
+                 QStringList{"The login ID may not hold blanks or control characters."});
+        QCOMPARE(readFile(iniPath()), kFile);
+    }
+
     void numericFieldsTakeDigitsOnly() {
         showForm();
         retype(port(), "1a2-3 45");
