@@ -45,7 +45,7 @@ public:
         : loop_(loop), id_(id), fd_(fd), handler_(handler) {}
     ~Watch() override {
         setInterest(0);
-        loop_.watches_.erase(id_);
+        std::erase_if(loop_.watches_, [this](const auto& entry) { return entry.second == this; });
     }
 
     void setEnabled(Readiness which, bool on) noexcept override {
@@ -88,23 +88,32 @@ PlainEventLoop::watchDescriptor(int fd, ReadinessHandler& handler) noexcept {
     try {
         const std::uint64_t id = nextWatchId_++;
         auto watch = std::make_unique<Watch>(*this, id, fd, handler);
-        watches_.emplace(id, watch.get());
+        watches_.emplace_back(id, watch.get());
         return watch;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
+PlainEventLoop::Watch* PlainEventLoop::findWatch(std::uint64_t id) const noexcept {
+    for (const auto& [watchId, watch] : watches_) {
+        if (watchId == id) {
+            return watch;
+        }
+    }
+    return nullptr;
+}
+
 // The watch is looked up again for each kind of readiness: the first handler may have
 // destroyed it.
 void PlainEventLoop::dispatch(std::uint64_t id, std::uint32_t events) {
-    auto it = watches_.find(id);
-    if (it != watches_.end() && it->second->reads() && (events & kReadEvents) != 0) {
-        it->second->handler().descriptorReady(Readiness::Read);
-        it = watches_.find(id);
+    Watch* watch = findWatch(id);
+    if (watch != nullptr && watch->reads() && (events & kReadEvents) != 0) {
+        watch->handler().descriptorReady(Readiness::Read);
+        watch = findWatch(id);
     }
-    if (it != watches_.end() && it->second->writes() && (events & kWriteEvents) != 0) {
-        it->second->handler().descriptorReady(Readiness::Write);
+    if (watch != nullptr && watch->writes() && (events & kWriteEvents) != 0) {
+        watch->handler().descriptorReady(Readiness::Write);
     }
 }
 
@@ -308,18 +317,22 @@ void PlainEventLoop::turn(bool wait) {
     if (n < 0) {
         n = 0; // a signal: its handler has written to its pipe, which the next turn sees
     }
+    bool timerFired = false;
     for (int i = 0; i < n; ++i) {
         const std::uint64_t id = events[static_cast<std::size_t>(i)].data.u64;
         if (id == kTimerId) {
             drain(timerFd_);
             armedFor_ = Clock::time_point::max(); // it has fired: armed for nothing now
+            timerFired = true;
         } else if (id == kWakeId) {
             drain(wakeFd_);
         } else {
             dispatch(id, events[static_cast<std::size_t>(i)].events);
         }
     }
-    fireTimers();
+    if (timerFired) {
+        fireTimers(); // the timerfd fires at the nearest deadline: no need to read the clock first
+    }
     if (!running_ && head_ != queue_.size()) {
         wake(); // a loop outside is to come back for the messages posted during this turn
     }

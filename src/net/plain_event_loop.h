@@ -15,7 +15,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace dazoroz::net {
@@ -52,6 +52,7 @@ private:
     };
 
     void deliverMessages();
+    Watch* findWatch(std::uint64_t id) const noexcept;
     void dispatch(std::uint64_t id, std::uint32_t events);
     void fireTimers();
     void armTimer() noexcept;
@@ -62,9 +63,9 @@ private:
     int epoll_ = -1;
     int timerFd_ = -1; // fires at the nearest timer's deadline
     int wakeFd_ = -1;  // set when a message is posted while no turn will look for it
-    std::unordered_map<std::uint64_t, Watch*> watches_;
-    std::uint64_t nextWatchId_ = 2; // 0 and 1: the timerfd and the eventfd
-    std::vector<Timer*> timers_;    // the running ones
+    std::vector<std::pair<std::uint64_t, Watch*>> watches_; // a few: searched in order
+    std::uint64_t nextWatchId_ = 2;                         // 0 and 1: the timerfd and the eventfd
+    std::vector<Timer*> timers_;                            // the running ones
     Clock::time_point armedFor_ = Clock::time_point::max();
     std::vector<Queued> queue_;
     std::size_t head_ = 0; // the first message not yet handled
