@@ -3,9 +3,11 @@
 # Extra CMake options may be given in DAZOROZ_CMAKE_OPTIONS (CI uses it for -Werror).
 set -euo pipefail
 cd "$(dirname "$0")"
-# The Debian packages and the checks on them (lintian, AppStream, desktop entry, manual pages), and
-# the openssl command that makes the TLS tests' throwaway certificates.
-scripts/ensure-deps.sh dpkg-dev file lintian appstream desktop-file-utils man-db openssl
+# The Debian packages and the checks on them (lintian, AppStream, desktop entry, manual pages),
+# the openssl command that makes the TLS tests' throwaway certificates, and setcap, which gives a
+# copy of dazoroz-snppd a capability to give up.
+scripts/ensure-deps.sh dpkg-dev file lintian appstream desktop-file-utils man-db openssl \
+    libcap2-bin
 # The third-party SNPP servers and client, and the TLS terminator, of the interop tests; without
 # them those tests skip.
 scripts/ensure-deps.sh libnet-snpp-perl hylafax-server stunnel4 ||

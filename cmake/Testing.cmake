@@ -7,8 +7,9 @@
 # event loop instead of Qt's (tests/support/test_loop.h).
 #
 # Each test runs in its own scratch working directory under the build tree, so that files
-# such as names.txt never land in the source tree, and with its own XDG_CONFIG_HOME there, so
-# that a test that names no settings folder never reaches the user's own settings.
+# such as names.txt never land in the source tree, and with its own XDG_CONFIG_HOME and
+# XDG_STATE_HOME there, so that a test that names no folder never reaches the user's own settings
+# or history.
 find_package(GTest REQUIRED)
 
 function(_dazoroz_register name)
@@ -20,7 +21,7 @@ function(_dazoroz_register name)
     file(MAKE_DIRECTORY "${workdir}")
     add_test(NAME ${T_TEST_NAME} COMMAND ${name} WORKING_DIRECTORY "${workdir}")
     set(env ${DAZOROZ_SANITIZER_ENV} "QT_QPA_PLATFORM=offscreen" "QT_FATAL_CRITICALS=0"
-            "XDG_CONFIG_HOME=${workdir}/config" ${T_EXTRA_ENV})
+            "XDG_CONFIG_HOME=${workdir}/config" "XDG_STATE_HOME=${workdir}/state" ${T_EXTRA_ENV})
     if(NOT T_GUI)
         list(REMOVE_ITEM env "QT_QPA_PLATFORM=offscreen")
     endif()

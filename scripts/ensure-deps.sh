@@ -12,6 +12,10 @@ packages=(
     libssl-dev ca-certificates
     # Case folding of names without Qt (the core and dazoroz-send link no Qt).
     libutf8proc-dev
+    # The history of sent pages.
+    libsqlite3-dev
+    # dazoroz-snppd gives up its capabilities after binding its port.
+    libcap-dev
     fonts-wine fonts-liberation fontconfig
     # Manual pages (scdoc: a small C tool).
     scdoc

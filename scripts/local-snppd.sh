@@ -50,8 +50,10 @@ start_local_snppd() {
         local_snppd_via_sudo=1
         command=(sudo -n -- "${command[@]}" --user "$(id -un)")
     fi
-    # Pages go to this terminal, the server's own messages to its log.
-    "${command[@]}" </dev/null 2>"$log" &
+    # Pages go to this terminal, the server's own messages to its log. The log exists before the
+    # server starts, so that it can be read at once (the background job opens it only later).
+    : >"$log"
+    "${command[@]}" </dev/null 2>>"$log" &
     local_snppd_job=$!
     local_snppd_pid=""
     [ -n "$local_snppd_via_sudo" ] || local_snppd_pid=$local_snppd_job

@@ -3,11 +3,15 @@
 // on blocking sockets doing the same exchange (the floor), measured in the same run.
 //
 //   bench_page_delivery [--runs N] [--recipients 1,10,100] [--no-pin] [--compare PROGRAM] [--tls]
+//                       [--history]
 //
 // --compare measures another build of dazoroz-send as well, in the same runs (before and after
 // a change, say). --tls measures dazoroz-send over TLS as well, to a second dazoroz-snppd that
 // speaks TLS with a throwaway certificate (made by the tests' make-test-pki.sh, EC P-256),
 // trusted through --tls-ca: what the handshake adds to a page, and what TLS costs per recipient.
+// --history measures dazoroz-send --history as well, its history in the scratch folder: what
+// recording every page adds (the rows, their commits and the one sync at the end) against the
+// same send without it.
 //
 // All processes (the server, the clients, this program) run on one CPU unless --no-pin is
 // given. On a virtual machine, waking a process on another (idle) CPU can cost a hundred
@@ -67,6 +71,8 @@ constexpr double kTargetOne = 1.3;
 constexpr double kTargetMany = 1.15;
 constexpr double kMemoryTargetMb = 2.0; // peak memory beyond the floor process's
 constexpr double kTlsTarget = 1.2;      // per recipient, TLS against plain
+constexpr double kHistoryTargetMs = 1.0;    // added to one recipient's send
+constexpr double kHistoryTargetRatio = 1.1; // a hundred recipients' send against history off
 
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "bench_page_delivery: %s\n", what.c_str());
@@ -387,6 +393,7 @@ int main(int argc, char* argv[]) {
     bool pin = true;
     std::string compared; // another build of dazoroz-send, if any
     bool tls = false;
+    bool history = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc) {
@@ -397,6 +404,8 @@ int main(int argc, char* argv[]) {
             pin = false;
         } else if (a == "--tls") {
             tls = true;
+        } else if (a == "--history") {
+            history = true;
         } else if (a == "--compare" && i + 1 < argc) {
             compared = argv[++i];
             if (::access(compared.c_str(), X_OK) != 0) {
@@ -404,7 +413,7 @@ int main(int argc, char* argv[]) {
             }
         } else {
             die("usage: bench_page_delivery [--runs N] [--recipients 1,10,100] [--no-pin] "
-                "[--compare PROGRAM] [--tls]");
+                "[--compare PROGRAM] [--tls] [--history]");
         }
     }
     const std::string placement = pin ? pinToOneCpu() : std::string("on any CPU");
@@ -412,8 +421,10 @@ int main(int argc, char* argv[]) {
     // dazoroz-send reads dazoroz.ini from $WINDIR and names.txt from the working directory:
     // both an empty scratch directory, so that nothing of the machine's is read.
     char scratch[] = "/tmp/bench_page_delivery.XXXXXX";
+    // The history, with --history, goes there as well.
     if (::mkdtemp(scratch) == nullptr || ::chdir(scratch) != 0 ||
-        ::setenv("WINDIR", scratch, 1) != 0) {
+        ::setenv("WINDIR", scratch, 1) != 0 ||
+        ::setenv("XDG_STATE_HOME", (std::string(scratch) + "/state").c_str(), 1) != 0) {
         die(systemError("scratch directory"));
     }
     ::signal(SIGPIPE, SIG_IGN);
@@ -438,7 +449,8 @@ int main(int argc, char* argv[]) {
     if (!compared.empty()) {
         programs.push_back(compared);
     }
-    const auto sendCommand = [&](const std::string& program, int recipients, bool secure = false) {
+    const auto sendCommand = [&](const std::string& program, int recipients, bool secure = false,
+                                 bool keepHistory = false) {
         std::vector<std::string> send{program,
                                       "--server",
                                       "127.0.0.1",
@@ -451,6 +463,9 @@ int main(int argc, char* argv[]) {
         if (secure) {
             send.insert(send.end(), {"--tls-ca", pki + "/ca.pem"});
         }
+        if (keepHistory) {
+            send.push_back("--history");
+        }
         for (int i = 0; i < recipients; ++i) {
             send.push_back(pagerId(i));
         }
@@ -462,7 +477,7 @@ int main(int argc, char* argv[]) {
     // event loop and the settings file (no recipient: a usage error right after the settings
     // are read). All in one round, so that the machine's drift hits all alike.
     std::vector<Kind> kinds;
-    const std::size_t perCount = 2 + programs.size() + (tls ? 1 : 0);
+    const std::size_t perCount = 2 + programs.size() + (tls ? 1 : 0) + (history ? 1 : 0);
     for (const int n : counts) {
         kinds.push_back(
             {"floor exchange",
@@ -487,6 +502,12 @@ int main(int argc, char* argv[]) {
             kinds.push_back(
                 {"dazoroz-send TLS",
                  [send = sendCommand(SEND_PROGRAM, n, true)] { return runProgram(send, 0); },
+                 {}});
+        }
+        if (history) {
+            kinds.push_back(
+                {"dazoroz-send hist.",
+                 [send = sendCommand(SEND_PROGRAM, n, false, true)] { return runProgram(send, 0); },
                  {}});
         }
     }
@@ -582,7 +603,7 @@ int main(int argc, char* argv[]) {
         // TLS against plain, both by dazoroz-send: the handshake's cost for one page, and the
         // cost per recipient (the difference between the first count and the last).
         const std::size_t plainAt = 2;
-        const std::size_t tlsAt = perCount - 1;
+        const std::size_t tlsAt = perCount - 1 - (history ? 1 : 0);
         std::printf("\nTLS against plain (dazoroz-send), mean (best):\n");
         for (std::size_t c = 0; c < counts.size(); ++c) {
             const Figures& plain = f[c * perCount + plainAt];
@@ -613,6 +634,30 @@ int main(int argc, char* argv[]) {
                         kTlsTarget, ratioMean <= kTlsTarget ? "met" : "MISSED",
                         ratioBest <= kTlsTarget ? "met" : "MISSED");
         }
+    }
+
+    if (history) {
+        // Recording against the same send without it, both by dazoroz-send.
+        const std::size_t plainAt = 2;
+        const std::size_t historyAt = perCount - 1;
+        std::printf("\nHistory against none (dazoroz-send), median (best):\n");
+        bool met = true;
+        for (std::size_t c = 0; c < counts.size(); ++c) {
+            const Figures& plain = f[c * perCount + plainAt];
+            const Figures& kept = f[c * perCount + historyAt];
+            const double added = kept.median - plain.median;
+            const double ratio = kept.median / plain.median;
+            std::printf("  %4d recipients: +%.2f ms (+%.2f ms), %.3fx (%.3fx); CPU +%.2f ms\n",
+                        counts[c], added, kept.best - plain.best, ratio, kept.best / plain.best,
+                        kept.cpu - plain.cpu);
+            if (counts[c] == 1)
+                met = met && added <= kHistoryTargetMs;
+            if (counts[c] >= 100)
+                met = met && ratio <= kHistoryTargetRatio;
+        }
+        std::printf("target: the history adds at most %.1f ms to 1 recipient and %.0f%% to 100 "
+                    "(medians): %s\n",
+                    kHistoryTargetMs, (kHistoryTargetRatio - 1) * 100, met ? "met" : "MISSED");
     }
 
     std::error_code ignored;

@@ -2,11 +2,12 @@
 
 #include "cli/printable.h"
 #include "cli/usage_error.h"
-#include "store/file_io.h"
+#include "store/secret_line.h"
 #include "store/unicode_text.h"
 
 #include <charconv>
 #include <limits>
+#include <utility>
 
 #include <unistd.h>
 
@@ -112,6 +113,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         if (argument.starts_with("--tls=")) {
             throw UsageError("--tls takes no value");
         }
+        if (argument == "--history" || argument == "--no-history") {
+            result.history = argument == "--history";
+            continue;
+        }
 
         const bool isLong = argument.starts_with("--");
         std::string name;
@@ -186,6 +191,9 @@ Options:
                          (default: useTLS in dazoroz.ini)
       --tls-ca FILE      trust the CAs of this PEM file instead of the system's; implies --tls
                          (default: tlsCAFile in dazoroz.ini)
+      --history          record the send in the history of sent pages (default:
+                         keepHistory in dazoroz.ini)
+      --no-history       do not record it, whatever dazoroz.ini says
   -h, --help             show this text
   -v, --version          show the version
 
@@ -217,23 +225,14 @@ std::string versionText() {
 namespace {
 
 std::string passwordFromFile(const std::string& file) {
-    constexpr std::size_t kLimit = 64 * 1024;
-    std::string bytes;
-    const store::ReadResult read = store::readWholeFile(file, bytes);
-    if (read != store::ReadResult::Complete || bytes.size() > kLimit) {
-        throw UsageError("--password-file: cannot read \"" + printable(file) + "\"" +
-                         (read == store::ReadResult::Missing ? ": no such file"
-                          : read == store::ReadResult::Failed
-                              ? ""
-                              : ": more than " + std::to_string(kLimit) + " bytes"));
-    }
-    std::string line = bytes.substr(0, bytes.find('\n'));
-    if (line.ends_with('\r'))
-        line.pop_back();
-    if (hasLineBreak(line))
+    store::SecretLine read = store::readSecretLine(file);
+    if (!read.ok())
+        throw UsageError("--password-file: cannot read \"" + printable(file) +
+                         "\": " + read.failure());
+    if (hasLineBreak(read.line))
         throw UsageError("--password-file: the first line of \"" + printable(file) +
                          "\" holds a carriage return");
-    return line;
+    return std::move(read.line);
 }
 
 } // namespace
@@ -258,6 +257,9 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
             throw UsageError("--tls-ca: cannot read \"" + printable(*commandLine.tlsCA) + "\"");
         }
         settings.tlsCAFile = *commandLine.tlsCA;
+    }
+    if (commandLine.history) {
+        settings.keepHistory = *commandLine.history;
     }
     if (commandLine.server) {
         settings.serverAddress = *commandLine.server;

@@ -24,6 +24,7 @@ struct CommandLine {
     std::optional<std::string> passwordFile;
     bool tls = false;                 // --tls
     std::optional<std::string> tlsCA; // --tls-ca FILE, which implies --tls
+    std::optional<bool> history;      // --history, --no-history: the last one given
 };
 
 // The arguments after the program name. Throws UsageError.
@@ -37,7 +38,8 @@ std::string versionText();
 // would silently not start. The password comes from the first line of --password-file, else
 // from `environmentPassword` ($DAZOROZ_PASSWORD) when it is set and not empty, else from the
 // settings; never from an option's value, which others could read in the process list.
-// --tls and --tls-ca turn TLS on; a CA file that cannot be read is a usage error.
+// --tls and --tls-ca turn TLS on; a CA file that cannot be read is a usage error. --history and
+// --no-history set keepHistory.
 void applyOptions(const CommandLine& commandLine, store::Settings& settings,
                   const char* environmentPassword = nullptr);
 

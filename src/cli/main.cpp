@@ -9,6 +9,7 @@
 #include "cli/recipients.h"
 #include "cli/usage_error.h"
 #include "net/plain_event_loop.h"
+#include "sending/history_record.h"
 #include "store/names_list.h"
 #include "store/settings.h"
 
@@ -107,7 +108,12 @@ int run(int argc, char* argv[]) {
         return usageError(e);
     }
 
+    sending::HistoryRecord history("cli", store::historyFilePath(), [](const std::string& error) {
+        printTo(stderr,
+                "dazoroz-send: the history could not be written: " + cli::printable(error) + "\n");
+    });
     cli::PageSender sender(loop, settings, recipients, std::move(message), stdout, stderr);
+    sender.setRecord(&history);
     interrupts.onInterrupt = [&sender](int) {
         sender.cancel();
     };

@@ -126,7 +126,7 @@ void PageSender::reportError(const std::string& message) {
     // now, as FailIt does.
     if (started_ && logic_.sendState() != sending::ssIdle) {
         try {
-            logic_.FailIt();
+            logic_.FailIt("Error: " + message);
         } catch (...) {
             // The port refused to close; it goes with the program.
         }

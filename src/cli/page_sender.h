@@ -38,6 +38,8 @@ public:
     void start();
     // The Cancel button.
     void cancel();
+    // Where the send is recorded (see SendLogic::setRecord).
+    void setRecord(sending::SendRecord* record) noexcept { logic_.setRecord(record); }
 
     bool isFinished() const noexcept { return finished_; }
     int exitCode() const noexcept { return exitCode_; }

@@ -3,10 +3,12 @@
 // OpenSSL as the TLS layer uses it: libssl.so.3 (and with it libcrypto.so.3) loaded at run time,
 // on the first use of TLS, and called only through this table of its functions. A program that
 // never turns TLS on neither loads nor relocates the libraries: they would cost every start of
-// dazoroz-send more than a page takes.
+// dazoroz-send more than a page takes. (dazoroz-snppd also compares login passwords with it.)
 
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -21,9 +23,12 @@ namespace dazoroz::net {
     X(BIO_read)                                                                                    \
     X(BIO_s_mem)                                                                                   \
     X(BIO_write)                                                                                   \
+    X(CRYPTO_memcmp)                                                                               \
     X(ERR_clear_error)                                                                             \
     X(ERR_get_error)                                                                               \
     X(ERR_peek_error)                                                                              \
+    X(EVP_Digest)                                                                                  \
+    X(EVP_sha256)                                                                                  \
     X(SSL_CTX_check_private_key)                                                                   \
     X(SSL_CTX_ctrl)                                                                                \
     X(SSL_CTX_free)                                                                                \

@@ -589,6 +589,8 @@ int PortEngine::connect() {
         return kRemotePortZero;
     }
     connected_ = false;
+    tlsReadingPaused_ = false;
+    tlsSendRefused_ = false;
     if (useTls_) {
         if (const int error = startTls(); error != kPortOk) {
             return error;
@@ -723,6 +725,7 @@ int PortEngine::send(std::string_view bytes) {
 int PortEngine::sendSecurely(std::string_view bytes) {
     bytesSent_ = 0;
     if (tls_->outgoing().size() > kTlsSendQueueLimit) {
+        tlsSendRefused_ = true;
         ws().WSASetLastError(kWsaEWouldBlock);
         return kWsaEWouldBlock;
     }
@@ -762,25 +765,55 @@ void PortEngine::sendCloseNotify() noexcept {
     }
 }
 
-// A read for the receive pump: the socket's bytes, or with TLS the data they carry (0 at the
-// peer's close_notify or the end of the stream).
-int PortEngine::receive(Socket s, std::span<char> space) {
-    const int size = static_cast<int>(std::min<std::size_t>(space.size(), INT_MAX));
-    if (!tls_) {
-        return ws().recv(s, space.data(), size, 0);
+// Whether `reads` socket reads are a read notification's share.
+bool PortEngine::shareRead(int reads) const noexcept {
+    if (readsPerNotification_ <= 0) {
+        return false;
     }
+    return reads >= (tls_ ? std::min(readsPerNotification_, kTlsReadsPerNotification)
+                          : readsPerNotification_);
+}
+
+// Whether the session's records for the peer are over their limit: then nothing more is read
+// (a peer's records may each make the session answer) until the socket has taken some.
+bool PortEngine::tlsReadingHeld() noexcept {
+    if (tls_ && tls_->outgoing().size() > kTlsSendQueueLimit) {
+        tlsReadingPaused_ = true;
+    }
+    return tlsReadingPaused_;
+}
+
+// A read for the receive pump: the socket's bytes, or with TLS the data they carry (0 at the
+// peer's close_notify or the end of the stream). `reads` counts the socket reads. When
+// `bounded`, none is made once they are a notification's share, nor with TLS while reading is
+// held: the answer is then "would block". The library notifies again after a socket read
+// while data remains, behind everything that waits now (timers, input, repaints, signals,
+// messages); TLS hands out all the data it has taken off the socket first, so that none waits
+// where no notification sees it. The write notification resumes held reading.
+int PortEngine::receive(Socket s, std::span<char> space, int& reads, bool bounded) {
+    const int size = static_cast<int>(std::min<std::size_t>(space.size(), INT_MAX));
     for (;;) {
-        const int n = tls_->read(space.data(), static_cast<std::size_t>(size));
-        flushTls(); // what reading made the session answer, if anything
-        if (n > 0) {
-            return n;
+        if (tls_) {
+            const int n = tls_->read(space.data(), static_cast<std::size_t>(size));
+            flushTls(); // what reading made the session answer, if anything
+            if (n > 0) {
+                return n;
+            }
+            if (n == TlsSession::kPeerClosed) {
+                return 0;
+            }
+            if (n == TlsSession::kFailed) {
+                ws().WSASetLastError(tls_->failure());
+                return kSocketError;
+            }
         }
-        if (n == TlsSession::kPeerClosed) {
-            return 0;
-        }
-        if (n == TlsSession::kFailed) {
-            ws().WSASetLastError(tls_->failure());
+        if (bounded && (shareRead(reads) || tlsReadingHeld())) {
+            ws().WSASetLastError(kWsaEWouldBlock);
             return kSocketError;
+        }
+        ++reads;
+        if (!tls_) {
+            return ws().recv(s, space.data(), size, 0);
         }
         const int capacity =
             static_cast<int>(std::min<std::size_t>(tls_->incomingCapacity(), INT_MAX));
@@ -804,6 +837,8 @@ void PortEngine::closeWithoutEvent() noexcept {
     discardSocket();
     tls_.reset();
     handshaking_ = false;
+    tlsReadingPaused_ = false;
+    tlsSendRefused_ = false;
 }
 
 void PortEngine::discardSocket() noexcept {
@@ -850,6 +885,8 @@ int PortEngine::finishClose(int status) {
     const int error = ws().closesocket(s) != 0 ? lastSocketError() : kPortOk;
     tls_.reset();
     handshaking_ = false;
+    tlsReadingPaused_ = false;
+    tlsSendRefused_ = false;
     connected_ = false;
     try {
         reportClose(status);
@@ -904,7 +941,7 @@ long PortEngine::windowMessage(unsigned message, std::uintptr_t wParam, std::int
         break;
     case kFdClose:
         if (handshaking_) {
-            continueHandshake(); // reads what came before the close, then finds the end
+            continueHandshake(true); // reads what came before the close, then finds the end
             if (handshaking_ && socket_ == wParam) {
                 endHandshake(handshakeBroken(selectError(lParam)));
             }
@@ -977,9 +1014,12 @@ void PortEngine::completeConnect(int status) {
 // ---------------------------------------------------------------- the TLS handshake
 
 // Runs the handshake as far as what the peer has sent allows: on the connect notification, and
-// on every read notification until it is done.
-void PortEngine::continueHandshake() {
+// on every read notification until it is done. Like the receive pump, it reads the socket at
+// most a notification's share of times, and not while the session's records wait beyond their
+// limit; draining (after the close notification) it reads what is left.
+void PortEngine::continueHandshake(bool draining) {
     const Socket s = socket_;
+    int reads = 0;
     for (;;) {
         const TlsSession::State state = tls_->handshake();
         const int sendError = flushTls();
@@ -995,9 +1035,13 @@ void PortEngine::continueHandshake() {
             endHandshake(0);
             return;
         }
+        if (!draining && (shareRead(reads) || tlsReadingHeld())) {
+            return;
+        }
         const int capacity =
             static_cast<int>(std::min<std::size_t>(tls_->incomingCapacity(), INT_MAX));
         const int got = ws().recv(s, tls_->incomingSpace(), capacity, 0);
+        ++reads;
         if (got > 0) {
             tls_->incomingWritten(static_cast<std::size_t>(got));
             continue;
@@ -1029,15 +1073,23 @@ void PortEngine::endHandshake(int status) {
     }
 }
 
+// The socket takes records again. OnReadyToSend follows a refused send once they have all gone,
+// as without TLS; the connect's write notification has its answer with the handshake's end.
 void PortEngine::onTlsWritable() {
     const int error = flushTls();
+    if (error == kPortOk && tlsReadingPaused_ && tls_->outgoing().size() <= kTlsSendQueueLimit) {
+        // The socket has taken enough: read again, as a read notification would.
+        tlsReadingPaused_ = false;
+        postMessage(window_.get(), kSocketMessage, socket_, makeSelectReply(kFdRead, 0));
+    }
     if (handshaking_) {
         if (error != kPortOk) {
             endHandshake(handshakeBroken(error));
         }
         return;
     }
-    if (error == kPortOk && connected_ && tls_->outgoing().empty()) {
+    if (tlsSendRefused_ && error == kPortOk && connected_ && tls_->outgoing().empty()) {
+        tlsSendRefused_ = false;
         readyToSendEvent();
     }
 }
@@ -1107,23 +1159,11 @@ void PortEngine::runPump(PumpMode mode) {
             // call is the dearest part of a reply.
             return;
         }
-        if (mode == PumpMode::Normal && readsPerNotification_ > 0 &&
-            reads == readsPerNotification_) {
-            // This notification's share is read. The read re-enabled read notifications, so
-            // the library notifies again while data remains: on the event loop's next turn,
-            // behind everything that waits now (timers, input, repaints, signals, messages).
-            // Data that TLS has taken off the socket already is no longer the library's to
-            // notify: the engine does it.
-            if (tls_) {
-                postMessage(window_.get(), kSocketMessage, s, makeSelectReply(kFdRead, 0));
-            }
-            return;
-        }
         // A close by the owner reads no further: what is not buffered yet is not delivered.
         int received = 0;
         if (mode != PumpMode::Flush) {
             const std::span<char> space = buffer_.freeSpace();
-            received = receive(s, space);
+            received = receive(s, space, reads, mode == PumpMode::Normal);
             sentSinceRead_ = false;
             lastReadShort = received > 0 && static_cast<std::size_t>(received) < space.size();
         }
@@ -1163,7 +1203,6 @@ void PortEngine::runPump(PumpMode mode) {
         }
         if (mode == PumpMode::Normal) {
             buffer_.commit(static_cast<std::size_t>(received));
-            ++reads;
         }
     }
 }

@@ -44,6 +44,10 @@ enum PortResult : int {
 // repaints or signals. With 16, a large transfer is as fast as without a bound, within the
 // measuring noise; with 1 it is 8-15% slower (bench_net_receive).
 inline constexpr int kReadsPerNotification = 16;
+// With TLS, one socket read is a notification's share: it may bring hundreds of small records
+// (the peer's choice), each of which can cost the session a key derivation and an answer.
+// One read is a whole record of data, or a few milliseconds of such work.
+inline constexpr int kTlsReadsPerNotification = 1;
 
 // Fixed description of a port result code, or nullptr for a socket error code.
 const char* portResultText(int code) noexcept;
@@ -118,7 +122,8 @@ enum PortProperty : int {
 };
 
 // With TLS, ciphertext that the socket has not taken yet waits in the session; beyond this much,
-// a send is refused (10035) until OnReadyToSend.
+// a send is refused (10035) until OnReadyToSend, and nothing more is read from the peer (whose
+// records may each make the session answer) until the socket has taken some.
 inline constexpr std::size_t kTlsSendQueueLimit = 64 * 1024;
 
 // Layer 3: the TCP port. Its event operations do nothing; BoundPortEngine forwards them.
@@ -193,11 +198,13 @@ private:
     void onConnectCompletion(int error);
     void completeConnect(int status);
     int startTls();
-    void continueHandshake();
+    void continueHandshake(bool draining = false);
     void endHandshake(int status);
     int flushTls() noexcept;
     void onTlsWritable();
-    int receive(Socket s, std::span<char> space);
+    int receive(Socket s, std::span<char> space, int& reads, bool bounded);
+    bool shareRead(int reads) const noexcept;
+    bool tlsReadingHeld() noexcept;
     void sendCloseNotify() noexcept;
     void onPeerClose(int error);
     void runPump(PumpMode mode);
@@ -245,6 +252,8 @@ private:
     std::string tlsCAFile_;
     std::unique_ptr<TlsSession> tls_;
     bool handshaking_ = false;
+    bool tlsReadingPaused_ = false; // until the socket takes the session's records for the peer
+    bool tlsSendRefused_ = false;   // a send was refused: OnReadyToSend is due
 };
 
 // What the owner's callback receives; the numbers are those of the component's events.

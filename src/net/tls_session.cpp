@@ -275,7 +275,9 @@ std::unique_ptr<TlsSession> TlsSession::server(std::shared_ptr<TlsContext> conte
 
 // The certificate must name the server as the user gave it: an address is checked as an
 // address (the same IPv4 forms the address parser takes, or IPv6 without its zone), anything
-// else as a host name, which also goes to the server as SNI.
+// else as a host name, which also goes to the server as SNI. A host name is checked only
+// against the DNS names of the certificate's subjectAltName, never its subject's common name,
+// and one trailing dot (the root of a fully qualified name) is not part of it.
 bool TlsSession::setServerName(std::string_view name) noexcept {
     try {
         if (name.size() >= 2 && name.front() == '[' && name.back() == ']') {
@@ -298,7 +300,11 @@ bool TlsSession::setServerName(std::string_view name) noexcept {
             return api().X509_VERIFY_PARAM_set1_ip(check, reinterpret_cast<unsigned char*>(&v4),
                                                    sizeof v4) == 1;
         }
-        api().SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        if (text.size() > 1 && text.back() == '.') {
+            text.pop_back();
+        }
+        api().SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS |
+                                          X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         // SSL_set_tlsext_host_name, without the macro's cast.
         return api().SSL_set1_host(ssl_, text.c_str()) == 1 &&
                api().SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
@@ -316,8 +322,15 @@ void TlsSession::putIncoming(const char* bytes, std::size_t n) noexcept {
     if (n == 0 || state_ == State::Failed) {
         return;
     }
-    if (firstByte_ < 0) {
-        firstByte_ = static_cast<unsigned char>(bytes[0]);
+    if (!firstByteSeen_) {
+        // Judged at once: a peer that is not speaking TLS may send bytes that happen to look
+        // like the header of a long record, and then nothing more.
+        firstByteSeen_ = true;
+        const int first = static_cast<unsigned char>(bytes[0]);
+        if (first != kAlertRecord && first != kHandshakeRecord) {
+            fail(context_->isServer() ? kTlsClientNotTls : kTlsNotTls);
+            return;
+        }
     }
     starved_ = false;
     while (n > 0) {
@@ -361,9 +374,6 @@ int TlsSession::handshakeFailure() const noexcept {
         if (const long verified = api().SSL_get_verify_result(ssl_); verified != X509_V_OK) {
             return verificationFailure(verified);
         }
-    }
-    if (firstByte_ >= 0 && firstByte_ != kAlertRecord && firstByte_ != kHandshakeRecord) {
-        return client ? kTlsNotTls : kTlsClientNotTls;
     }
     int failure = kTlsHandshakeFailed;
     while (const unsigned long error = api().ERR_get_error()) {

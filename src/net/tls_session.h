@@ -118,8 +118,8 @@ private:
     State state_ = State::Handshaking;
     int failure_ = 0;
     bool peerClosed_ = false;
-    bool starved_ = false; // read() wants more from the peer than has come in
-    int firstByte_ = -1;   // of the peer's: a TLS peer starts with a handshake or alert record
+    bool starved_ = false;       // read() wants more from the peer than has come in
+    bool firstByteSeen_ = false; // a TLS peer starts with a handshake or an alert record
 };
 
 } // namespace dazoroz::net

@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <exception>
 #include <stdexcept>
+#include <string>
 #include <string_view>
+#include <utility>
 
 namespace dazoroz::sending {
 
@@ -29,6 +31,11 @@ const std::string kFailLine{"FAIL, Send process terminated"};
 // Shown instead of the password, should a server repeat it.
 const std::string kHidden{"********"};
 const std::string kSentLine{"MESSAGE SENT OK"};
+
+// The record's reply for the server's close in the middle of a send, and for the recipients
+// left when an earlier one was refused.
+const std::string kClosedByServer{"Connection closed by the server"};
+const std::string kNotReached{"Not paged: the send ended at an earlier refusal"};
 
 // A watchdog step is taken on every third timer tick, so a countdown unit is about a second.
 constexpr std::int32_t kTicksPerStep = 3;
@@ -61,6 +68,35 @@ ReplyClass classify(std::string_view text) {
 
 std::string errorText(const std::string& description) {
     return "Error: " + description;
+}
+
+// Holds the record's commits while it lives (see SendRecord::holdCommits), exceptions or not.
+class RecordMoment {
+public:
+    explicit RecordMoment(SendRecord* record) : record_(record) {
+        if (record_ != nullptr)
+            record_->holdCommits();
+    }
+    ~RecordMoment() {
+        if (record_ != nullptr)
+            record_->commit();
+    }
+    RecordMoment(const RecordMoment&) = delete;
+    RecordMoment& operator=(const RecordMoment&) = delete;
+
+private:
+    SendRecord* record_;
+};
+
+// The text of the exception being handled.
+std::string currentErrorText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
 }
 
 } // namespace
@@ -138,6 +174,7 @@ void SendLogic::sendButtonClick() {
         password_ = settings_.password;
         closeRequested_ = false;
         restOfLongLine_ = false;
+        startRecord();
         try {
             // A blank would split it into an ID and a password on the server's side.
             if (!store::isLoginID(loginID_))
@@ -149,6 +186,7 @@ void SendLogic::sendButtonClick() {
         } catch (...) {
             // The port refused at once (an unknown host, port 0): the send has ended, and the
             // caller reports the error. The message is not captured.
+            endRecord(Outcome::failed, errorText(currentErrorText()));
             endAfterRefusal();
             throw;
         }
@@ -178,11 +216,16 @@ void SendLogic::closeQuietly() {
 }
 
 void SendLogic::cancelSendButtonClick() {
-    FailIt();
+    failSend(Outcome::cancelled, {});
     window_.setStatusWord(kCancel);
 }
 
-void SendLogic::FailIt() {
+void SendLogic::FailIt(const std::string& reason) {
+    failSend(Outcome::failed, reason);
+}
+
+void SendLogic::failSend(Outcome outcome, const std::string& reason) {
+    endRecord(outcome, reason);
     // The port may run clientSocketDisconnected from inside this close; the steps below leave
     // the same end state either way.
     requestClose();
@@ -197,7 +240,7 @@ void SendLogic::clientSocketConnected(int statusCode, const std::string& descrip
         window_.setStatusWord(kConnected);
         return;
     }
-    FailIt();
+    failSend(Outcome::failed, errorText(description));
     window_.setStatusBarText(errorText(description));
 }
 
@@ -220,9 +263,10 @@ void SendLogic::clientSocketDataIn(const std::string& text, bool eol) {
         onGreeting(eol ? text + kLF : text);
         break;
     case ReplyClass::positive:
-        onPositiveReply();
+        onPositiveReply(line);
         break;
     case ReplyClass::closing:
+        endRecord(Outcome::failed, withoutPassword(std::string(line)));
         requestClose();
         break;
     case ReplyClass::failure:
@@ -234,6 +278,7 @@ void SendLogic::clientSocketDataIn(const std::string& text, bool eol) {
 }
 
 void SendLogic::clientSocketDisconnected(int statusCode, const std::string& description) {
+    endRecord(Outcome::failed, statusCode != 0 ? errorText(description) : kClosedByServer);
     sendState_ = ssIdle;
     timeoutCountdown_ = 0;
     if (statusCode != 0)
@@ -245,7 +290,7 @@ void SendLogic::clientSocketError(int /*errorCode*/, const std::string& descript
     if (sendState_ == ssQuitSent)
         closeQuietly();
     else
-        FailIt();
+        failSend(Outcome::failed, errorText(description));
     window_.setStatusBarText(errorText(description));
 }
 
@@ -262,7 +307,8 @@ void SendLogic::watchdogTick() {
             closeQuietly(); // no goodbye from the server; the pages went out all the same
         } else {
             timedOut_ = true;
-            FailIt();
+            failSend(Outcome::failed, "Timed out after " + std::to_string(settings_.sendTimeout) +
+                                          (settings_.sendTimeout == 1 ? " second" : " seconds"));
         }
     }
 }
@@ -287,9 +333,11 @@ void SendLogic::sendCommandLine() {
 void SendLogic::pageHead() {
     const std::string& entry = recipientQueue_.front();
     window_.appendLog("Sending to: " + entry + " ...");
-    sendCommand("PAGE", store::retrieveID(entry));
+    const std::string id = store::retrieveID(entry);
+    sendCommand("PAGE", id);
     // Only once the page is handed over: a failed hand-over keeps the head queued.
     recipientQueue_.pop_front();
+    recordPage(id);
 }
 
 // What a greeting does without a login, and the accepted login with one.
@@ -298,7 +346,9 @@ void SendLogic::pageFirst() {
         if (!recipientQueue_.empty())
             pageHead();
     } else {
-        sendCommand("PAGE", window_.pagerNumber());
+        const std::string id = window_.pagerNumber();
+        sendCommand("PAGE", id);
+        recordPage(id);
     }
     sendState_ = ssPageSent;
 }
@@ -343,7 +393,7 @@ void SendLogic::onGreeting(const std::string& text) {
         window_.setBanner(withoutPassword(banner));
 }
 
-void SendLogic::onPositiveReply() {
+void SendLogic::onPositiveReply(std::string_view line) {
     switch (sendState_) {
     case ssLoginSent:
         pageFirst();
@@ -360,9 +410,15 @@ void SendLogic::onPositiveReply() {
         if (multiRecipient_)
             window_.appendLog(kSentLine);
         if (multiRecipient_ && !recipientQueue_.empty()) {
+            // The page accepted and the next one going out: one moment, one commit.
+            const RecordMoment moment(recording_ ? record_ : nullptr);
+            if (recording_)
+                endPage(Outcome::accepted, withoutPassword(std::string(line)));
             pageHead();
             sendState_ = ssPageSent;
         } else {
+            if (recording_)
+                endPage(Outcome::accepted, withoutPassword(std::string(line)));
             window_.setStatusWord(kSuccess);
             // Every page is accepted: nothing that happens from here on undoes that.
             sendState_ = ssQuitSent;
@@ -372,6 +428,8 @@ void SendLogic::onPositiveReply() {
                 closeQuietly();
                 window_.setStatusBarText(errorText(e.what()));
             }
+            // After QUIT has gone, so that the record's sync overlaps the server's goodbye.
+            endRecord(Outcome::accepted, {});
         }
         break;
     default:
@@ -385,11 +443,56 @@ void SendLogic::onFailureReply(const std::string& text) {
         window_.setStatusBarText(withoutPassword(text));
         return;
     }
+    endRecord(Outcome::refused, withoutPassword(text));
     window_.appendLog(kFailLine);
     window_.setStatusWord(kFail);
     requestClose();
     // After the close, so that the reply stays visible over anything the close reports.
     window_.setStatusBarText(withoutPassword(text));
+}
+
+void SendLogic::startRecord() {
+    pagesStarted_ = 0;
+    pageOpen_ = false;
+    recording_ = record_ != nullptr && settings_.keepHistory;
+    if (!recording_)
+        return;
+    SendFacts send{window_.messageText(),
+                   settings_.serverAddress,
+                   static_cast<std::uint16_t>(settings_.serverPort),
+                   settings_.useTLS,
+                   loginID_,
+                   {}};
+    if (multiRecipient_) {
+        for (const std::string& entry : recipientQueue_)
+            send.recipients.push_back({store::retrieveName(entry), store::retrieveID(entry)});
+    } else {
+        send.recipients.push_back({{}, window_.pagerNumber()});
+    }
+    record_->sendStarted(send);
+}
+
+void SendLogic::recordPage(const std::string& pagerID) {
+    if (!recording_)
+        return;
+    record_->pageStarted(pagesStarted_++, pagerID);
+    pageOpen_ = true;
+}
+
+void SendLogic::endPage(Outcome outcome, const std::string& reply) {
+    if (recording_ && std::exchange(pageOpen_, false))
+        record_->pageEnded(pagesStarted_ - 1, outcome, reply);
+}
+
+void SendLogic::endRecord(Outcome outcome, const std::string& reply) {
+    if (!recording_)
+        return;
+    endPage(outcome, reply);
+    recording_ = false;
+    if (outcome == Outcome::refused && pagesStarted_ > 0)
+        record_->sendEnded(Outcome::failed, kNotReached);
+    else
+        record_->sendEnded(outcome, reply);
 }
 
 } // namespace dazoroz::sending

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sending/send_record.h"
 #include "store/settings.h"
 
 #include <cstdint>
@@ -78,13 +79,21 @@ public:
 
     // First show of the window: idle, and an empty recipient queue.
     void reset();
+    // Where each send is recorded while the settings keep a history (keepHistory); none when
+    // nullptr. A recipient's row starts when its first PAGE goes out and ends with its outcome:
+    // accepted (250 to SEND), refused (a failure reply to its PAGE, MESS or SEND, or to the
+    // greeting or login before any page), failed (a port error, the server's close, the
+    // time-out) or cancelled. Recipients the send never reached end with the send's outcome,
+    // but as failed ("Not paged: ...") after an earlier recipient's refusal.
+    void setRecord(SendRecord* record) noexcept { record_ = record; }
 
     // A port error while the send is being started ends the send ("FAIL", idle) and is then
     // passed on to the caller, who reports it; so does a login ID that store::isLoginID refuses
     // (std::invalid_argument with store::kBadLoginIDText), before anything goes to the port.
     void sendButtonClick();
     void cancelSendButtonClick();
-    void FailIt();
+    // Ends the send as failed; `reason` is what the record keeps as its reply.
+    void FailIt(const std::string& reason = {});
     void clientSocketConnected(int statusCode, const std::string& description);
     // One line of the server's (eol true), or a piece of one (eol false): the first piece of an
     // over-long line, or what was left without a line end when the connection closed.
@@ -117,8 +126,13 @@ private:
     // The text with the password, where it stands as a word of its own, shown as asterisks.
     std::string withoutPassword(std::string text) const;
     void onGreeting(const std::string& text);
-    void onPositiveReply();
+    void onPositiveReply(std::string_view line);
     void onFailureReply(const std::string& text);
+    void failSend(Outcome outcome, const std::string& reason);
+    void startRecord();
+    void recordPage(const std::string& pagerID);
+    void endPage(Outcome outcome, const std::string& reply);
+    void endRecord(Outcome outcome, const std::string& reply);
     void endAfterRefusal() noexcept;
     void closeQuietly();
 
@@ -138,6 +152,11 @@ private:
     bool closeRequested_ = false; // by this send: buffered lines are no longer judged
     bool restOfLongLine_ = false; // the next piece continues a line already judged
     std::string command_;
+
+    SendRecord* record_ = nullptr;
+    bool recording_ = false;       // this send is being recorded and has not ended
+    std::size_t pagesStarted_ = 0; // recipients whose PAGE went out in this send
+    bool pageOpen_ = false;        // the last of them has no outcome yet
 };
 
 } // namespace dazoroz::sending

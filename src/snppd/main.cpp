@@ -4,8 +4,10 @@
 #include "net/error_texts.h"
 #include "net/tls_session.h"
 #include "snppd/run_as_user.h"
+#include "snppd/same_secret.h"
 #include "snppd/snpp_server.h"
 #include "store/printable.h"
+#include "store/secret_line.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -22,6 +24,8 @@
 #include <string>
 #include <string_view>
 
+#include <unistd.h>
+
 namespace {
 
 using dazoroz::snppd::ServerOptions;
@@ -33,6 +37,9 @@ using dazoroz::snppd::SystemUser;
 constexpr int exitUsage = 2;
 constexpr int exitCannotListen = 1;
 constexpr int exitCannotBecomeUser = 1;
+constexpr int exitNoOpenSsl = 1;
+// The longest text a MESS line holds.
+const int maxTextLength = ServerOptions{}.maxLineLength - 5;
 
 void printLine(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
@@ -67,8 +74,8 @@ std::optional<StepTrigger> triggerValue(const QCommandLineParser& parser, const 
     }
     auto trigger = dazoroz::snppd::parseStepTrigger(parser.value(name));
     if (!trigger) {
-        usageError(QStringLiteral("--%1 wants greeting, page, mess, send or quit, optionally with "
-                                  ":N for the N-th time, not \"%2\"")
+        usageError(QStringLiteral("--%1 wants greeting, page, mess, data, send or quit, optionally "
+                                  "with :N for the N-th time, not \"%2\"")
                        .arg(name, parser.value(name)));
     }
     return trigger;
@@ -109,22 +116,16 @@ bool hasControl(const QByteArray& text) {
 }
 
 QByteArray passwordFromFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const dazoroz::store::SecretLine read =
+        dazoroz::store::readSecretLine(QFile::encodeName(path).toStdString());
+    if (!read.ok()) {
         usageError(QStringLiteral("--password-file: cannot read \"%1\": %2")
-                       .arg(path, file.errorString()));
+                       .arg(path, QString::fromStdString(read.failure())));
     }
-    QByteArray line = file.readLine(4096);
-    if (line.endsWith('\n')) {
-        line.chop(1);
-    }
-    if (line.endsWith('\r')) {
-        line.chop(1);
-    }
-    if (line.isEmpty()) {
+    if (read.line.empty()) {
         usageError(QStringLiteral("--password-file: the first line of \"%1\" is empty").arg(path));
     }
-    return line;
+    return QByteArray::fromStdString(read.line);
 }
 
 // --login ID[:PASSWORD] and --password-file. No message quotes the password.
@@ -210,10 +211,10 @@ int main(int argc, char* argv[]) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "A local SNPP server (RFC 1861, level 1) for trying Dazoroz and for tests.\n"
+        "A local SNPP server (RFC 1861, levels 1 and 2) for trying Dazoroz and for tests.\n"
         "Prints every delivered page on standard output as one line: \"page ID: message\".\n"
-        "Steps for the test options: greeting, page, mess, send, quit; STEP:N means the N-th\n"
-        "command of that kind on a connection (page:2 is the second PAGE)."));
+        "Steps for the test options: greeting, page, mess, data, send, quit; STEP:N means the\n"
+        "N-th command of that kind on a connection (page:2 is the second PAGE)."));
     parser.addOptions({
         {QStringLiteral("address"),
          QStringLiteral("Listen on this IPv4 or IPv6 address: 127.0.0.1 (the default), ::1, "
@@ -233,6 +234,12 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("max-clients"),
          QStringLiteral("Refuse more simultaneous clients with 421 (default 64)."),
          QStringLiteral("N"), QStringLiteral("64")},
+        {QStringLiteral("max-length"),
+         QStringLiteral("Refuse a message text (of MESS or DATA) longer than N bytes with \"550 "
+                        "Error, message too long; no more than N characters accepted.\" (1 to "
+                        "%1; default %1).")
+             .arg(maxTextLength),
+         QStringLiteral("N")},
         {QStringLiteral("fail-pager"),
          QStringLiteral("Answer PAGE of this ID with 550 (repeatable)."), QStringLiteral("ID")},
         {QStringLiteral("fail-at"), QStringLiteral("Answer this step with 421 and close."),
@@ -268,9 +275,9 @@ int main(int argc, char* argv[]) {
          QStringLiteral("With --tls-cert: the certificate's private key, a PEM file."),
          QStringLiteral("FILE")},
         {QStringLiteral("user"),
-         QStringLiteral("After binding the port, run as this user (its user and group ids and "
-                        "its groups): root starts the server on a port below 1024, then gives "
-                        "root up."),
+         QStringLiteral("After binding the port, run as this user (not root; its user and group "
+                        "ids and its groups): root starts the server on a port below 1024, then "
+                        "gives root up."),
          QStringLiteral("NAME")},
         {QStringLiteral("verbose"), QStringLiteral("Log every line received and sent on stderr.")},
     });
@@ -321,6 +328,9 @@ int main(int argc, char* argv[]) {
     options.idleTimeout =
         std::chrono::seconds(intValue(parser, QStringLiteral("idle"), 1, 24 * 60 * 60));
     options.maxClients = intValue(parser, QStringLiteral("max-clients"), 1, 1024);
+    if (parser.isSet(QStringLiteral("max-length"))) {
+        options.maxMessageLength = intValue(parser, QStringLiteral("max-length"), 1, maxTextLength);
+    }
     for (const QString& id : parser.values(QStringLiteral("fail-pager"))) {
         options.failPagers.insert(id.toUtf8());
     }
@@ -348,6 +358,11 @@ int main(int argc, char* argv[]) {
 
     loginOptions(parser, options);
     hidePassword(argc, argv);
+    if (!options.loginId.isEmpty() && !dazoroz::snppd::secretCheckAvailable()) {
+        printLine(stderr, QStringLiteral("dazoroz-snppd: --login compares logins with OpenSSL, "
+                                         "and its library (libssl3) cannot be loaded"));
+        return exitNoOpenSsl;
+    }
     tlsOptions(parser, options);
 
     std::optional<SystemUser> runAs;
@@ -358,16 +373,19 @@ int main(int argc, char* argv[]) {
             usageError(QStringLiteral("--user: there is no user \"%1\" on this system")
                            .arg(parser.value(QStringLiteral("user"))));
         }
+        if (runAs->uid == 0) {
+            usageError(QStringLiteral("--user: \"%1\" is root, who keeps every privilege; name "
+                                      "a user without them")
+                           .arg(parser.value(QStringLiteral("user"))));
+        }
     }
 
     SnppServer server(options);
-    QObject::connect(&server, &SnppServer::pageDelivered,
-                     [](const QByteArray& pagerId, const QByteArray& message) {
-                         const QByteArray line = dazoroz::snppd::pageLine(pagerId, message);
-                         std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()),
-                                     stdout);
-                         std::fflush(stdout);
-                     });
+    QObject::connect(&server, &SnppServer::pageDelivered, [](const dazoroz::snppd::Page& page) {
+        const QByteArray line = dazoroz::snppd::pageLine(page);
+        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+        std::fflush(stdout);
+    });
     QObject::connect(&server, &SnppServer::trace, [](const QString& line) {
         printLine(stderr, QStringLiteral("dazoroz-snppd: ") + line);
     });
@@ -388,6 +406,14 @@ int main(int argc, char* argv[]) {
                               .arg(runAs->uid)
                               .arg(runAs->gid)
                               .arg(QCoreApplication::applicationPid()));
+    }
+    // The port is bound: a capability given to the program file for it is of no more use.
+    if (::geteuid() != 0) {
+        if (const auto failure = dazoroz::snppd::dropCapabilities()) {
+            printLine(stderr, QStringLiteral("dazoroz-snppd: cannot give up its capabilities: %1")
+                                  .arg(QString::fromStdString(*failure)));
+            return exitCannotBecomeUser;
+        }
     }
     if (options.tls) {
         printLine(stderr, QStringLiteral("dazoroz-snppd: every connection speaks TLS"));

@@ -23,4 +23,9 @@ std::optional<SystemUser> findUser(const std::string& name);
 // reason (the process may then hold some of the new ids: it must not go on).
 std::optional<std::string> becomeUser(const SystemUser& user);
 
+// Clears every capability set (effective, permitted, inheritable, ambient) of a process that is
+// not root, so that one given to the program file (cap_net_bind_service, to bind a port below
+// 1024) ends with the binding; no program it could start gains any again. On failure, the reason.
+std::optional<std::string> dropCapabilities();
+
 } // namespace dazoroz::snppd

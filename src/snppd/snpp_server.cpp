@@ -3,6 +3,7 @@
 #include "snppd/snpp_connection.h"
 #include "store/printable.h"
 
+#include <QByteArrayList>
 #include <QStringList>
 
 #include <unistd.h>
@@ -24,8 +25,8 @@ std::optional<StepTrigger> parseStepTrigger(const QString& text) {
     }
     static const std::pair<QLatin1String, Step> names[] = {
         {QLatin1String("greeting"), Step::Greeting}, {QLatin1String("page"), Step::Page},
-        {QLatin1String("mess"), Step::Mess},         {QLatin1String("send"), Step::Send},
-        {QLatin1String("quit"), Step::Quit},
+        {QLatin1String("mess"), Step::Mess},         {QLatin1String("data"), Step::Data},
+        {QLatin1String("send"), Step::Send},         {QLatin1String("quit"), Step::Quit},
     };
     StepTrigger trigger;
     bool known = false;
@@ -54,12 +55,24 @@ QByteArray escapeControls(const QByteArray& text) {
         std::string_view(text.constData(), static_cast<std::size_t>(text.size()))));
 }
 
-QByteArray pageLine(const QByteArray& pagerId, const QByteArray& message) {
-    return "page " + escapeControls(pagerId) + ": " + escapeControls(message) + '\n';
+QByteArray pageLine(const Page& page) {
+    QByteArrayList details;
+    if (!page.holdUntil.isEmpty()) {
+        details << "hold until " + escapeControls(page.holdUntil);
+    }
+    if (!page.subject.isEmpty()) {
+        details << "subject \"" + escapeControls(page.subject) + '"';
+    }
+    if (!page.callerId.isEmpty()) {
+        details << "caller " + escapeControls(page.callerId);
+    }
+    const QByteArray shown = details.isEmpty() ? QByteArray() : " (" + details.join(", ") + ')';
+    return "page " + escapeControls(page.pagerId) + shown + ": " + escapeControls(page.message) +
+           '\n';
 }
 
 SnppServer::SnppServer(ServerOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options)) {
+    : QObject(parent), options_(std::move(options)), loginGuard_(options_.loginGuard) {
     listener_.accepted = [this](qintptr descriptor) {
         accept(descriptor);
     };
@@ -79,7 +92,7 @@ bool SnppServer::listen(const QHostAddress& address, quint16 port) {
 void SnppServer::close() {
     listener_.close();
     const bool hadClients = !connections_.empty();
-    for (auto* set : {&connections_, &rejected_}) {
+    for (auto* set : {&connections_, &closing_}) {
         for (Connection* connection : std::exchange(*set, {})) {
             disconnect(connection, nullptr, this, nullptr);
             connection->drop();
@@ -97,44 +110,55 @@ void SnppServer::accept(qintptr descriptor) {
         reject(fd);
         return;
     }
-    auto* connection = new Connection(fd, options_, nextId_++, this);
+    auto* connection = new Connection(fd, options_, loginGuard_, nextId_++, this);
     connections_.insert(connection);
-    connect(connection, &Connection::delivered, this,
-            [this](const QByteArray& pagerId, const QByteArray& message) {
-                ++pagesDelivered_;
-                emit pageDelivered(pagerId, message);
-            });
+    connect(connection, &Connection::delivered, this, [this](const Page& page) {
+        ++pagesDelivered_;
+        emit pageDelivered(page);
+    });
     connect(connection, &Connection::traced, this, &SnppServer::trace);
+    connect(connection, &Connection::released, this, [this, connection] { release(connection); });
     connect(connection, &Connection::finished, this, [this, connection] { forget(connection); });
     emit clientCountChanged(clientCount());
     connection->start();
 }
 
 void SnppServer::reject(int descriptor) {
-    // The refusals in flight are capped too; beyond that a client is cut off without a word.
-    if (static_cast<int>(rejected_.size()) >= options_.maxClients) {
+    // The connections closing after a 421 are capped too; beyond that a client is cut off
+    // without a word.
+    if (static_cast<int>(closing_.size()) >= options_.maxClients) {
         ::close(descriptor);
         return;
     }
-    auto* connection = new Connection(descriptor, options_, 0, this);
+    auto* connection = new Connection(descriptor, options_, loginGuard_, 0, this);
     if (options_.trace) {
         emit trace(QStringLiteral("refused %1, too many clients").arg(connection->peer()));
     }
-    rejected_.insert(connection);
-    connect(connection, &Connection::finished, this, [this, connection] {
-        if (rejected_.erase(connection) > 0) {
-            connection->deleteLater();
-        }
-    });
+    closing_.insert(connection);
+    connect(connection, &Connection::finished, this, [this, connection] { forget(connection); });
     connection->refuse("421 Too Many Connections, Try Again Later");
 }
 
-void SnppServer::forget(Connection* connection) {
+void SnppServer::release(Connection* connection) {
     if (connections_.erase(connection) == 0) {
         return;
     }
-    connection->deleteLater();
+    if (static_cast<int>(closing_.size()) >= options_.maxClients) {
+        connection->drop();
+        connection->deleteLater();
+    } else {
+        closing_.insert(connection);
+    }
     emit clientCountChanged(clientCount());
+}
+
+void SnppServer::forget(Connection* connection) {
+    if (connections_.erase(connection) > 0) {
+        connection->deleteLater();
+        emit clientCountChanged(clientCount());
+    } else if (closing_.erase(connection) > 0) {
+        connection->deleteLater();
+    }
 }
 
 } // namespace dazoroz::snppd

@@ -105,4 +105,16 @@ std::string retrieveID(std::string_view entry) {
     return id;
 }
 
+std::string retrieveName(std::string_view entry) {
+    std::string_view name = entry.substr(0, entry.find(','));
+    const auto blank = [](char c) {
+        return c == ' ' || c == '\t';
+    };
+    while (!name.empty() && blank(name.front()))
+        name.remove_prefix(1);
+    while (!name.empty() && blank(name.back()))
+        name.remove_suffix(1);
+    return std::string(name);
+}
+
 } // namespace dazoroz::store

@@ -53,6 +53,9 @@ private:
 // Pager ID of a names entry: the decimal digits after the character that follows the first
 // comma, at most 10. Empty when the entry has no comma or no digits there.
 std::string retrieveID(std::string_view entry);
+// Name of a names entry: the text before the first comma (the whole text without one), without
+// the blanks around it.
+std::string retrieveName(std::string_view entry);
 
 // The names file ("names.txt" in the working directory unless told otherwise).
 inline const std::filesystem::path kNamesFileName{"names.txt"};

@@ -26,6 +26,7 @@ constexpr const char* kLoginKey = "loginID";
 constexpr const char* kPasswordKey = "password";
 constexpr const char* kUseTlsKey = "useTLS";
 constexpr const char* kCAFileKey = "tlsCAFile";
+constexpr const char* kKeepHistoryKey = "keepHistory";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -161,6 +162,7 @@ std::string loadSettings(Settings& s, const SettingsLocations& where) {
     s.password = readProfileString(ini, section, kPasswordKey, "");
     s.useTLS = readProfileInt(ini, section, kUseTlsKey, 0) != 0;
     s.tlsCAFile = readProfileString(ini, section, kCAFileKey, "");
+    s.keepHistory = readProfileInt(ini, section, kKeepHistoryKey, 0) != 0;
     return std::move(chosen.passedOver);
 }
 
@@ -206,6 +208,8 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
         write(kUseTlsKey, s.useTLS ? "1" : "0");
     if (!s.tlsCAFile.empty() || inFile(kCAFileKey))
         write(kCAFileKey, s.tlsCAFile);
+    if (s.keepHistory || inFile(kKeepHistoryKey))
+        write(kKeepHistoryKey, s.keepHistory ? "1" : "0");
 }
 
 } // namespace dazoroz::store

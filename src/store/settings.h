@@ -19,10 +19,11 @@ struct Settings {
     std::int32_t serverPort = 0;                 // "serverPort"
     std::int32_t sendTimeout = 0;                // "timeout", seconds; <= 0 means none
     std::array<std::string, 8> standardMessages; // "message1".."message8"
-    std::string loginID;   // "loginID": empty for servers without a login (no LOGI is sent)
-    std::string password;  // "password": sent with the login ID when not empty
-    bool useTLS = false;   // "useTLS": 0 or 1; the connection speaks TLS from its first byte
-    std::string tlsCAFile; // "tlsCAFile": PEM file of the CAs to trust instead of the system's
+    std::string loginID;      // "loginID": empty for servers without a login (no LOGI is sent)
+    std::string password;     // "password": sent with the login ID when not empty
+    bool useTLS = false;      // "useTLS": 0 or 1; the connection speaks TLS from its first byte
+    std::string tlsCAFile;    // "tlsCAFile": PEM file of the CAs to trust instead of the system's
+    bool keepHistory = false; // "keepHistory": 0 or 1; every page is recorded in the history
 };
 
 // The one record of the running program.
@@ -67,10 +68,10 @@ bool isLoginID(std::string_view id);
 inline constexpr const char* kBadLoginIDText =
     "The login ID may not hold blanks or control characters";
 
-// Writes serverIP, serverPort, timeout, message1..message8, then loginID, password, useTLS and
-// tlsCAFile, in that order, each at once, to WINDIR's file or else to the user's own. The last
-// four are written only when set (useTLS: on) or already in the file, so that a file without
-// them keeps eleven keys.
+// Writes serverIP, serverPort, timeout, message1..message8, then loginID, password, useTLS,
+// tlsCAFile and keepHistory, in that order, each at once, to WINDIR's file or else to the user's
+// own. The last five are written only when set (useTLS, keepHistory: on) or already in the file,
+// so that a file without them keeps eleven keys.
 // A file that holds a password, or is about to, is written with mode 0600, belongs to the user
 // who saves it and is never written through a symbolic link. The user's own folder and file are
 // written only when they are the user's own alone (as settingsFilePath reads them). The user's

@@ -182,6 +182,9 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     caNote->setTextFormat(Qt::PlainText);
     caNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     caNote->setWordWrap(true);
+    keepHistoryCheckBox_ =
+        placed(new QCheckBox(QStringLiteral("Keep a history of sent pages"), optional),
+               "keepHistoryCheckBox", QRect(10, 192, 193, 17));
     connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
     connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
     useTLSToggled(false);
@@ -197,6 +200,7 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     setTabOrder(passwordEdit_, useTLSCheckBox_);
     setTabOrder(useTLSCheckBox_, tlsCAFileEdit_);
     setTabOrder(tlsCAFileEdit_, tlsCAFileButton_);
+    setTabOrder(tlsCAFileButton_, keepHistoryCheckBox_);
     okButton_->setFocus();
 }
 
@@ -223,6 +227,7 @@ void TconfigForm::FormShow() {
     useTLSCheckBox_->setChecked(settings_.useTLS);
     useTLSToggled(settings_.useTLS);
     setFullText(tlsCAFileEdit_, fromStd(settings_.tlsCAFile));
+    keepHistoryCheckBox_->setChecked(settings_.keepHistory);
 }
 
 void TconfigForm::useTLSToggled(bool on) {
@@ -253,6 +258,7 @@ void TconfigForm::OKButtonClick() {
         settings_.password = toStd(passwordEdit_->text());
         settings_.useTLS = useTLSCheckBox_->isChecked();
         settings_.tlsCAFile = toStd(tlsCAFileEdit_->text());
+        settings_.keepHistory = keepHistoryCheckBox_->isChecked();
         store::saveSettings(settings_);
         accept();
     });

@@ -5,14 +5,17 @@
 #include "config.h"
 #include "error_report.h"
 #include "form_parts.h"
+#include "history.h"
 #include "instructions.h"
 #include "names_checklist.h"
 #include "pictures.h"
 
 #include "net/qt_event_loop.h"
 #include "net/vlm_ipport.h"
+#include "sending/history_record.h"
 #include "sending/port_connection.h"
 #include "store/names_list.h"
+#include "store/printable.h"
 
 #include <QAction>
 #include <QApplication>
@@ -306,6 +309,16 @@ Tmainform::Tmainform(store::Settings& settings, QWidget* parent)
     connection_ = std::make_unique<sending::PortConnection>(*clientSocket_);
     sending::SendWindow& window = *this;
     sendLogic_ = std::make_unique<sending::SendLogic>(*connection_, window, settings_);
+    historyRecord_ = std::make_unique<sending::HistoryRecord>(
+        "window", store::historyFilePath(),
+        [this](const std::string& error) {
+            setStatusBarText("History could not be written: " + store::printable(error));
+        },
+        [this] {
+            if (history_ != nullptr && history_->isVisible())
+                history_->reload();
+        });
+    sendLogic_->setRecord(historyRecord_.get());
     bindPort();
 
     Timer1_ = new QTimer(this);
@@ -454,6 +467,9 @@ void Tmainform::buildMenu() {
     QAction* about = bar->addAction(QStringLiteral("About"));
     about->setObjectName(QStringLiteral("About1"));
     connect(about, &QAction::triggered, this, &Tmainform::aboutButtonClick);
+    QAction* history = bar->addAction(QStringLiteral("History"));
+    history->setObjectName(QStringLiteral("History1"));
+    connect(history, &QAction::triggered, this, &Tmainform::historyButtonClick);
 }
 
 void Tmainform::bindPort() {
@@ -511,7 +527,8 @@ void Tmainform::closeEvent(QCloseEvent* event) {
     // Closing the main window ends the program: no other window stays open.
     for (QWidget* w :
          {static_cast<QWidget*>(windows_.instructions), static_cast<QWidget*>(windows_.about),
-          static_cast<QWidget*>(windows_.addName), static_cast<QWidget*>(windows_.config)})
+          static_cast<QWidget*>(windows_.addName), static_cast<QWidget*>(windows_.config),
+          static_cast<QWidget*>(history_)})
         if (w != nullptr)
             w->hide();
     event->accept();
@@ -672,6 +689,56 @@ void Tmainform::configureButtonClick() {
 void Tmainform::aboutButtonClick() {
     if (windows_.about != nullptr)
         windows_.about->exec();
+}
+
+void Tmainform::historyButtonClick() {
+    historyForm().showOrRaise();
+}
+
+ThistoryForm& Tmainform::historyForm() {
+    if (history_ == nullptr) {
+        history_ = new ThistoryForm(settings_, this);
+        connect(history_, &ThistoryForm::sendAgainRequested, this, &Tmainform::sendAgain);
+    }
+    return *history_;
+}
+
+void Tmainform::sendAgain(const QString& message, const QList<PageRecipient>& recipients) {
+    // Line breaks as the memo keeps them; it takes a message put in whole.
+    QString text = message;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    messageMemo_->setPlainText(text);
+    uncheckAllButtonClick();
+    setStatusBarText({});
+    if (recipients.size() == 1) {
+        idEditField_->setText(recipients.front().pagerID);
+    } else {
+        QStringList missing;
+        for (const PageRecipient& recipient : recipients) {
+            int found = -1;
+            for (int row = 0; row < namesListbox_->count() && found < 0; ++row) {
+                const std::string& entry = namesListbox_->text(row);
+                if (fromStd(store::retrieveID(entry)) == recipient.pagerID &&
+                    (recipient.name.isEmpty() ||
+                     fromStd(store::retrieveName(entry))
+                             .compare(recipient.name, Qt::CaseInsensitive) == 0))
+                    found = row;
+            }
+            if (found >= 0)
+                namesListbox_->setChecked(found, true);
+            else
+                missing << (recipient.name.isEmpty()
+                                ? recipient.pagerID
+                                : recipient.name + QStringLiteral(", ") + recipient.pagerID);
+        }
+        if (namesListbox_->checkedCount() > 0)
+            toMultiRecipientMode();
+        if (!missing.isEmpty())
+            setStatusBarText("Not in the names list: " +
+                             store::printable(toStd(missing.join(QStringLiteral("; ")))));
+    }
+    raise();
+    activateWindow();
 }
 
 // --- the send logic's view of the window ---

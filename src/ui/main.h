@@ -23,6 +23,10 @@ namespace dazoroz::net {
 class TvlmIPPort;
 }
 
+namespace dazoroz::sending {
+class HistoryRecord;
+}
+
 namespace dazoroz::ui {
 
 class NamesCheckList;
@@ -30,6 +34,8 @@ class TAboutform;
 class TaddNameForm;
 class TconfigForm;
 class TinstructionsForm;
+class ThistoryForm;
+struct PageRecipient;
 
 // Length of a message as the counter shows it and as the typing limit counts it: one per
 // character (a character outside the BMP is one), two per line break (CR LF).
@@ -133,6 +139,11 @@ public:
     void instructionsButtonClick();
     void configureButtonClick();
     void aboutButtonClick();
+    void historyButtonClick();
+    // Send Again from the History window: the message into the message field, one recipient's
+    // pager ID into the pager-number field, several recipients ticked in the names list (those
+    // not in it are named in the status bar). Nothing is sent.
+    void sendAgain(const QString& message, const QList<PageRecipient>& recipients);
     void Exit1Click();
     void Timer1Timer();
 
@@ -140,6 +151,8 @@ public:
     const sending::SendLogic& sendLogic() const noexcept { return *sendLogic_; }
     net::TvlmIPPort& clientSocket() noexcept { return *clientSocket_; }
     NamesCheckList& namesListbox() noexcept { return *namesListbox_; }
+    // The History window, made on its first use.
+    ThistoryForm& historyForm();
     // The status bar's simple text exactly as it was set.
     QString statusBarText() const { return statusBarText_; }
 
@@ -188,6 +201,8 @@ private:
     QTimer* Timer1_ = nullptr;
     QString statusBarText_;
 
+    ThistoryForm* history_ = nullptr;
+    std::unique_ptr<sending::HistoryRecord> historyRecord_;
     std::unique_ptr<net::TvlmIPPort> clientSocket_;
     std::unique_ptr<sending::Connection> connection_;
     std::unique_ptr<sending::SendLogic> sendLogic_;

@@ -278,6 +278,10 @@ void TestSendProgram::delivers_data() {
            .ini = "password=wrong\r\n",
            .envPassword = "s3cret"},
           "LOGI ann s3cret");
+    login("login, password file a pipe",
+          {.args = toPager + QStringList{"--login", "ann", "--password-file", "/dev/stdin"},
+           .input = "s3cret\nsecond line\n"},
+          "LOGI ann s3cret");
     login("login and password from dazoroz.ini",
           {.args = toPager, .ini = "loginID=ann\r\npassword=s3cret\r\n"}, "LOGI ann s3cret");
     login("login without a password", {.args = toPager + QStringList{"--login", "ann"}},
@@ -474,7 +478,7 @@ void TestSendProgram::badUsage_data() {
           "loginID in %WINDIR%/dazoroz.ini holds a blank or a control character; give one with "
           "--login");
     usage("missing password file", {.args = {"77", "-m", "x", "--password-file", "none.txt"}},
-          "--password-file: cannot read \"none.txt\": no such file");
+          "--password-file: cannot read \"none.txt\": No such file or directory");
     usage("TLS with a value", {.args = {"77", "-m", "x", "--tls=yes"}}, "--tls takes no value");
     usage("missing CA file", {.args = {"77", "-m", "x", "--tls-ca", "none.pem"}},
           "--tls-ca: cannot read \"none.pem\"");

@@ -147,9 +147,9 @@ END {
 }
 
 # Runs COMMAND (an array) with ENV changed in the environment (an undefined value removes the
-# variable), in DIR when given; returns its
-# standard output, standard error and exit code. A run that outlasts 2 * $WAIT seconds is killed
-# and reported with exit code -1.
+# variable), in DIR when given, its standard input the file STDIN when given (else /dev/null);
+# returns its standard output, standard error and exit code. A run that outlasts 2 * $WAIT
+# seconds is killed and reported with exit code -1.
 sub run_program {
     my ($command, %options) = @_;
     pipe(my $out_read, my $out_write) or die "pipe: $!";
@@ -161,7 +161,7 @@ sub run_program {
         while (my ($name, $value) = each %{$options{env} // {}}) {
             if (defined $value) { $ENV{$name} = $value } else { delete $ENV{$name} }
         }
-        open(STDIN, '<', '/dev/null') or POSIX::_exit(127);
+        open(STDIN, '<', $options{stdin} // '/dev/null') or POSIX::_exit(127);
         open(STDOUT, '>&', $out_write) or POSIX::_exit(127);
         open(STDERR, '>&', $err_write) or POSIX::_exit(127);
         exec(@$command) or POSIX::_exit(127);

@@ -56,6 +56,9 @@ struct PortEvents {
     int dataInCount = 0;
     int disconnectedCount = 0;
     std::size_t longest = 0; // the longest Text delivered
+    // Off: `received` stays empty. A flood would grow it by tens of megabytes a second, and
+    // every time the string doubled, copying it would stall the event loop being measured.
+    bool keepReceived = true;
     bool logging = true; // off: DataIn is logged without its text, as "DataIn(true)" (long streams)
     // The handler's own work, run after each event has been logged (with its log entry).
     std::function<void(TvlmIPPort&, const QString&)> react;
@@ -85,8 +88,10 @@ struct PortEvents {
             status(p, "Connected", code, text);
         };
         port.OnDataIn = [this](TvlmIPPort& p, const std::string& text, bool eol) {
-            received += text;
-            received += eol ? p.EOL() : std::string();
+            if (keepReceived) {
+                received += text;
+                received += eol ? p.EOL() : std::string();
+            }
             longest = std::max(longest, text.size());
             ++dataInCount;
             const QLatin1String line(eol ? "true" : "false");

@@ -9,6 +9,9 @@
 #include "port_events.h"
 #include "support/flood_server.h"
 #include "support/load_adjusted_timer.h"
+#include "support/resident_memory.h"
+#include "support/test_pki.h"
+#include "support/tls_peer.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -22,12 +25,18 @@
 #include <optional>
 #include <stdexcept>
 
+#include <openssl/ssl.h>
+
 using namespace dazoroz::net;
 using namespace dazoroz::net::testing;
 using dazoroz::testsupport::FloodServer;
+using dazoroz::testsupport::kResidentBytesTell;
 using dazoroz::testsupport::LoadAdjustedTimer;
 using dazoroz::testsupport::Reply;
+using dazoroz::testsupport::residentBytes;
 using dazoroz::testsupport::ScriptedServer;
+using dazoroz::testsupport::TestPki;
+using dazoroz::testsupport::TlsPeer;
 
 namespace {
 
@@ -62,21 +71,44 @@ public:
     }
 };
 
-// Counts the reads (deliveries, with an empty EOL) made for each notification the loop hands
-// the port, and the messages queued for it at most.
+// Counts the socket reads made for each notification the loop hands the port (through a
+// socket module of its own, loaded while it lives), those made while a TLS session's records for
+// the peer waited beyond their limit, and the messages queued for the window at most.
 class ShareCounter {
 public:
+    static inline ShareCounter* current = nullptr;
+    const PortEngine* engine = nullptr;
+    int reads = 0;
+    int mostReads = 0;
+    int readsOverLimit = 0;
+
     explicit ShareCounter(ObservedLoop& loop) : loop_(loop) {
+        current = this;
+        registerSocketModule(kModule);
+        setLibraryPath(kModule.path);
         loop.handling = [this] {
             reads = 0;
         };
     }
-    int reads = 0;
-    int mostReads = 0;
+    ~ShareCounter() {
+        setLibraryPath(kDefaultLibraryPath);
+        current = nullptr;
+    }
     int mostQueued() const { return loop_.mostWaiting; }
-    void read() { mostReads = std::max(mostReads, ++reads); }
 
 private:
+    static int recv(Socket s, char* buffer, int length, int flags) {
+        ShareCounter& c = *current;
+        c.mostReads = std::max(c.mostReads, ++c.reads);
+        const TlsSession* tls = c.engine != nullptr ? c.engine->tlsSession() : nullptr;
+        c.readsOverLimit += tls != nullptr && tls->outgoing().size() > kTlsSendQueueLimit;
+        using Recv = int (*)(Socket, char*, int, int);
+        return reinterpret_cast<Recv>(posixSocketProc(16))(s, buffer, length, flags);
+    }
+    static AnyProc proc(int ordinal) noexcept {
+        return ordinal == 16 ? reinterpret_cast<AnyProc>(&recv) : posixSocketProc(ordinal);
+    }
+    static constexpr SocketModule kModule = {"COUNTING.DLL", &proc};
     ObservedLoop& loop_;
 };
 
@@ -182,45 +214,84 @@ private slots:
         releaseLibraryReference();
     }
 
-    // The socket holds far more than one share at a time, and each notification reads exactly
-    // one, with no notifications piling up: a 333 ms timer keeps its pace, and closes the
-    // connection at its third tick (time spent waiting for a CPU left out).
+    // The socket holds far more than one share at a time, and each notification makes exactly
+    // one share of socket reads (with TLS one read), with no notifications piling up: a 333 ms
+    // timer keeps its pace to its third tick (time spent waiting for a CPU left out). Memory stays
+    // as it was. With TLS the server sends data, or records that the session answers while the
+    // server reads nothing: reading stops while the answers wait beyond their limit.
+    void floodReadInShares_data() {
+        QTest::addColumn<QString>("records"); // TLS: what the server sends after its greeting
+        QTest::newRow("plain") << QString();
+        QTest::newRow("TLS, data") << "data";
+        QTest::newRow("TLS, HelloRequest") << "HelloRequest";
+    }
+
     void floodReadInShares() {
-        FloodServer flood;
-        QVERIFY(flood.listening());
-        ObservedLoop loop(*EventLoop::current());
-        Harness h({}, loop);
-        h.events.logging = false;
-        h.port.setInBufferSize(1 << 20);
-        ShareCounter counter(loop);
-        h.events.react = [&](TvlmIPPort&, const QString& event) {
-            if (event.startsWith("DataIn")) {
-                counter.read();
+        QFETCH(QString, records);
+        const bool tls = !records.isEmpty();
+        TestPki pki;
+        QVERIFY2(pki.error().isEmpty(), qPrintable(pki.error()));
+        const auto tlsFlood = [&pki, records](int fd) {
+            TlsPeer peer =
+                TlsPeer::server(pki.file("server.pem"), pki.file("server.key"), TLS1_2_VERSION);
+            if (!peer.handshake(fd) || !peer.send(fd, "220 ready\r\n")) {
+                return;
+            }
+            if (records == "HelloRequest") {
+                peer.flood(fd, TlsPeer::Records::HelloRequest);
+            }
+            while (peer.send(fd, QByteArray(16 * 1024, 'x'))) {
             }
         };
+        FloodServer flood = tls ? FloodServer(tlsFlood) : FloodServer();
+        QVERIFY(flood.listening());
+        ObservedLoop loop(*EventLoop::current());
+        ShareCounter counter(loop);
+        Harness h({}, loop);
+        counter.engine = &h.port.engine();
+        h.events.logging = false;
+        h.events.keepReceived = false;
+        h.port.setInBufferSize(1 << 20);
+        h.port.setUseTLS(tls);
+        h.port.setTLSCAFile(pki.file("ca.pem"));
         QTimer timer;
         timer.setTimerType(Qt::PreciseTimer);
         std::optional<LoadAdjustedTimer> clock;
         int ticks = 0;
         qint64 took = -1;
+        qint64 memoryBefore = 0;
+        qint64 mostMemory = 0;
         QObject::connect(&timer, &QTimer::timeout, [&] {
+            mostMemory = std::max(mostMemory, residentBytes());
             if (++ticks == 3) {
                 took = clock->elapsedMs();
-                h.port.setConnected(false);
+                timer.stop();
             }
         });
         h.connect(flood.port());
         QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
         clock.emplace(QStringList{LoadAdjustedTimer::thisThread()});
+        memoryBefore = residentBytes(); // OpenSSL is loaded and the connection made
         timer.start(333);
-        QTRY_COMPARE_WITH_TIMEOUT(h.events.disconnectedCount, 1, kTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(ticks, 3, kTimeout);
         QVERIFY2(took <= 3 * 333 + 200,
                  qPrintable(QStringLiteral("%1 ms, %2 ms waited for a CPU besides")
                                 .arg(took)
                                 .arg(clock->waitedMs())));
+        if (records == "HelloRequest") { // the answers reach their limit, and reading stops
+            QTRY_VERIFY_WITH_TIMEOUT(
+                h.port.engine().tlsSession()->outgoing().size() > kTlsSendQueueLimit, kTimeout);
+        } else {
+            QVERIFY(h.events.dataInCount > 3 * kReadsPerNotification);
+        }
+        mostMemory = std::max(mostMemory, residentBytes());
+        h.port.setConnected(false);
         QCOMPARE(h.events.log, opened({kDisconnectedOk}));
-        QCOMPARE(counter.mostReads, kReadsPerNotification);
-        QVERIFY(h.events.dataInCount > 3 * kReadsPerNotification);
+        QVERIFY2(counter.mostReads == (tls ? kTlsReadsPerNotification : kReadsPerNotification),
+                 qPrintable(QString::number(counter.mostReads)));
+        QCOMPARE(counter.readsOverLimit, 0);
+        QVERIFY2(!kResidentBytesTell || mostMemory - memoryBefore < 2 << 20,
+                 qPrintable(QStringLiteral("%1 bytes more").arg(mostMemory - memoryBefore)));
         // Two at most: the connect and write notifications, queued together.
         QVERIFY2(counter.mostQueued() <= 2, qPrintable(QString::number(counter.mostQueued())));
     }

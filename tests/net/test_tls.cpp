@@ -3,7 +3,9 @@
 // servers that answer the handshake with something else.
 
 #include "port_events.h"
+#include "support/flood_server.h"
 #include "support/test_pki.h"
+#include "support/tls_peer.h"
 
 #include <QTest>
 
@@ -11,11 +13,15 @@
 #include <memory>
 #include <set>
 
+#include <openssl/ssl.h>
+
 using namespace dazoroz::net;
 using namespace dazoroz::net::testing;
+using dazoroz::testsupport::FloodServer;
 using dazoroz::testsupport::Reply;
 using dazoroz::testsupport::ScriptedServer;
 using dazoroz::testsupport::TestPki;
+using dazoroz::testsupport::TlsPeer;
 
 namespace {
 
@@ -194,6 +200,22 @@ private slots:
         p.port.setConnected(false);
     }
 
+    // Records wait in the session while the socket is full; a send is refused beyond their
+    // limit, and OnReadyToSend follows once they have all gone (only then: not for the
+    // connect's write notification, whose answer came with the handshake's end).
+    void readyToSendAfterRefusal() {
+        TlsServer tls(pki, "server.pem");
+        SecurePort p(pki.file("ca.pem"));
+        p.connect("127.0.0.1", tls.server.port());
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
+        p.port.setDataOut(std::string(1 << 20, '\n')); // empty lines: no answers
+        QCOMPARE(refusal([&] { p.port.setDataOut("QUIT\r\n"); }),
+                 "10035: [10035] Operation would block");
+        QTRY_COMPARE_WITH_TIMEOUT(p.events.log, opened({"DataIn(true,220 ready\\r\\n)", kReady}),
+                                  kTimeout);
+        p.port.setConnected(false);
+    }
+
     // Every failure ends the connect with its own code and text, closes the connection and
     // leaves nothing behind.
     void failures_data() {
@@ -218,10 +240,16 @@ private slots:
         QTest::newRow("plain server answers the hello")
             << "answer" << QByteArray("500 Command not implemented\r\n") << "ca.pem" << v4
             << int{kTlsNotTls};
+        // What would be the header of a record of 769 bytes, of no TLS type.
+        QTest::newRow("plain server, bytes like a record header")
+            << "answer" << QByteArray("\x00\x03\x00\x03\x01", 5) << "ca.pem" << v4
+            << int{kTlsNotTls};
         // A TLS 1.0 alert record: fatal, protocol_version.
         QTest::newRow("protocol version")
             << "answer" << QByteArray("\x15\x03\x01\x00\x02\x02\x46", 7) << "ca.pem" << v4
             << int{kTlsProtocolVersion};
+        QTest::newRow("server of TLS 1.1 only")
+            << "TLS 1.1" << QByteArray() << "ca.pem" << v4 << int{kTlsProtocolVersion};
         QTest::newRow("closed during the handshake")
             << "close" << QByteArray() << "ca.pem" << v4 << int{kTlsClosedInHandshake};
         QTest::newRow("reset during the handshake")
@@ -236,8 +264,14 @@ private slots:
         QFETCH(int, code);
         std::unique_ptr<TlsServer> tls;
         std::unique_ptr<ScriptedServer> plain;
+        std::unique_ptr<FloodServer> old;
         ScriptedServer* s = nullptr;
-        if (server.endsWith(".pem")) {
+        if (server == "TLS 1.1") {
+            old = std::make_unique<FloodServer>([this](int fd) {
+                TlsPeer::server(pki.file("server.pem"), pki.file("server.key"), TLS1_1_VERSION)
+                    .handshake(fd);
+            });
+        } else if (server.endsWith(".pem")) {
             tls = std::make_unique<TlsServer>(pki, server);
             s = &tls->server;
         } else {
@@ -253,13 +287,56 @@ private slots:
             }
         }
         SecurePort p(caFile.isEmpty() ? std::string() : pki.file(caFile));
-        p.connect(host.toStdString(), s->port());
+        p.connect(host.toStdString(), s != nullptr ? s->port() : old->port());
         QTRY_COMPARE_WITH_TIMEOUT(p.events.log.size(), 1, kTimeout);
         QCOMPARE(p.events.log, QStringList{connectedWith(code)});
         QVERIFY(p.idle());
-        QTRY_VERIFY_WITH_TIMEOUT(!s->isOpen(0), kTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(s == nullptr || !s->isOpen(0), kTimeout);
         settle();
         QCOMPARE(p.events.log.size(), 1);
+    }
+
+    // A host name is found only among the certificate's DNS names, never as its subject's
+    // common name, and not for its address; one trailing dot is no part of the name, nor of SNI.
+    void hostNameCheck_data() {
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("sni");
+        QTest::newRow("DNS name") << "server.pem"
+                                  << "localhost" << 0 << "localhost";
+        QTest::newRow("with a trailing dot") << "server.pem"
+                                             << "localhost." << 0 << "localhost";
+        QTest::newRow("two trailing dots")
+            << "server.pem"
+            << "localhost.." << int{kTlsNameMismatch} << "localhost.";
+        QTest::newRow("common name only") << "cn-only.pem"
+                                          << "localhost" << int{kTlsNameMismatch} << "localhost";
+        QTest::newRow("address only, for a name")
+            << "ip-only.pem"
+            << "localhost" << int{kTlsNameMismatch} << "localhost";
+        QTest::newRow("address only, for it") << "ip-only.pem"
+                                              << "127.0.0.1" << 0 << "";
+    }
+
+    void hostNameCheck() {
+        QFETCH(QString, certificate);
+        QFETCH(QString, name);
+        QFETCH(int, code);
+        QFETCH(QString, sni);
+        int error = 0;
+        std::unique_ptr<TlsSession> client = TlsSession::client(
+            TlsContext::client(pki.file("ca.pem"), error), name.toStdString(), error);
+        QVERIFY(client);
+        TlsPeer server = TlsPeer::server(pki.file(certificate), pki.file("server.key"));
+        for (int i = 0; i < 10 && client->handshake() == TlsSession::State::Handshaking; ++i) {
+            server.put(takeOutgoing(*client));
+            server.handshakeStep();
+            const QByteArray answer = server.take();
+            client->putIncoming(answer.constData(), static_cast<std::size_t>(answer.size()));
+        }
+        QCOMPARE(client->state() == TlsSession::State::Open ? 0 : client->failure(), code);
+        QCOMPARE(QString::fromStdString(server.serverName()), sni);
     }
 
     // The owner gives up while the handshake waits for the server.

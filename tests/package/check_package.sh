@@ -97,10 +97,11 @@ for package in "${packages[@]}"; do
 done
 
 field() { dpkg-deb -f "${deb[$1]}" "$2"; }
-# The dependencies come from the programs (dpkg-shlibdeps); Qt's only where a program uses it.
+# The dependencies come from the programs (dpkg-shlibdeps): the C++, Qt and SQLite libraries
+# they use, Qt's only where a program uses it.
 declare -A libraries=(
-    [dazoroz]="libc6 libstdc++6 libqt6core6 libqt6widgets6 libssl3 libutf8proc2"
-    [dazoroz-send]="libc6 libstdc++6 libutf8proc2"
+    [dazoroz]="libc6 libstdc++6 libqt6core6 libqt6widgets6 libssl3 libutf8proc2 libsqlite3-0"
+    [dazoroz-send]="libc6 libstdc++6 libutf8proc2 libsqlite3-0"
     [dazoroz-snppd]="libc6 libstdc++6 libqt6core6 libqt6network6"
 )
 declare -A files=(

@@ -108,6 +108,35 @@ private:
     Events& events_;
 };
 
+// Counts the record's calls as events: "record:start N name/id ...", "record:page I id",
+// "record:end I outcome reply", "record:sendEnd outcome reply", "record:hold", "record:commit".
+class FakeRecord : public SendRecord {
+public:
+    explicit FakeRecord(Events& events) : events_(events) {}
+
+    void sendStarted(const SendFacts& send) override {
+        std::string e = std::to_string(send.recipients.size());
+        for (const auto& r : send.recipients)
+            e += " " + r.name + "/" + r.pagerID;
+        add("start " + e);
+    }
+    void pageStarted(std::size_t at, const std::string& id) override {
+        add("page " + std::to_string(at) + " " + id);
+    }
+    void pageEnded(std::size_t at, Outcome outcome, const std::string& reply) override {
+        add("end " + std::to_string(at) + " " + store::outcomeName(outcome) + " " + reply);
+    }
+    void sendEnded(Outcome notReached, const std::string& reply) override {
+        add(std::string("sendEnd ") + store::outcomeName(notReached) + " " + reply);
+    }
+    void holdCommits() override { add("hold"); }
+    void commit() override { add("commit"); }
+
+private:
+    void add(const std::string& event) { events_.push_back("record:" + event); }
+    Events& events_;
+};
+
 // One step of a scripted exchange, "verb argument", and the calls and state it must produce.
 // Verbs: send, cancel, reply <bytes>, piece <text>,
 // connected|disconnected|error <code> <description>,
@@ -126,11 +155,13 @@ struct Harness {
     FakeWindow window{events};
     store::Settings settings{"10.0.0.1", {}, 444, 60, {}, {}, {}, false, {}};
     SendLogic logic{port, window, settings};
+    FakeRecord record{events};        // heard only with settings.keepHistory
     bool closeAtOnce = false;         // a port may also close at once inside a delivery
     SendState stateOnReturn = ssIdle; // of the last delivery, before a deferred close
 
     Harness() {
         port.logic = &logic;
+        logic.setRecord(&record);
         logic.reset();
     }
 

@@ -31,13 +31,18 @@ inline QByteArray replyCodes(const QByteArray& received) {
 
 class TestClient : public QObject {
 public:
+    // from: the client's own address (127.0.0.2, say), when not the system's choice.
     explicit TestClient(quint16 port,
-                        const QHostAddress& host = QHostAddress(QHostAddress::LocalHost)) {
+                        const QHostAddress& host = QHostAddress(QHostAddress::LocalHost),
+                        const QHostAddress& from = {}) {
         connect(&socket_, &QTcpSocket::readyRead, this, [this] {
             chunks_.append(socket_.readAll());
             received_ += chunks_.back();
         });
         connect(&socket_, &QTcpSocket::disconnected, this, [this] { closed_ = true; });
+        if (!from.isNull()) {
+            socket_.bind(from);
+        }
         socket_.connectToHost(host, port);
     }
 

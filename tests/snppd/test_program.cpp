@@ -1,7 +1,10 @@
 // The dazoroz-snppd program run as a process: its command line, its output and its failures.
 
 #include "snpp_test_client.h"
+#include "support/load_adjusted_timer.h"
+#include "support/resident_memory.h"
 #include "support/test_pki.h"
+#include "support/tls_peer.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -9,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,12 +25,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include <openssl/ssl.h>
+
 using dazoroz::snppd::testing::TestClient;
 using dazoroz::snppd::testing::waitMs;
+using dazoroz::testsupport::connectToLoopback;
+using dazoroz::testsupport::kResidentBytesTell;
+using dazoroz::testsupport::LoadAdjustedTimer;
+using dazoroz::testsupport::residentBytes;
 using dazoroz::testsupport::TestPki;
+using dazoroz::testsupport::TlsPeer;
 
 namespace {
 
@@ -57,13 +69,14 @@ QByteArray expected(const QByteArray& actual, const QByteArray& wanted) {
 // The program serving on a port of the system's choice, for as long as the object lives.
 class RunningServer {
 public:
-    explicit RunningServer(QStringList arguments) {
+    explicit RunningServer(QStringList arguments, const QByteArray& input = {}) {
         QObject::connect(&process_, &QProcess::readyReadStandardOutput,
                          [this] { out += process_.readAllStandardOutput(); });
         QObject::connect(&process_, &QProcess::readyReadStandardError,
                          [this] { err += process_.readAllStandardError(); });
         arguments << QStringLiteral("--port") << QStringLiteral("0");
         process_.start(QStringLiteral(SNPPD_PROGRAM), arguments);
+        process_.write(input);
         static const QRegularExpression listening(
             QStringLiteral("^dazoroz-snppd: listening on (127\\.0\\.0\\.1|\\[::1\\]):(\\d+)\\n"),
             QRegularExpression::MultilineOption);
@@ -105,8 +118,11 @@ private slots:
     void serves_data();
     void serves();
     void halfClosingClients();
-    void tlsRefusesPlainClients();
+    void tlsRefusesClients_data();
+    void tlsRefusesClients();
+    void tlsFloodingClient();
     void runsAsUser();
+    void givesUpCapabilities();
     void unknownUser();
     void cannotBecomeUser();
 
@@ -149,7 +165,8 @@ void TestSnppdProgram::endsAtOnce_data() {
           "\"a\\x1b[2J\\xc2\\x9b\"");
     usage("idle zero", {"--idle", "0"}, "--idle");
     usage("max clients zero", {"--max-clients", "0"}, "--max-clients");
-    usage("unknown step", {"--fail-at", "data"}, "--fail-at");
+    usage("unknown step", {"--fail-at", "help"}, "--fail-at");
+    usage("max length zero", {"--max-length", "0"}, "--max-length");
     usage("step count zero", {"--reset-at", "page:0"}, "--reset-at");
     usage("second greeting", {"--silent-at", "greeting:2"}, "--silent-at");
     usage("banner with a line end", {"--banner", "a\nb"}, "--banner");
@@ -163,7 +180,8 @@ void TestSnppdProgram::endsAtOnce_data() {
           "--password-file");
     const QString missing = scratch_.filePath(QStringLiteral("missing.txt"));
     usage("password file missing", {"--login", "pat", "--password-file", missing},
-          "\"" + missing + "\"");
+          "\"" + missing + "\": No such file or directory");
+    usage("user root", {"--user", "root"}, "--user: \"root\" is root");
     const QString empty = scratch_.filePath(QStringLiteral("empty.txt"));
     QFile emptyFile(empty);
     QVERIFY(emptyFile.open(QIODevice::WriteOnly) && emptyFile.write("\nsecond line\n") > 0);
@@ -236,6 +254,22 @@ void TestSnppdProgram::serves_data() {
     QTest::newRow("login, password from a file")
         << QStringList{"--login=pat", "--password-file", passwordPath, "--verbose"} << login
         << loggedIn << QByteArray("page 1: a\n");
+    QTest::newRow("login, password from a pipe")
+        << QStringList{"--login=pat", "--password-file", "/dev/stdin", "--verbose"} << login
+        << loggedIn << QByteArray("page 1: a\n");
+    // Line breaks are escaped too; the page line shows the hold time, subject and caller.
+    QTest::newRow("level 2, max length")
+        << QStringList{"--max-length", "10"}
+        << QByteArray("PAGE 1\r\nMESS 12345678901\r\nHOLD 2612081254\r\nSUBJ Disk\r\nCALL "
+                      "555\r\nDATA\r\nab\r\n..c\r\n.\r\nSEND\r\nQUIT\r\n")
+        << ready +
+               "250 Pager ID Accepted\r\n"
+               "550 Error, message too long; no more than 10 characters accepted.\r\n"
+               "250 Delayed Messaging Selected\r\n250 Message Subject Accepted\r\n"
+               "250 Caller ID Accepted\r\n354 Begin Input; End with <CRLF>'.'<CRLF>\r\n"
+               "250 Message OK\r\n250 Message Sent Successfully\r\n" +
+               bye
+        << QByteArray("page 1 (hold until 2612081254, subject \"Disk\", caller 555): ab\\x0a.c\n");
     QTest::newRow("IPv6") << QStringList{"--address", "::1"}
                           << QByteArray("PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n")
                           << ready +
@@ -275,7 +309,7 @@ void TestSnppdProgram::serves() {
     if (arguments.join(' ').contains("::1") && !QTcpServer().listen(QHostAddress::LocalHostIPv6)) {
         QSKIP("no IPv6 loopback address (::1) on this machine");
     }
-    RunningServer server(arguments);
+    RunningServer server(arguments, "s3cret\n"); // for a password file of /dev/stdin
     QVERIFY2(server.port != 0, server.err.constData());
     QElapsedTimer clock;
     clock.start();
@@ -380,18 +414,85 @@ void TestSnppdProgram::halfClosingClients() {
     QTRY_COMPARE_WITH_TIMEOUT(server.out.count('\n'), clients, waitMs);
 }
 
-// With TLS, a client that speaks SNPP in plain text gets no greeting, and is closed at once.
-void TestSnppdProgram::tlsRefusesPlainClients() {
+// With TLS, a client that does not speak TLS (judged by its first byte), or offers only TLS 1.1,
+// gets no greeting, and is closed at once with its reason traced.
+void TestSnppdProgram::tlsRefusesClients_data() {
+    QTest::addColumn<QByteArray>("bytes"); // none: a TLS 1.1 client
+    QTest::addColumn<QByteArray>("reason");
+    const QByteArray notTls = "TLS: the client does not speak TLS";
+    QTest::newRow("SNPP in plain text") << QByteArray("PAGE 1\r\n") << notTls;
+    QTest::newRow("bytes like a record header") << QByteArray("\x00\x03\x00\x03\x01", 5) << notTls;
+    QTest::newRow("TLS 1.1 only") << QByteArray()
+                                  << QByteArray("TLS: the client does not offer TLS 1.2 or newer");
+}
+
+void TestSnppdProgram::tlsRefusesClients() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, reason);
     RunningServer server(
         {"--tls-cert", pki_.path("server.pem"), "--tls-key", pki_.path("server.key"), "--verbose"});
     QVERIFY2(server.port != 0, server.err.constData());
     QVERIFY(server.err.contains("dazoroz-snppd: every connection speaks TLS\n"));
-    TestClient client(server.port);
-    client.send("PAGE 1\r\n");
-    QVERIFY(client.waitForClose());
-    QVERIFY(!client.received().contains("220"));
-    QTRY_VERIFY_WITH_TIMEOUT(server.err.contains("#1 ! TLS: the client does not speak TLS\n"),
-                             waitMs);
+    if (bytes.isEmpty()) {
+        const int fd = connectToLoopback(server.port);
+        QVERIFY(fd >= 0);
+        const auto closing = qScopeGuard([fd] { ::close(fd); });
+        QVERIFY(!TlsPeer::client(TLS1_1_VERSION).handshake(fd));
+    } else {
+        TestClient client(server.port);
+        client.send(bytes);
+        QVERIFY(client.waitForClose());
+        QVERIFY(!client.received().contains("220"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(server.err.contains("#1 ! " + reason + "\n"), waitMs);
+}
+
+// A TLS client that sends KeyUpdate requests without end and reads none of the answers gets no
+// more of the server than any other: it is not read while the answers wait beyond the output
+// limit, a second client gets its replies within a second, the idle limit ends the flood on
+// time, and the server's memory stays within 2 MB of what it was when the flood began.
+void TestSnppdProgram::tlsFloodingClient() {
+    RunningServer server({"--tls-cert", pki_.path("server.pem"), "--tls-key",
+                          pki_.path("server.key"), "--idle", "3", "--verbose"});
+    QVERIFY2(server.port != 0, server.err.constData());
+    const QStringList threads{LoadAdjustedTimer::thisThread(),
+                              LoadAdjustedTimer::mainThreadOf(server.pid())};
+    LoadAdjustedTimer sinceConnect(threads);
+    const int flooding = connectToLoopback(server.port);
+    QVERIFY(flooding >= 0);
+    std::thread flood([flooding] {
+        TlsPeer peer = TlsPeer::client();
+        if (peer.handshake(flooding)) {
+            peer.flood(flooding, TlsPeer::Records::KeyUpdate);
+        }
+    });
+    const auto stop = qScopeGuard([&] {
+        ::shutdown(flooding, SHUT_RDWR); // ends a send that waits
+        flood.join();
+        ::close(flooding);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(server.err.contains("#1 ! TLS handshake done\n"), waitMs);
+    const qint64 memoryBefore = residentBytes(server.pid());
+    qint64 mostMemory = memoryBefore;
+
+    LoadAdjustedTimer served(threads);
+    const int other = connectToLoopback(server.port);
+    QVERIFY(other >= 0);
+    const auto closing = qScopeGuard([other] { ::close(other); });
+    TlsPeer client = TlsPeer::client();
+    QVERIFY(client.handshake(other));
+    QVERIFY(client.readLine(other).startsWith("220 "));
+    QVERIFY(client.send(other, "PAGE 1\r\n"));
+    QCOMPARE(client.readLine(other), QByteArray("250 Pager ID Accepted\r\n"));
+    QVERIFY2(served.elapsedMs() <= 1000, qPrintable(QString::number(served.elapsedMs())));
+
+    QTRY_VERIFY_WITH_TIMEOUT((mostMemory = std::max(mostMemory, residentBytes(server.pid())),
+                              server.err.contains("#1 < 421 Timeout, Goodbye\n")),
+                             2 * waitMs);
+    QVERIFY2(sinceConnect.elapsedMs() <= 3000 + 500,
+             qPrintable(QString::number(sinceConnect.elapsedMs())));
+    QVERIFY2(!kResidentBytesTell || mostMemory - memoryBefore < 2 << 20,
+             qPrintable(QStringLiteral("%1 bytes more").arg(mostMemory - memoryBefore)));
 }
 
 void TestSnppdProgram::runsAsUser() {
@@ -432,6 +533,39 @@ void TestSnppdProgram::runsAsUser() {
     QTRY_COMPARE_WITH_TIMEOUT(server.out, QByteArray("page 1: Call home\n"), waitMs);
 }
 
+void TestSnppdProgram::givesUpCapabilities() {
+    // A copy with cap_net_bind_service in its file capabilities, started by nobody, as the help
+    // suggests: once listening, it holds no capability.
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setcap")).isEmpty()) {
+        QSKIP("needs root and setcap (libcap2-bin), to give a copy of the program a capability");
+    }
+    QTemporaryDir folder;
+    const QString copy = folder.filePath(QStringLiteral("dazoroz-snppd"));
+    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                     QFile::ExeOwner | QFile::ExeOther));
+    QVERIFY(QFile::copy(QStringLiteral(SNPPD_PROGRAM), copy));
+    if (QProcess::execute(QStringLiteral("setcap"), {"cap_net_bind_service=+ep", copy}) != 0) {
+        QSKIP("setcap failed: the temporary folder's file system keeps no capabilities");
+    }
+    QProcess process;
+    process.setChildProcessModifier([] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(99);
+        }
+    });
+    process.start(copy, {"--user", "nobody", "--port", "0"});
+    QByteArray err;
+    QVERIFY(QTest::qWaitFor(
+        [&] { return (err += process.readAllStandardError()).contains("listening on"); }, waitMs));
+    QFile file(QStringLiteral("/proc/%1/status").arg(process.processId()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray status = file.readAll();
+    for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"}) {
+        QVERIFY2(status.contains(set + QByteArray(":\t0000000000000000\n")), set);
+    }
+    QVERIFY(status.contains("NoNewPrivs:\t1\n"));
+}
+
 void TestSnppdProgram::unknownUser() {
     // A usage error found before binding: the port stays free.
     QTcpServer probe;
@@ -446,8 +580,8 @@ void TestSnppdProgram::unknownUser() {
 }
 
 void TestSnppdProgram::cannotBecomeUser() {
-    // Not root (made so for the test when it runs as root): it cannot become root, and says so
-    // instead of serving as itself.
+    // Not root (made so for the test when it runs as root): it cannot become another user, and
+    // says so instead of serving as itself.
     QProcess process;
     if (::geteuid() == 0) {
         process.setChildProcessModifier([] {
@@ -456,10 +590,10 @@ void TestSnppdProgram::cannotBecomeUser() {
             }
         });
     }
-    process.start(QStringLiteral(SNPPD_PROGRAM), {"--user", "root", "--port", "0"});
+    process.start(QStringLiteral(SNPPD_PROGRAM), {"--user", "daemon", "--port", "0"});
     QVERIFY(process.waitForFinished(waitMs));
     QCOMPARE(process.readAllStandardError(),
-             QByteArray("dazoroz-snppd: cannot run as user root: setting its groups: Operation "
+             QByteArray("dazoroz-snppd: cannot run as user daemon: setting its groups: Operation "
                         "not permitted\n"));
     QCOMPARE(process.exitCode(), 1);
 }

@@ -12,11 +12,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <netinet/in.h>
 #include <vector>
 
+using dazoroz::snppd::Page;
 using dazoroz::snppd::ServerOptions;
 using dazoroz::snppd::SnppServer;
 using dazoroz::snppd::SplitMode;
@@ -32,14 +34,16 @@ Q_DECLARE_METATYPE(SplitMode)
 
 namespace {
 
-// Delivered pages as "id:message|id:message".
+// Delivered pages as "id:message|id:message", the ID with what the page line shows beside it:
+// "1 (subject \"Lunch\"):message".
 class Deliveries {
 public:
     explicit Deliveries(SnppServer& server) {
-        QObject::connect(&server, &SnppServer::pageDelivered,
-                         [this](const QByteArray& id, const QByteArray& message) {
-                             pages += (pages.isEmpty() ? "" : "|") + id + ':' + message;
-                         });
+        QObject::connect(&server, &SnppServer::pageDelivered, [this](const Page& page) {
+            const QByteArray line = dazoroz::snppd::pageLine(page);
+            const QByteArray id = line.mid(5, line.indexOf(": ") - 5); // after "page "
+            pages += (pages.isEmpty() ? "" : "|") + id + ':' + page.message;
+        });
     }
     QByteArray pages;
 };
@@ -130,6 +134,9 @@ private slots:
     void severalClients();
     void idleTimeout();
     void onlyAcceptedCommandsKeepASlot();
+    void loginGuard();
+    void loginGuessesAcrossConnections();
+    void traceHidesLogins();
     void slowReaderGetsEveryReply();
     void destroyedWithClients();
 };
@@ -193,15 +200,16 @@ void TestSnppServer::exchange_data() {
     dialogue("empty message", "MESS\r\nMESS \r\n", "550 550");
     dialogue("RESE drops the page", "PAGE 1\r\nMESS a\r\nRESE\r\nSEND\r\nreset\r\n",
              "250 250 250 503 250");
-    dialogue("HELP", "HELP\r\n", "214 214 214 214 214 214 214 250");
-    dialogue("unknown commands", "FOO\r\nDATA\r\nPAGEX 1\r\n\r\n \r\n", "500 500 500 500 500");
+    dialogue("HELP", "HELP\r\n", QByteArray("214 ").repeated(15) + "250");
+    dialogue("unknown commands", "FOO\r\nSITE HELP NOTIFY\r\nPAGEX 1\r\n\r\n \r\n",
+             "500 500 500 500 500");
     dialogue("LOGI needed by nothing", "LOGI me secret\r\nlogin me\r\nLOGI\r\n", "250 250 550");
 
     // Errors of every kind count towards the ten in a row that end a connection; an accepted
     // command starts the count again.
     row("ten errors in a row", {},
         "\r\n \r\nFOO\r\nPAGE\r\nSEND\r\nMESS\r\nMESS " + QByteArray(4092, 'x') +
-            "\r\nPAGE 1 2 3\r\nDATA\r\nPAGEX 1\r\nPAGE 1\r\nQUIT\r\n",
+            "\r\nPAGE 1 2 3\r\nSITE\r\nPAGEX 1\r\nPAGE 1\r\nQUIT\r\n",
         "220 500 500 500 550 503 550 500 550 500 500 421");
     dialogue("nine errors, then an accepted command",
              QByteArray("FOO\r\n").repeated(9) + "RESE\r\n" + QByteArray("\r\n").repeated(9),
@@ -220,6 +228,38 @@ void TestSnppServer::exchange_data() {
     dialogue("longest message a client can type", "MESS " + euros + tail, "250 250 250",
              "1:" + euros);
 
+    // Level 2: DATA's lines until ".", their doubled dots undone, its line ends CR LF or LF; the
+    // options of the page until SEND or RESE.
+    dialogue("DATA", "PAGE 1\r\nDATA\r\nline one\n..dot\r\n\r\n.x\r\nQUIT\r\n.\r\nSEND\r\n",
+             "250 354 250 250", "1:line one\n.dot\n\nx\nQUIT");
+    dialogue("DATA refused", "DATA\r\n.\r\nDATA\r\n\r\n.\r\nMESS a\r\nDATA\r\n",
+             "354 550 354 550 250 503");
+    dialogue("DATA over the line and the total limits",
+             "DATA\r\n" + QByteArray(5000, 'x') + "\r\n.\r\nDATA\r\n" +
+                 QByteArray("x\r\n").repeated(2047) + ".\r\nDATA\r\n" +
+                 QByteArray("x\r\n").repeated(2046) + ".\r\nPAGE 1\r\nSEND\r\n",
+             "354 550 354 550 354 250 250 250", "1:" + QByteArray("x\n").repeated(2045) + 'x');
+    dialogue("options shown until SEND",
+             "LEVE 0\r\nLEVE 11\r\nALER 1\r\nCOVE east\r\nHOLD 2612081254\r\n"
+             "HOLD 261208125400 -0500\r\nSUBJ Disk full\r\nCALL 5551234\r\nPAGE 1\r\nMESS a\r\n"
+             "SEND\r\nPAGE 2\r\nMESS b\r\nSEND\r\n",
+             QByteArray("250 ").repeated(13) + "250",
+             "1 (hold until 261208125400 -0500, subject \"Disk full\", caller 5551234):a|2:b");
+    dialogue("options refused",
+             "LEVE 12\r\nLEVE -1\r\nALER 2\r\nHOLD 2613081254\r\nHOLD 26120812\r\n"
+             "HOLD 2612081254 0500\r\nSUBJ\r\nCALL\r\nCOVE\r\n",
+             QByteArray("550 ").repeated(8) + "550");
+    dialogue("RESE drops the options and the text",
+             "PAGE 1\r\nSUBJ s\r\nDATA\r\nx\r\n.\r\nRESE\r\nPAGE 2\r\nMESS y\r\nSEND\r\n",
+             "250 250 354 250 250 250 250 250", "2:y");
+    ServerOptions limited;
+    limited.maxMessageLength = 5;
+    row("a longest message", limited,
+        "PAGE 1\r\nMESS 123456\r\nMESS 12345\r\nSEND\r\nPAGE 2\r\nDATA\r\n12\r\n345\r\n.\r\n"
+        "DATA\r\n12\r\n34\r\n.\r\nSEND\r\nQUIT\r\n",
+        "220 250 550 250 250 250 354 550 354 250 250 221", "1:12345|2:12\n34");
+    row("DATA never ended", quickIdle(), "PAGE 1\r\nDATA\r\nQUIT\r\n", "220 250 354 421");
+
     ServerOptions o = quickIdle();
     o.failPagers = {"666", "13"};
     row("fail pager", o, "PAGE 1\r\nPAGE 666\r\nPAGE 13 pw\r\nPAGE 2\r\nMESS a\r\nSEND\r\nQUIT\r\n",
@@ -235,6 +275,7 @@ void TestSnppServer::exchange_data() {
     row("fail at page", failAt(Step::Page, 1), twoPages, "220 421");
     row("fail at second page", failAt(Step::Page, 2), twoPages, "220 250 250 250 421", "1:a");
     row("fail at mess", failAt(Step::Mess, 1), twoPages, "220 250 421");
+    row("fail at data", failAt(Step::Data, 1), "PAGE 1\r\nDATA\r\nx\r\n", "220 250 421");
     row("fail at send, nothing delivered", failAt(Step::Send, 1), twoPages, "220 250 250 421");
     row("fail at quit", failAt(Step::Quit, 1), twoPages, "220 250 250 250 250 250 250 421",
         "1:a|2:b");
@@ -255,10 +296,11 @@ void TestSnppServer::exchange_data() {
     o = {};
     o.loginId = "pat";
     o.loginPassword = "s3 cret";
+    o.loginFailureDelay = std::chrono::milliseconds(1);
     row("login needed", o,
-        "PAGE 1\r\nMESS a\r\nSEND\r\nRESE\r\nLOGI pat s3 cret\r\nPAGE 1\r\nMESS a\r\nSEND\r\n"
-        "QUIT\r\n",
-        "220 530 530 530 250 250 250 250 250 221", "1:a");
+        "PAGE 1\r\nMESS a\r\nDATA\r\nSUBJ s\r\nSEND\r\nRESE\r\nLOGI pat s3 cret\r\nPAGE 1\r\n"
+        "MESS a\r\nSEND\r\nQUIT\r\n",
+        "220 530 530 530 530 530 250 250 250 250 250 221", "1:a");
     row("wrong logins", o,
         "LOGI\r\nLOGI pat\r\nLOGI bob s3 cret\r\nLOGI pat s3 cret\r\nLOGI pat s3 cretx\r\n"
         "PAGE 1\r\nQUIT\r\n",
@@ -294,6 +336,7 @@ void TestSnppServer::exchange_data() {
     halfClosing("end: inside an overlong line", {}, "PAGE 1\r\nMESS " + QByteArray(5000, 'x'),
                 "220 250");
     halfClosing("end: after QUIT", {}, "QUIT\r\nPAGE 1\r\n", "220 221");
+    halfClosing("end: inside DATA", {}, "PAGE 1\r\nDATA\r\nx\r\n", "220 250 354");
     halfClosing("end: at once", {}, "", "220");
     o = {};
     o.outputLimit = 20; // the server stops reading after nearly every reply
@@ -481,7 +524,11 @@ void TestSnppServer::onlyAcceptedCommandsKeepASlot() {
     QVERIFY(refused.waitForClose());
     QCOMPARE(refused.codes(), QByteArray("421"));
 
-    QTRY_COMPARE_WITH_TIMEOUT(server.clientCount(), 0, 2 * waitMs);
+    // A slot is free as soon as its 421 is sent, though the client goes on sending.
+    for (const auto& holder : holders) {
+        QVERIFY(QTest::qWaitFor([&] { return holder->received().contains("421"); }, 2 * waitMs));
+    }
+    QCOMPARE(server.clientCount(), 0);
     for (const auto& holder : holders) {
         QVERIFY(holder->waitForClose());
         QVERIFY2(QRegularExpression("^220 [^\n]*\n(500 [^\n]*\n)+421 Timeout, Goodbye\r\n\\z")
@@ -492,6 +539,106 @@ void TestSnppServer::onlyAcceptedCommandsKeepASlot() {
     TestClient later(server.serverPort());
     QVERIFY(later.waitForLines(1));
     QCOMPARE(later.codes(), QByteArray("220"));
+}
+
+void TestSnppServer::loginGuard() {
+    // Events at a second from the start: F fails a login (1: that locked the address out), L
+    // asks whether the address is locked out, N how many addresses the table holds (at most 2).
+    using dazoroz::snppd::LoginGuard;
+    LoginGuard guard({5, std::chrono::seconds(60), std::chrono::seconds(600), 2});
+    const char* const events[] = {
+        // Five failures over more than a minute, then five within one.
+        "F 127.0.0.1 0 0", "F 127.0.0.1 20 0", "F 127.0.0.1 40 0", "F 127.0.0.1 60 0",
+        "F 127.0.0.1 80 0", "F 127.0.0.1 81 0", "F 127.0.0.1 82 1", "L 127.0.0.2 82 0",
+        // Full: the address closest to expiring makes room, one locked out last.
+        "F 127.0.0.2 83 0", "F 10.0.0.1 84 0", "N - 84 2", "L 127.0.0.1 84 1",
+        // Expired entries go first; an IPv6 address counts with its /64.
+        "F 2001:db8::1 150 0", "F 2001:db8::2 151 0", "F 2001:db8::3 152 0", "F 2001:db8::4 153 0",
+        "F 2001:db8::5 154 1", "L 2001:db8:0:1::1 155 0", "N - 155 2",
+        // Locked out for ten minutes; then nothing is left to remember.
+        "L 127.0.0.1 681 1", "L 127.0.0.1 682 0", "F 10.0.0.2 800 0", "N - 800 1"};
+    const auto start = LoginGuard::Clock::now();
+    for (const char* event : events) {
+        const QStringList e = QString::fromLatin1(event).split(QLatin1Char(' '));
+        const QHostAddress address(e.at(1));
+        const auto now = start + std::chrono::seconds(e.at(2).toInt());
+        const std::size_t got = e.at(0) == QLatin1String("F")   ? guard.failed(address, now)
+                                : e.at(0) == QLatin1String("L") ? guard.lockedOut(address, now)
+                                                                : guard.size();
+        QVERIFY2(got == e.at(3).toUInt(), event);
+    }
+}
+
+void TestSnppServer::loginGuessesAcrossConnections() {
+    ServerOptions options;
+    options.loginId = "pat";
+    options.loginPassword = "s3cret";
+    options.trace = true;
+    SnppServer server(options);
+    QVERIFY(server.listen());
+    int logins = 0;
+    connect(&server, &SnppServer::trace,
+            [&](const QString& line) { logins += line.contains(QLatin1String("> LOGI")) ? 1 : 0; });
+    // Five guesses on five connections at once, each followed by a command; their answers wait
+    // a second.
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::unique_ptr<TestClient>> guessers;
+    for (int i = 0; i < 5; ++i) {
+        guessers.push_back(std::make_unique<TestClient>(server.serverPort()));
+        guessers.back()->send("LOGI pat guess" + QByteArray::number(i) + "\r\nRESE\r\n");
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(logins, 5, waitMs);
+    // Meanwhile the address is locked out, whatever the password; another one is not.
+    TestClient sixth(server.serverPort());
+    sixth.send("LOGI pat s3cret\r\n");
+    QVERIFY(sixth.waitForClose());
+    QCOMPARE(sixth.received().split('\n').value(1),
+             QByteArray("421 Too Many Failed Logins, Try Again Later\r"));
+    TestClient elsewhere(server.serverPort(), QHostAddress(QHostAddress::LocalHost),
+                         QHostAddress(QStringLiteral("127.0.0.2")));
+    elsewhere.send("LOGI pat s3cret\r\n");
+    QVERIFY(elsewhere.waitForLines(2));
+    QCOMPARE(elsewhere.codes(), QByteArray("220 250"));
+    QByteArrayList answers;
+    for (const auto& guesser : guessers) {
+        QCOMPARE(guesser->codes(), QByteArray("220"));
+    }
+    for (const auto& guesser : guessers) {
+        static_cast<void>(guesser->waitForLines(3));
+        answers << guesser->codes();
+    }
+    QVERIFY(clock.elapsed() >= 1000);
+    std::sort(answers.begin(), answers.end());
+    QCOMPARE(answers, (QByteArrayList{"220 421", "220 550 250", "220 550 250", "220 550 250",
+                                      "220 550 250"}));
+}
+
+void TestSnppServer::traceHidesLogins() {
+    ServerOptions options;
+    options.loginId = "pat";
+    options.loginPassword = "S3cretPW";
+    options.loginGuard.maxFailures = 100;
+    options.loginFailureDelay = std::chrono::milliseconds(0);
+    options.trace = true;
+    SnppServer server(options);
+    QVERIFY(server.listen());
+    QByteArrayList traced;
+    connect(&server, &SnppServer::trace, [&](const QString& line) {
+        if (line.contains(QLatin1String(" > "))) {
+            traced << line.section(QLatin1String(" > "), 1).toUtf8();
+        }
+    });
+    TestClient client(server.serverPort());
+    client.send("LOGI pat S3cretPW\r\nDATA\r\nLOGI pat S3cretPW\r\n.\r\nLOGI\tpat\tS3cretPW\r\n"
+                "login pat\tS3cretPW\r\nLoGiN S3cretPW\r\n"
+                "LOGIS3cretPW\r\nLOGI  pat S3cretPW\r\nLOGI pat\r\nLOGI\r\nQUIT\r\n");
+    QVERIFY(client.waitForClose());
+    // A line of DATA's text is shown as a command line would be.
+    QCOMPARE(traced,
+             (QByteArrayList{"LOGI pat <password>", "DATA", "LOGI pat <password>", ".",
+                             "LOGI <not shown>", "login <not shown>", "LoGiN <not shown>",
+                             "LOGI <not shown>", "LOGI <not shown>", "LOGI pat", "LOGI", "QUIT"}));
 }
 
 void TestSnppServer::slowReaderGetsEveryReply() {

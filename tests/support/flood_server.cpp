@@ -5,9 +5,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace dazoroz::testsupport {
 
 FloodServer::FloodServer(const QByteArray& greeting) : greeting_(greeting) {
+    listen();
+}
+
+FloodServer::FloodServer(std::function<void(int socket)> session) : session_(std::move(session)) {
+    listen();
+}
+
+void FloodServer::listen() {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -60,6 +70,10 @@ void FloodServer::accept() {
 }
 
 void FloodServer::flood(int fd) {
+    if (session_) {
+        session_(fd);
+        return;
+    }
     const QByteArray chunk(64 * 1024, 'x');
     QByteArray next = greeting_;
     for (;;) {

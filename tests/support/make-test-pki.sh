@@ -6,6 +6,8 @@
 #   server.key       the one server key of all the certificates below
 #   server.pem       for localhost, 127.0.0.1 and ::1
 #   wrong-name.pem   for pager.example.org only
+#   cn-only.pem      CN=localhost and no subjectAltName
+#   ip-only.pem      CN=localhost and only 127.0.0.1 in its subjectAltName
 #   expired.pem      as server.pem, valid only on 1 January 2020
 # Usage: make-test-pki.sh DIR      (DIR is made if needed; existing files are replaced)
 set -euo pipefail
@@ -54,6 +56,13 @@ subjectAltName = DNS:localhost,IP:127.0.0.1,IP:::1
 basicConstraints = CA:FALSE
 extendedKeyUsage = serverAuth
 subjectAltName = DNS:pager.example.org
+[cn_only]
+basicConstraints = CA:FALSE
+extendedKeyUsage = serverAuth
+[ip_only]
+basicConstraints = CA:FALSE
+extendedKeyUsage = serverAuth
+subjectAltName = IP:127.0.0.1
 EOF
 
 sign() { # OUT EXTENSIONS [openssl ca options...]
@@ -64,5 +73,7 @@ sign() { # OUT EXTENSIONS [openssl ca options...]
 }
 sign server.pem server
 sign wrong-name.pem wrong_name
+sign cn-only.pem cn_only
+sign ip-only.pem ip_only
 sign expired.pem server -startdate 20200101000000Z -enddate 20200102000000Z
 rm -rf ca-db ca.cnf server.csr

@@ -1,15 +1,18 @@
 // Takes the pictures of the README (scripts/screenshots.sh runs it under Xvfb): the main window
 // after a page to one checked name through a scripted local server (banner, log, status), then
-// the configuration, name entry, Instructions and About windows, each grabbed from the screen.
+// the configuration, name entry, Instructions, About and History windows, each grabbed from the
+// screen.
 //
 //   dazoroz_screenshots <output folder>
 
+#include "store/history.h"
 #include "store/settings.h"
 #include "support/scripted_server.h"
 #include "ui/about.h"
 #include "ui/addname.h"
 #include "ui/config.h"
 #include "ui/fonts.h"
+#include "ui/history.h"
 #include "ui/instructions.h"
 #include "ui/main.h"
 #include "ui/names_checklist.h"
@@ -28,6 +31,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <tuple>
 
 using namespace dazoroz::ui;
 using dazoroz::testsupport::ScriptedServer;
@@ -92,19 +96,38 @@ int main(int argc, char* argv[]) {
     // scripted server, and a short names list.
     QTemporaryDir windir;
     QTemporaryDir work;
+    QTemporaryDir state;
     qputenv("WINDIR", QFile::encodeName(windir.path()));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     QDir::setCurrent(work.path());
     const QByteArray ini = "[General]\r\nserverIP=127.0.0.1\r\nserverIP1=127.0.0.1\r\n"
                            "serverIP2=pager.example.net\r\nserverPort=" +
                            QByteArray::number(server.port()) +
                            "\r\ntimeout=60\r\nmessage1=Please call the office.\r\n"
-                           "message2=Meeting moved to 3 pm.\r\nmessage3=On my way.\r\n";
+                           "message2=Meeting moved to 3 pm.\r\nmessage3=On my way.\r\n"
+                           "keepHistory=1\r\n";
     const QByteArray names = "Ann Lee, 5550101\r\nBob Marsh, 5550123\r\nCarla Diaz, 5550188\r\n"
                              "Dev Patel, 5550142\r\nErin Walsh, 5550177\r\n";
     if (!server.listening() || !writeFile(windir.filePath(QStringLiteral("dazoroz.ini")), ini) ||
         !writeFile(QStringLiteral("names.txt"), names)) {
         std::fprintf(stderr, "dazoroz_screenshots: cannot prepare the files\n");
         return 1;
+    }
+
+    // Earlier pages in the history.
+    {
+        using dazoroz::store::Outcome;
+        dazoroz::store::History history(dazoroz::store::historyFilePath());
+        for (auto [name, id, message, outcome, reply] :
+             {std::tuple{"Ann Lee", "5550101", "Please call the office.", Outcome::accepted,
+                         "250 Message Sent Successfully"},
+              {"", "5550999", "Server room too hot", Outcome::refused, "550 Invalid pager ID"},
+              {"Carla Diaz", "5550188", "On my way.", Outcome::accepted,
+               "250 Message Sent Successfully"}}) {
+            dazoroz::store::PageRow row{0, {},          {},  "window", name, id,      message,
+                                        1, "127.0.0.1", 444, false,    {},   outcome, reply};
+            history.insert(row);
+        }
     }
 
     ProgramWindows windows;
@@ -151,6 +174,10 @@ int main(int argc, char* argv[]) {
     about.show();
     ok = ok && grab(&about, out.filePath(QStringLiteral("about.png")));
     about.hide();
+
+    main.historyButtonClick();
+    ok = ok && grab(&main.historyForm(), out.filePath(QStringLiteral("history.png")));
+    main.historyForm().hide();
 
     main.hide();
     return ok ? 0 : 1;

@@ -28,7 +28,8 @@ bool same(const Settings& a, const Settings& b) {
     return a.serverAddress == b.serverAddress && a.serverHistory == b.serverHistory &&
            a.serverPort == b.serverPort && a.sendTimeout == b.sendTimeout &&
            a.standardMessages == b.standardMessages && a.loginID == b.loginID &&
-           a.password == b.password && a.useTLS == b.useTLS && a.tlsCAFile == b.tlsCAFile;
+           a.password == b.password && a.useTLS == b.useTLS && a.tlsCAFile == b.tlsCAFile &&
+           a.keepHistory == b.keepHistory;
 }
 
 Settings fromFile() {
@@ -127,7 +128,7 @@ private slots:
     void tabOrderStartsAtOK() {
         showForm();
         QStringList visited;
-        for (int i = 0; i < 17; ++i) {
+        for (int i = 0; i < 18; ++i) {
             visited << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
@@ -136,7 +137,7 @@ private slots:
                               "serverIPComboBox", "message1Edit", "message2Edit", "message3Edit",
                               "message4Edit", "message5Edit", "message6Edit", "message7Edit",
                               "message8Edit", "loginIDEdit", "passwordEdit", "useTLSCheckBox",
-                              "OKButton"}));
+                              "keepHistoryCheckBox", "OKButton"}));
     }
 
     // The optional settings came in beside the others, which kept their places and sizes.
@@ -251,7 +252,7 @@ private slots:
     }
 
     // TLS and its CA file: the file only with TLS, and the login note says how the password
-    // travels.
+    // travels. The history is turned on below them.
     void okStoresTls() {
         auto* tls = child<QCheckBox>(form.get(), "useTLSCheckBox");
         auto* caFile = child<QLineEdit>(form.get(), "tlsCAFileEdit");
@@ -264,11 +265,13 @@ private slots:
                 child<QPushButton>(form.get(), "tlsCAFileButton")->isEnabled());
         QVERIFY(note->text().endsWith("travels encrypted (TLS)."));
         QTest::keyClicks(caFile, "/etc/our ca.pem");
+        child<QCheckBox>(form.get(), "keepHistoryCheckBox")->click();
         clickOK();
-        QVERIFY(settings.useTLS);
+        QVERIFY(settings.useTLS && settings.keepHistory);
         QCOMPARE(settings.tlsCAFile, std::string("/etc/our ca.pem"));
-        QVERIFY(readFile(iniPath()).contains(
-            "\r\nmessage8=Don't call\r\nuseTLS=1\r\ntlsCAFile=/etc/our ca.pem\r\n[Other]"));
+        QVERIFY(
+            readFile(iniPath()).contains("\r\nmessage8=Don't call\r\nuseTLS=1\r\ntlsCAFile=/etc/"
+                                         "our ca.pem\r\nkeepHistory=1\r\n[Other]"));
         QVERIFY(same(fromFile(), settings));
         settings.useTLS = false;
         showForm();
