@@ -76,10 +76,10 @@ install(FILES "${PROJECT_SOURCE_DIR}/docs/monitoring.md"
         DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/dazoroz-send" COMPONENT send)
 
 # The Debian packages: <package>_<version>_<architecture>.deb, all from one cpack run. Their
-# dependencies come from the programs themselves (dpkg-shlibdeps); OpenSSL, which the programs
-# load only when TLS is first used, is a dependency of the window's package and recommended by
-# the other two, so that a headless host gets dazoroz-send without Qt and, if it wants, without
-# OpenSSL.
+# dependencies come from the programs themselves (dpkg-shlibdeps); OpenSSL and SQLite, which the
+# programs load only when TLS or the history is first used, are dependencies of the window's
+# package and recommended by the others, so that a headless host gets dazoroz-send without Qt
+# and, if it wants, without OpenSSL and SQLite.
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL window send snppd)
@@ -123,11 +123,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME dazoroz)
 set(CPACK_DEBIAN_SEND_PACKAGE_NAME dazoroz-send)
 set(CPACK_DEBIAN_SNPPD_PACKAGE_NAME dazoroz-snppd)
-set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "libssl3 (>= 3.0.0)")
+set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "libssl3 (>= 3.0.0), libsqlite3-0 (>= 3.35)")
 # The font the windows were laid out for; without it they still work, in another face. The
 # system's trusted CAs for TLS, when no CA file of one's own is given.
 set(CPACK_DEBIAN_WINDOW_PACKAGE_RECOMMENDS "fonts-wine, ca-certificates")
-set(CPACK_DEBIAN_SEND_PACKAGE_RECOMMENDS "libssl3 (>= 3.0.0), ca-certificates")
+set(CPACK_DEBIAN_SEND_PACKAGE_RECOMMENDS "libssl3 (>= 3.0.0), ca-certificates, libsqlite3-0 (>= 3.35)")
 set(CPACK_DEBIAN_SNPPD_PACKAGE_RECOMMENDS "libssl3 (>= 3.0.0)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -101,7 +101,7 @@ field() { dpkg-deb -f "${deb[$1]}" "$2"; }
 # they use, Qt's only where a program uses it.
 declare -A libraries=(
     [dazoroz]="libc6 libstdc++6 libqt6core6 libqt6widgets6 libssl3 libutf8proc2 libsqlite3-0"
-    [dazoroz-send]="libc6 libstdc++6 libutf8proc2 libsqlite3-0"
+    [dazoroz-send]="libc6 libstdc++6 libutf8proc2"
     [dazoroz-snppd]="libc6 libstdc++6 libqt6core6 libqt6network6"
 )
 declare -A files=(
@@ -138,7 +138,8 @@ for package in "${packages[@]}"; do
         cmp -s - "$source/LICENSE" || fail "$package: the copyright file is not LICENSE"
 done
 # A headless host: dazoroz-send needs no Qt and no ICU, not even through its dependencies'.
-# OpenSSL, which it loads only for TLS, and the system's CAs are recommended.
+# OpenSSL and the system's CAs, which it needs only for TLS, and SQLite, only for the history,
+# are recommended.
 for name in Depends Pre-Depends; do
     dependencies=$(field dazoroz-send "$name" | tr ',|' '\n\n' | sed 's/(.*)//; s/ //g' | grep -v '^$')
     [ -z "$dependencies" ] && continue
@@ -148,7 +149,7 @@ for name in Depends Pre-Depends; do
         fail "dazoroz-send's $name bring $(grep -iE '^(libqt6|qt6|libicu)' <<<"$closure" | tr '\n' ' ')"
     fi
 done
-[ "$(field dazoroz-send Recommends)" = "libssl3 (>= 3.0.0), ca-certificates" ] ||
+[ "$(field dazoroz-send Recommends)" = "libssl3 (>= 3.0.0), ca-certificates, libsqlite3-0 (>= 3.35)" ] ||
     fail "dazoroz-send: Recommends: $(field dazoroz-send Recommends)"
 
 # lintian reads the package files only: it runs while the packages are installed and removed.
