@@ -4,6 +4,10 @@
 // owns the notification window and a reference on the socket library; and the TCP port with its
 // connect, send, receive and close algorithms, its numbered property interface and its five
 // event operations. BoundPortEngine forwards the events to its owner through one callback.
+//
+// port_engine.cpp holds the layers, the set-up, the close, the notifications and the events;
+// port_properties.cpp the numbered properties; port_connect.cpp resolving, connecting and
+// sending; port_tls_handshake.cpp the TLS handshake; port_receive.cpp the receive pump.
 
 #include "net/error_texts.h"
 #include "net/line_buffer.h"
