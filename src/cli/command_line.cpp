@@ -2,6 +2,7 @@
 
 #include "cli/printable.h"
 #include "cli/usage_error.h"
+#include "sending/message_parts.h"
 #include "store/secret_line.h"
 #include "store/unicode_text.h"
 
@@ -15,7 +16,7 @@ namespace dazoroz::cli {
 
 namespace {
 
-enum class Value { Message, Server, Port, Timeout, Login, PasswordFile, TlsCA };
+enum class Value { Message, Server, Port, Timeout, Login, PasswordFile, TlsCA, Split };
 
 struct OptionName {
     char shortName;
@@ -27,7 +28,7 @@ constexpr OptionName kValueOptions[] = {
     {'m', "message", Value::Message}, {'s', "server", Value::Server},
     {'p', "port", Value::Port},       {'t', "timeout", Value::Timeout},
     {'\0', "login", Value::Login},    {'\0', "password-file", Value::PasswordFile},
-    {'\0', "tls-ca", Value::TlsCA},
+    {'\0', "tls-ca", Value::TlsCA},   {'\0', "split", Value::Split},
 };
 
 bool hasLineBreak(std::string_view text) {
@@ -80,6 +81,14 @@ void store(CommandLine& result, Value which, const std::string& option, const st
         }
         result.tlsCA = text;
         break;
+    case Value::Split:
+        result.split = wholeNumber(option, text, 0, std::numeric_limits<std::int32_t>::max());
+        if (!sending::isMessageLimit(*result.split)) {
+            throw UsageError(option + " wants 0 (never split) or a whole number of " +
+                             std::to_string(sending::kMinMessageLimit) + " or more, not \"" +
+                             printable(text) + "\"");
+        }
+        break;
     }
 }
 
@@ -115,6 +124,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
         if (argument == "--history" || argument == "--no-history") {
             result.history = argument == "--history";
+            continue;
+        }
+        if (argument == "--data" || argument == "--no-data") {
+            result.data = argument == "--data";
             continue;
         }
 
@@ -175,7 +188,8 @@ Sends one page to pagers over SNPP, as the Dazoroz window's Send button does.
 A RECIPIENT is a pager ID (1 to 10 digits) or the name of an entry of names.txt in the
 working directory (the text before the comma, in any letter case). Several recipients are
 paged one after another over one connection. The message is MESSAGE, or else standard input
-(without the line ends at its end); at most 999 characters, line breaks sent as blanks.
+(without the line ends at its end); at most 999 characters, line breaks sent as blanks unless
+--data keeps them.
 
 Options:
   -m, --message TEXT     the message (default: read standard input)
@@ -194,6 +208,11 @@ Options:
       --history          record the send in the history of sent pages (default:
                          keepHistory in dazoroz.ini)
       --no-history       do not record it, whatever dazoroz.ini says
+      --split N          send a message longer than N bytes as numbered pages of at most N
+                         bytes each, "(1/3) ...", "(2/3) ..."; N is 20 or more, 0 never splits
+                         (default: messageLimit in dazoroz.ini, else 0)
+      --data, --no-data  send the message with DATA, its line breaks kept, or with MESS, line
+                         breaks as blanks (default: useData in dazoroz.ini, else MESS)
   -h, --help             show this text
   -v, --version          show the version
 
@@ -269,6 +288,12 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
     }
     if (commandLine.timeout) {
         settings.sendTimeout = *commandLine.timeout;
+    }
+    if (commandLine.split) {
+        settings.messageLimit = *commandLine.split;
+    }
+    if (commandLine.data) {
+        settings.useData = *commandLine.data;
     }
     const std::string file = store::settingsFilePath().string();
     if (settings.serverAddress.empty()) {

@@ -22,9 +22,11 @@ struct CommandLine {
     std::optional<std::int32_t> timeout;
     std::optional<std::string> login;
     std::optional<std::string> passwordFile;
-    bool tls = false;                 // --tls
-    std::optional<std::string> tlsCA; // --tls-ca FILE, which implies --tls
-    std::optional<bool> history;      // --history, --no-history: the last one given
+    bool tls = false;                  // --tls
+    std::optional<std::string> tlsCA;  // --tls-ca FILE, which implies --tls
+    std::optional<bool> history;       // --history, --no-history: the last one given
+    std::optional<std::int32_t> split; // --split N: messageLimit for this run
+    std::optional<bool> data;          // --data / --no-data: useData for this run
 };
 
 // The arguments after the program name. Throws UsageError.
@@ -39,7 +41,8 @@ std::string versionText();
 // from `environmentPassword` ($DAZOROZ_PASSWORD) when it is set and not empty, else from the
 // settings; never from an option's value, which others could read in the process list.
 // --tls and --tls-ca turn TLS on; a CA file that cannot be read is a usage error. --history and
-// --no-history set keepHistory.
+// --no-history set keepHistory; --split and --data / --no-data stand for messageLimit and
+// useData.
 void applyOptions(const CommandLine& commandLine, store::Settings& settings,
                   const char* environmentPassword = nullptr);
 

@@ -49,6 +49,7 @@ void HistoryRecord::sendStarted(const SendFacts& send) {
         row.name = recipient.name;
         row.pagerID = recipient.pagerID;
         row.message = send.message;
+        row.parts = send.parts;
         row.server = send.server;
         row.port = send.port;
         row.tls = send.tls;

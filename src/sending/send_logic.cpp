@@ -1,5 +1,6 @@
 #include "send_logic.h"
 
+#include "message_parts.h"
 #include "store/names_list.h"
 #include "store/settings.h"
 
@@ -31,6 +32,7 @@ const std::string kFailLine{"FAIL, Send process terminated"};
 // Shown instead of the password, should a server repeat it.
 const std::string kHidden{"********"};
 const std::string kSentLine{"MESSAGE SENT OK"};
+const std::string kNoDataText{"The server does not take DATA: line breaks sent as blanks"};
 
 // The record's reply for the server's close in the middle of a send, and for the recipients
 // left when an earlier one was refused.
@@ -45,7 +47,7 @@ constexpr std::size_t kBannerMarkAt = 4;
 constexpr std::size_t kBannerFrom = 5;
 constexpr std::size_t kBannerEnd = 45;
 
-enum class ReplyClass { greeting, positive, closing, failure, ignored };
+enum class ReplyClass { greeting, positive, goAhead, closing, failure, ignored };
 
 // Information ("214") and every line of a multi-line reply but its last ("NNN-..."): the line
 // that follows says what counts.
@@ -59,11 +61,19 @@ ReplyClass classify(std::string_view text) {
         return ReplyClass::greeting;
     if (code == "250")
         return ReplyClass::positive;
+    if (code == "354")
+        return ReplyClass::goAhead;
     if (code == "221")
         return ReplyClass::closing;
     if ((!code.empty() && code.front() == '5') || code == "421")
         return ReplyClass::failure;
     return ReplyClass::ignored;
+}
+
+// A server that does not know DATA: "not implemented", "not recognized", "not supported".
+bool refusesData(std::string_view reply) {
+    const std::string_view code = reply.substr(0, 3);
+    return code == "500" || code == "502" || code == "504";
 }
 
 std::string errorText(const std::string& description) {
@@ -174,6 +184,8 @@ void SendLogic::sendButtonClick() {
         password_ = settings_.password;
         closeRequested_ = false;
         restOfLongLine_ = false;
+        useData_ = settings_.useData;
+        parts_ = sending::messageParts(window_.messageText(), settings_.messageLimit, useData_);
         startRecord();
         try {
             // A blank would split it into an ID and a password on the server's side.
@@ -265,6 +277,10 @@ void SendLogic::clientSocketDataIn(const std::string& text, bool eol) {
     case ReplyClass::positive:
         onPositiveReply(line);
         break;
+    case ReplyClass::goAhead:
+        if (sendState_ == ssDataSent)
+            onGoAhead();
+        break;
     case ReplyClass::closing:
         endRecord(Outcome::failed, withoutPassword(std::string(line)));
         requestClose();
@@ -332,12 +348,16 @@ void SendLogic::sendCommandLine() {
 
 void SendLogic::pageHead() {
     const std::string& entry = recipientQueue_.front();
-    window_.appendLog("Sending to: " + entry + " ...");
-    const std::string id = store::retrieveID(entry);
-    sendCommand("PAGE", id);
+    std::string line = "Sending to: " + entry + " ...";
+    if (parts_.size() > 1)
+        line += " (" + std::to_string(parts_.size()) + " parts)";
+    window_.appendLog(line);
+    part_ = 0;
+    pagerID_ = store::retrieveID(entry);
+    sendCommand("PAGE", pagerID_);
     // Only once the page is handed over: a failed hand-over keeps the head queued.
     recipientQueue_.pop_front();
-    recordPage(id);
+    recordPage(pagerID_);
 }
 
 // What a greeting does without a login, and the accepted login with one.
@@ -346,11 +366,60 @@ void SendLogic::pageFirst() {
         if (!recipientQueue_.empty())
             pageHead();
     } else {
-        const std::string id = window_.pagerNumber();
-        sendCommand("PAGE", id);
-        recordPage(id);
+        part_ = 0;
+        pagerID_ = window_.pagerNumber();
+        sendCommand("PAGE", pagerID_);
+        recordPage(pagerID_);
     }
     sendState_ = ssPageSent;
+}
+
+void SendLogic::sendPart() {
+    if (useData_) {
+        sendCommand("DATA");
+        sendState_ = ssDataSent;
+    } else {
+        sendCommand("MESS", parts_.at(part_));
+        sendState_ = ssMessSent;
+    }
+}
+
+void SendLogic::onGoAhead() {
+    port_.dataOut(dataBlock(parts_.at(part_)));
+    sendState_ = ssMessSent;
+}
+
+void SendLogic::onPageSent(std::string_view line) {
+    if (part_ + 1 < parts_.size()) {
+        sendCommand("PAGE", pagerID_);
+        ++part_;
+        sendState_ = ssPageSent;
+        return;
+    }
+    if (multiRecipient_)
+        window_.appendLog(kSentLine);
+    if (multiRecipient_ && !recipientQueue_.empty()) {
+        // The page accepted and the next one going out: one moment, one commit.
+        const RecordMoment moment(recording_ ? record_ : nullptr);
+        if (recording_)
+            endPage(Outcome::accepted, withoutPassword(std::string(line)));
+        pageHead();
+        sendState_ = ssPageSent;
+        return;
+    }
+    if (recording_)
+        endPage(Outcome::accepted, withoutPassword(std::string(line)));
+    window_.setStatusWord(kSuccess);
+    // Every page is accepted: nothing that happens from here on undoes that.
+    sendState_ = ssQuitSent;
+    try {
+        sendCommand("QUIT");
+    } catch (const std::exception& e) {
+        closeQuietly();
+        window_.setStatusBarText(errorText(e.what()));
+    }
+    // After QUIT has gone, so that the record's sync overlaps the server's goodbye.
+    endRecord(Outcome::accepted, {});
 }
 
 std::string SendLogic::withoutPassword(std::string text) const {
@@ -399,38 +468,14 @@ void SendLogic::onPositiveReply(std::string_view line) {
         pageFirst();
         break;
     case ssPageSent:
-        sendCommand("MESS", messageToSend_);
-        sendState_ = ssMessSent;
+        sendPart();
         break;
     case ssMessSent:
         sendCommand("SEND");
         sendState_ = ssSendSent;
         break;
     case ssSendSent:
-        if (multiRecipient_)
-            window_.appendLog(kSentLine);
-        if (multiRecipient_ && !recipientQueue_.empty()) {
-            // The page accepted and the next one going out: one moment, one commit.
-            const RecordMoment moment(recording_ ? record_ : nullptr);
-            if (recording_)
-                endPage(Outcome::accepted, withoutPassword(std::string(line)));
-            pageHead();
-            sendState_ = ssPageSent;
-        } else {
-            if (recording_)
-                endPage(Outcome::accepted, withoutPassword(std::string(line)));
-            window_.setStatusWord(kSuccess);
-            // Every page is accepted: nothing that happens from here on undoes that.
-            sendState_ = ssQuitSent;
-            try {
-                sendCommand("QUIT");
-            } catch (const std::exception& e) {
-                closeQuietly();
-                window_.setStatusBarText(errorText(e.what()));
-            }
-            // After QUIT has gone, so that the record's sync overlaps the server's goodbye.
-            endRecord(Outcome::accepted, {});
-        }
+        onPageSent(line);
         break;
     default:
         break;
@@ -438,6 +483,12 @@ void SendLogic::onPositiveReply(std::string_view line) {
 }
 
 void SendLogic::onFailureReply(const std::string& text) {
+    if (sendState_ == ssDataSent && refusesData(text)) {
+        useData_ = false; // for the rest of this connection
+        window_.setStatusBarText(kNoDataText);
+        sendPart();
+        return;
+    }
     if (sendState_ == ssQuitSent) { // a refused QUIT: the pages went out all the same
         closeQuietly();
         window_.setStatusBarText(withoutPassword(text));
@@ -462,7 +513,8 @@ void SendLogic::startRecord() {
                    static_cast<std::uint16_t>(settings_.serverPort),
                    settings_.useTLS,
                    loginID_,
-                   {}};
+                   {},
+                   static_cast<int>(parts_.size())};
     if (multiRecipient_) {
         for (const std::string& entry : recipientQueue_)
             send.recipients.push_back({store::retrieveName(entry), store::retrieveID(entry)});

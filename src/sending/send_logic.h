@@ -7,6 +7,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dazoroz::sending {
 
@@ -20,6 +21,7 @@ enum SendState : int {
     ssSendSent = 6,
     ssQuitSent = 7,
     ssLoginSent = 8, // the login command sent, its reply awaited (only with a login ID)
+    ssDataSent = 9,  // DATA sent, its 354 awaited; after the text, ssMessSent (only with useData)
 };
 
 // The connection to the paging server, as the send logic uses it (the TCP client port in the
@@ -66,6 +68,14 @@ void appendOneLine(std::string& line, std::string_view text);
 // One send at a time: the Send and Cancel buttons, the port's events, the time-out watchdog,
 // and the SNPP dialogue (LOGI when a login ID is set, then PAGE, MESS, SEND per recipient, then
 // QUIT) driven by reply codes. The main window owns one instance and forwards its handlers to it.
+//
+// A message longer than the settings' messageLimit goes as numbered parts (messageParts), each
+// a page of its own: PAGE, MESS, SEND for part 1, then for part 2, and so on, before the next
+// recipient; "MESSAGE SENT OK" comes after a recipient's last part, and its "Sending to: " line
+// says "(n parts)". With useData the text goes with DATA instead of MESS: after its 354, the
+// lines of dataBlock, and the 250 that accepts them goes on as a 250 to MESS does. A server
+// that answers DATA with 500, 502 or 504 gets MESS, line breaks as blanks, for the rest of the
+// connection, and the status bar says so.
 //
 // The server's replies arrive line by line (the port's line mode, see PortConnection): each
 // line is judged on its own, without its CR LF or LF. Information ("214") and continuation
@@ -123,6 +133,10 @@ private:
     void requestClose();
     void pageHead();
     void pageFirst();
+    void sendPart();
+    void onGoAhead();
+    // The page to this recipient went out: the next part, the next recipient, or QUIT.
+    void onPageSent(std::string_view line);
     // The text with the password, where it stands as a word of its own, shown as asterisks.
     std::string withoutPassword(std::string text) const;
     void onGreeting(const std::string& text);
@@ -152,6 +166,10 @@ private:
     bool closeRequested_ = false; // by this send: buffered lines are no longer judged
     bool restOfLongLine_ = false; // the next piece continues a line already judged
     std::string command_;
+    std::vector<std::string> parts_; // the pages the message goes as
+    std::size_t part_ = 0;           // the one being sent to the current recipient
+    std::string pagerID_;            // the current recipient's, for the parts after the first
+    bool useData_ = false;           // as the send started; off once the server refused DATA
 
     SendRecord* record_ = nullptr;
     bool recording_ = false;       // this send is being recorded and has not ended

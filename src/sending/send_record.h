@@ -25,6 +25,7 @@ struct SendFacts {
     bool tls = false;
     std::string loginID; // never the password
     std::vector<RecordedRecipient> recipients;
+    int parts = 1; // the pages the message goes as, to each recipient
 };
 
 // Where the send logic keeps its record of a send (the history of sent pages in the programs).

@@ -27,6 +27,8 @@ constexpr const char* kPasswordKey = "password";
 constexpr const char* kUseTlsKey = "useTLS";
 constexpr const char* kCAFileKey = "tlsCAFile";
 constexpr const char* kKeepHistoryKey = "keepHistory";
+constexpr const char* kMessageLimitKey = "messageLimit";
+constexpr const char* kUseDataKey = "useData";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -163,6 +165,8 @@ std::string loadSettings(Settings& s, const SettingsLocations& where) {
     s.useTLS = readProfileInt(ini, section, kUseTlsKey, 0) != 0;
     s.tlsCAFile = readProfileString(ini, section, kCAFileKey, "");
     s.keepHistory = readProfileInt(ini, section, kKeepHistoryKey, 0) != 0;
+    s.messageLimit = readProfileInt(ini, section, kMessageLimitKey, 0);
+    s.useData = readProfileInt(ini, section, kUseDataKey, 0) != 0;
     return std::move(chosen.passedOver);
 }
 
@@ -210,6 +214,10 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
         write(kCAFileKey, s.tlsCAFile);
     if (s.keepHistory || inFile(kKeepHistoryKey))
         write(kKeepHistoryKey, s.keepHistory ? "1" : "0");
+    if (s.messageLimit != 0 || inFile(kMessageLimitKey))
+        write(kMessageLimitKey, std::to_string(s.messageLimit));
+    if (s.useData || inFile(kUseDataKey))
+        write(kUseDataKey, s.useData ? "1" : "0");
 }
 
 } // namespace dazoroz::store

@@ -24,6 +24,10 @@ struct Settings {
     bool useTLS = false;      // "useTLS": 0 or 1; the connection speaks TLS from its first byte
     std::string tlsCAFile;    // "tlsCAFile": PEM file of the CAs to trust instead of the system's
     bool keepHistory = false; // "keepHistory": 0 or 1; every page is recorded in the history
+    // "messageLimit": a message longer than this many bytes goes as numbered parts; 0 (or
+    // less) never splits
+    std::int32_t messageLimit = 0;
+    bool useData = false; // "useData": 0 or 1; the message goes with DATA, its line breaks kept
 };
 
 // The one record of the running program.
@@ -69,9 +73,10 @@ inline constexpr const char* kBadLoginIDText =
     "The login ID may not hold blanks or control characters";
 
 // Writes serverIP, serverPort, timeout, message1..message8, then loginID, password, useTLS,
-// tlsCAFile and keepHistory, in that order, each at once, to WINDIR's file or else to the user's
-// own. The last five are written only when set (useTLS, keepHistory: on) or already in the file,
-// so that a file without them keeps eleven keys.
+// tlsCAFile, keepHistory, messageLimit and useData, in that order, each at once, to WINDIR's
+// file or else to the user's own. The last seven are written only when set (useTLS, keepHistory,
+// useData: on; messageLimit: not 0) or already in the file, so that a file without them keeps
+// eleven keys.
 // A file that holds a password, or is about to, is written with mode 0600, belongs to the user
 // who saves it and is never written through a symbolic link. The user's own folder and file are
 // written only when they are the user's own alone (as settingsFilePath reads them). The user's

@@ -3,6 +3,8 @@
 #include "error_report.h"
 #include "form_parts.h"
 
+#include "sending/message_parts.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -31,9 +33,12 @@ constexpr int kTimeoutDigits = 2;
 constexpr int kMessageTypingLimit = 100;
 constexpr int kLoginTypingLimit = 100;
 constexpr int kPathTypingLimit = 4096;
-// The box of optional settings: as high as the controls on the left, with room below the login
-// fields for more rows.
-constexpr QRect kOptionalBox(296, 12, 213, 273);
+// More than the bytes of the longest message the window takes.
+constexpr int kMessageLimitDigits = 4;
+const char* const kBadMessageLimitText =
+    "Messages can be split only into parts of 20 characters or more; 0 never splits";
+// The box of optional settings: down to the foot of OK and Cancel, which stand to its left.
+constexpr QRect kOptionalBox(296, 12, 213, 305);
 
 // Rows of the server history list, 13 pixels high.
 class HistoryRowDelegate : public QStyledItemDelegate {
@@ -185,6 +190,17 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     keepHistoryCheckBox_ =
         placed(new QCheckBox(QStringLiteral("Keep a history of sent pages"), optional),
                "keepHistoryCheckBox", QRect(10, 192, 193, 17));
+
+    // Long and multi-line messages, below the history.
+    addLabel(optional, "messageLimitLabel", QStringLiteral("Split messages longer than"),
+             QRect(10, 220, 136, 13));
+    messageLimitEdit_ =
+        numericEdit(optional, "messageLimitEdit", QRect(150, 216, 37, 21), kMessageLimitDigits);
+    addLabel(optional, "messageLimitNote", QStringLiteral("characters (0: never)"),
+             QRect(10, 242, 193, 13));
+    useDataCheckBox_ = placed(new QCheckBox(QStringLiteral("Keep line breaks (DATA)"), optional),
+                              "useDataCheckBox", QRect(10, 262, 193, 17));
+
     connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
     connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
     useTLSToggled(false);
@@ -201,6 +217,8 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     setTabOrder(useTLSCheckBox_, tlsCAFileEdit_);
     setTabOrder(tlsCAFileEdit_, tlsCAFileButton_);
     setTabOrder(tlsCAFileButton_, keepHistoryCheckBox_);
+    setTabOrder(keepHistoryCheckBox_, messageLimitEdit_);
+    setTabOrder(messageLimitEdit_, useDataCheckBox_);
     okButton_->setFocus();
 }
 
@@ -228,6 +246,8 @@ void TconfigForm::FormShow() {
     useTLSToggled(settings_.useTLS);
     setFullText(tlsCAFileEdit_, fromStd(settings_.tlsCAFile));
     keepHistoryCheckBox_->setChecked(settings_.keepHistory);
+    setFullText(messageLimitEdit_, QString::number(settings_.messageLimit));
+    useDataCheckBox_->setChecked(settings_.useData);
 }
 
 void TconfigForm::useTLSToggled(bool on) {
@@ -259,6 +279,11 @@ void TconfigForm::OKButtonClick() {
         settings_.useTLS = useTLSCheckBox_->isChecked();
         settings_.tlsCAFile = toStd(tlsCAFileEdit_->text());
         settings_.keepHistory = keepHistoryCheckBox_->isChecked();
+        const std::int32_t messageLimit = fieldToInt(messageLimitEdit_->text());
+        if (!sending::isMessageLimit(messageLimit))
+            throw std::runtime_error(kBadMessageLimitText);
+        settings_.messageLimit = messageLimit;
+        settings_.useData = useDataCheckBox_->isChecked();
         store::saveSettings(settings_);
         accept();
     });

@@ -23,10 +23,11 @@ std::int32_t fieldToInt(const QString& text);
 // The configuration dialog "Dazoroz Configuration" (object "configForm"). Created once and
 // hidden between uses; the main window shows it modally with exec(). Every showing refills the
 // controls from the settings record. OK stores the controls into the record in this order:
-// server address, port, time-out, messages, login ID, password, TLS, CA file, history, then
-// writes the file with store::saveSettings and closes. The login, TLS and history fields sit in
-// their own box of optional settings to the right of the others, which keep their places (the
-// CA file can be typed or chosen, and is used only with TLS). A
+// server address, port, time-out, messages, login ID, password, TLS, CA file, history, message
+// limit, DATA, then writes the file with store::saveSettings and closes. The login, TLS, history
+// and long-message fields sit in their own box of optional settings to the right of the others,
+// which keep their places (the CA file can be typed or chosen, and is used only with TLS). A
+// message limit from 1 to 19 is refused like a field that is not a whole number. A
 // field that is not a whole number (an emptied port or time-out field included), a login ID that
 // store::isLoginID refuses (the field takes no blank as typed, but a stored one is shown as it
 // is) or a failed write is shown by the general error report, the handler stops there and the
@@ -58,6 +59,8 @@ private:
     QLineEdit* tlsCAFileEdit_;
     QPushButton* tlsCAFileButton_;
     QCheckBox* keepHistoryCheckBox_;
+    QLineEdit* messageLimitEdit_;
+    QCheckBox* useDataCheckBox_;
     QPushButton* okButton_;
     QPushButton* cancelButton_;
 };

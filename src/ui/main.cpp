@@ -13,6 +13,7 @@
 #include "net/qt_event_loop.h"
 #include "net/vlm_ipport.h"
 #include "sending/history_record.h"
+#include "sending/message_parts.h"
 #include "sending/port_connection.h"
 #include "store/names_list.h"
 #include "store/printable.h"
@@ -354,6 +355,9 @@ void Tmainform::buildControls(QWidget* client) {
     addAutoSizeLabel(client, "standardMessagesLabel", QStringLiteral("Standard messages:"), 12, 149,
                      13);
     lengthLabel_ = addAutoSizeLabel(client, "lengthLabel", QStringLiteral("(0)"), 72, 70, 13);
+    // Beside the counter, while messages are split.
+    pagesLabel_ = addAutoSizeLabel(client, "pagesLabel", QString(), 100, 70, 13);
+    pagesLabel_->hide();
 
     messageMemo_ = placed(new MessageMemo(client), "messageMemo", QRect(8, 84, 237, 61));
     messageMemo_->setTypingLimit(kMessageLimit);
@@ -546,6 +550,25 @@ void Tmainform::Exit1Click() {
 
 void Tmainform::messageMemoChange() {
     setCaption(lengthLabel_, QStringLiteral("(%1)").arg(messageLength(messageMemo_->text())));
+    showPageCount();
+}
+
+void Tmainform::showPageCount() {
+    pagesLabel_->setVisible(settings_.messageLimit > 0);
+    if (settings_.messageLimit <= 0)
+        return;
+    const std::string message = messageText();
+    const std::size_t pages =
+        message.empty()
+            ? 0
+            : sending::messageParts(message, settings_.messageLimit, settings_.useData).size();
+    const int left = lengthLabel_->geometry().right() + 4;
+    setCaption(pagesLabel_,
+               pages == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(pages));
+    // Short where the words would run under Clear Message.
+    if (left + pagesLabel_->width() > clearButton_->x() - 2)
+        setCaption(pagesLabel_, QStringLiteral("%1 pp.").arg(pages));
+    pagesLabel_->move(left, lengthLabel_->y());
 }
 
 void Tmainform::clearButtonClick() {
@@ -683,7 +706,10 @@ void Tmainform::instructionsButtonClick() {
 
 void Tmainform::configureButtonClick() {
     if (windows_.config != nullptr)
-        guarded(this, [this] { windows_.config->exec(); });
+        guarded(this, [this] {
+            windows_.config->exec();
+            showPageCount(); // the limit may have changed
+        });
 }
 
 void Tmainform::aboutButtonClick() {

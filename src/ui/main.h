@@ -178,6 +178,8 @@ private:
     void bindPort();
     void reportPortException(std::exception_ptr error) noexcept;
     void toMultiRecipientMode();
+    // "3 pages" beside the counter while a message limit is set.
+    void showPageCount();
     void addName();
     void editName();
 
@@ -186,6 +188,7 @@ private:
 
     QLabel* messageStatusLabel_ = nullptr;
     QLabel* lengthLabel_ = nullptr;
+    QLabel* pagesLabel_ = nullptr;
     MessageMemo* messageMemo_ = nullptr;
     PagerNumberEdit* idEditField_ = nullptr;
     QPushButton* clearButton_ = nullptr;

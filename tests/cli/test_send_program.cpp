@@ -318,6 +318,14 @@ void TestSendProgram::delivers_data() {
     fromInput("input: several lines", "disk full\non db1\r\nnow\n", "disk full on db1 now");
     fromInput("input: UTF-8 unchanged", "Grüße ☎\n", "Grüße ☎");
     fromInput("input: 999 characters", QByteArray(999, 'x') + "\n", QByteArray(999, 'x'));
+
+    // The options over dazoroz.ini.
+    QTest::newRow("--split, --no-data") << Case{
+        .args = {"77", "-m", "Call home at once please", "--split=20", "--data", "--no-data"},
+        .ini = "messageLimit=0\r\nuseData=1\r\n",
+        .received = "PAGE 77\r\nMESS (1/2) Call home at\r\nSEND\r\n"
+                    "PAGE 77\r\nMESS (2/2) once please\r\nSEND\r\nQUIT\r\n",
+        .out = kConnected + kSuccess};
 }
 
 void TestSendProgram::helpAndVersion_data() {
@@ -482,6 +490,8 @@ void TestSendProgram::badUsage_data() {
     usage("TLS with a value", {.args = {"77", "-m", "x", "--tls=yes"}}, "--tls takes no value");
     usage("missing CA file", {.args = {"77", "-m", "x", "--tls-ca", "none.pem"}},
           "--tls-ca: cannot read \"none.pem\"");
+    usage("split too small", {.args = {"77", "-m", "x", "--split", "19"}},
+          "--split wants 0 (never split) or a whole number of 20 or more, not \"19\"");
     usage("password option value", {.args = {"77", "-m", "x", "--password", "s3cret"}},
           "unknown option \"--password\"");
     usage("empty serverIP in dazoroz.ini",

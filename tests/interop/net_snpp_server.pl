@@ -1,8 +1,8 @@
 #!/usr/bin/perl
 # Net::SNPP::Server on 127.0.0.1 and a free port, serving one client after another with the
 # module's own dialogue and pager ID check (7 or more digits). Prints "port N" once it listens,
-# "page ID: MESSAGE" for every page it takes at SEND, and "end" when a client has gone. Ends on
-# SIGTERM or when its standard input closes.
+# "page ID: MESSAGE" for every page it takes at SEND (a line break in it as \n), and "end" when a
+# client has gone. Ends on SIGTERM or when its standard input closes.
 #   --fail-send ID   SEND of a page to ID fails (the module's 554)
 #   --help-first     the greeting comes after the module's HELP text, in one write
 use strict;
@@ -26,7 +26,7 @@ $server->callback(
     process_page => sub {
         my ($pager, $page) = @_;
         return 0 if $pager->[0] eq $fail_send;
-        print "page $pager->[0]: $page->{mess}\n";
+        print "page $pager->[0]: ", $page->{mess} =~ s/\n/\\n/gr, "\n";
         return 1;
     });
 print "port ", (sockaddr_in(getsockname($server->socket)))[0], "\n";

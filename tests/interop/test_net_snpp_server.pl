@@ -35,6 +35,10 @@ my @cases = (
        . "statusbar: 554 Error, failed\n",
      code => 1, pages => pages('5550001', 'Call the office')},
     # The server's help text (214 lines) and its greeting arrive in one piece.
+    # DATA keeps the line breaks (the module ends the text with one); a leading dot arrives single.
+    {name => 'three lines with DATA',
+     args => ['5550001', '--data', '-m', "Server room\n.too hot\nnow"],
+     out => $connected . $success, pages => pages('5550001', 'Server room\n.too hot\nnow\n')},
     {name => 'greeting after the help text', server => ['--help-first'],
      args => [@three, '-m', 'Call the office'],
      out => $connected . sent_ok(@three) . $success, pages => pages(@three, 'Call the office')},

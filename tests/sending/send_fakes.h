@@ -108,8 +108,9 @@ private:
     Events& events_;
 };
 
-// Counts the record's calls as events: "record:start N name/id ...", "record:page I id",
-// "record:end I outcome reply", "record:sendEnd outcome reply", "record:hold", "record:commit".
+// Counts the record's calls as events: "record:start N name/id ... [(P parts)]", "record:page I
+// id", "record:end I outcome reply", "record:sendEnd outcome reply", "record:hold",
+// "record:commit".
 class FakeRecord : public SendRecord {
 public:
     explicit FakeRecord(Events& events) : events_(events) {}
@@ -118,7 +119,7 @@ public:
         std::string e = std::to_string(send.recipients.size());
         for (const auto& r : send.recipients)
             e += " " + r.name + "/" + r.pagerID;
-        add("start " + e);
+        add("start " + e + (send.parts > 1 ? " (" + std::to_string(send.parts) + " parts)" : ""));
     }
     void pageStarted(std::size_t at, const std::string& id) override {
         add("page " + std::to_string(at) + " " + id);

@@ -12,6 +12,7 @@ struct RecordRow {
     Events record; // the record's calls, in order
     Names names = {};
     std::string password = {};
+    std::int32_t messageLimit = 0; // with a message of 21 bytes
 };
 
 void PrintTo(const RecordRow& row, std::ostream* os) {
@@ -60,6 +61,14 @@ const RecordRow kRows[] = {
      {"record:start 1 /5551234", "record:page 0 5551234",
       "record:end 0 failed Connection closed by the server",
       "record:sendEnd failed Connection closed by the server"}},
+    // A recipient's row ends with its last part.
+    {"TwoParts",
+     join({kGreeted, kOnePage, kOnePage}),
+     {"record:start 1 /5551234 (2 parts)", "record:page 0 5551234",
+      "record:end 0 accepted 250 Message Sent", "record:sendEnd accepted "},
+     {},
+     {},
+     20},
     {"PortRefusedAtOnce",
      {"failOn host", "send"},
      {"record:start 1 /5551234", "record:sendEnd failed Error: 10049: Address not available"}},
@@ -72,6 +81,9 @@ TEST_P(Record, KeepsEveryRecipientsOutcome) {
     Harness h;
     h.settings.keepHistory = true;
     h.settings.password = row.password;
+    h.settings.messageLimit = row.messageLimit;
+    if (row.messageLimit > 0)
+        h.window.message = "abcdefghij klmnopqrst";
     h.window.names = row.names;
     for (const std::string& action : row.actions) {
         try {

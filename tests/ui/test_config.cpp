@@ -128,16 +128,30 @@ private slots:
     void tabOrderStartsAtOK() {
         showForm();
         QStringList visited;
-        for (int i = 0; i < 18; ++i) {
+        for (int i = 0; i < 20; ++i) {
             visited << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        QCOMPARE(visited,
-                 (QStringList{"OKButton", "cancelbutton", "serverPortEdit", "timeoutEdit",
-                              "serverIPComboBox", "message1Edit", "message2Edit", "message3Edit",
-                              "message4Edit", "message5Edit", "message6Edit", "message7Edit",
-                              "message8Edit", "loginIDEdit", "passwordEdit", "useTLSCheckBox",
-                              "keepHistoryCheckBox", "OKButton"}));
+        QCOMPARE(visited, (QStringList{"OKButton",
+                                       "cancelbutton",
+                                       "serverPortEdit",
+                                       "timeoutEdit",
+                                       "serverIPComboBox",
+                                       "message1Edit",
+                                       "message2Edit",
+                                       "message3Edit",
+                                       "message4Edit",
+                                       "message5Edit",
+                                       "message6Edit",
+                                       "message7Edit",
+                                       "message8Edit",
+                                       "loginIDEdit",
+                                       "passwordEdit",
+                                       "useTLSCheckBox",
+                                       "keepHistoryCheckBox",
+                                       "messageLimitEdit",
+                                       "useDataCheckBox",
+                                       "OKButton"}));
     }
 
     // The optional settings came in beside the others, which kept their places and sizes.

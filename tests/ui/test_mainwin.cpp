@@ -7,8 +7,10 @@
 #include "ui/about.h"
 #include "ui/addname.h"
 #include "ui/config.h"
+#include "ui/error_report.h"
 #include "ui/instructions.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QScreen>
 #include <QSignalSpy>
@@ -213,6 +215,35 @@ private slots:
         p->memo()->setPlainText(QString(80, QLatin1Char('w')) + QStringLiteral("\U0001F600"));
         QCOMPARE(p->label("lengthLabel"), QStringLiteral("(81)"));
         QCOMPARE(messageLength(QStringLiteral("a\r\nb\rc\u2029d")), 10);
+    }
+
+    // Both settings from the dialog (a limit under 20 refused), through a restart; the page
+    // count beside the counter, which stays in its place.
+    void pageCountAndLongMessageSettings() {
+        start();
+        QVERIFY(!p->child("pagesLabel")->isVisible());
+        ErrorReportCapture errors;
+        TconfigForm& form = p->windows().configForm();
+        {
+            ModalDriver driver(&form, [&] {
+                for (const char* limit : {"19", "20"}) {
+                    child<QLineEdit>(&form, "messageLimitEdit")->setText(limit);
+                    child<QCheckBox>(&form, "useDataCheckBox")->setChecked(true);
+                    form.OKButtonClick();
+                }
+            });
+            p->main().configureButtonClick();
+        }
+        QCOMPARE(errors.texts(), QStringList{"Messages can be split only into parts of 20 "
+                                             "characters or more; 0 never splits."});
+        start(kThreeNames, readFile(p->windirFile(QStringLiteral("dazoroz.ini"))));
+        // With DATA a line break counts two: 21 bytes, where MESS would need 20.
+        p->memo()->setPlainText(QStringLiteral("abcdefghij\nklmnopqrs"));
+        QVERIFY(p->label("pagesLabel").startsWith("2 p")); // "2 pp." where "pages" has no room
+        const QRect pages = p->child("pagesLabel")->geometry();
+        QCOMPARE(p->child("lengthLabel")->pos(), QPoint(72, 70));
+        QVERIFY(pages.left() > p->child("lengthLabel")->geometry().right() &&
+                pages.right() < p->child("clearButton")->x());
     }
 
     void typingAndPastingStopAt999() {
