@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // Each handler logs its name and then does its part, if it has one.
-struct Logged : ReadinessHandler, TimerHandler, MessageHandler {
+struct Logged final : ReadinessHandler, TimerHandler, MessageHandler {
     Logged(std::string& log, std::string name) : log_(log), name_(std::move(name)) {}
     std::function<void()> then;
 
