@@ -3,6 +3,7 @@
 #include "store/settings.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ struct CommandLine {
     std::optional<std::string> passwordFile;
     bool tls = false;                  // --tls
     std::optional<std::string> tlsCA;  // --tls-ca FILE, which implies --tls
+    bool noTls = false;                // --no-tls: the settings' TLS off for this run
+    bool noLogin = false;              // --no-login: the settings' login off for this run
+    bool dataFolder = false;           // --data-folder: names.txt of the desktop menu's window
     std::optional<bool> history;       // --history, --no-history: the last one given
     std::optional<std::int32_t> split; // --split N: messageLimit for this run
     std::optional<bool> data;          // --data / --no-data: useData for this run
@@ -40,11 +44,17 @@ std::string versionText();
 // would silently not start. The password comes from the first line of --password-file, else
 // from `environmentPassword` ($DAZOROZ_PASSWORD) when it is set and not empty, else from the
 // settings; never from an option's value, which others could read in the process list.
-// --tls and --tls-ca turn TLS on; a CA file that cannot be read is a usage error. --history and
-// --no-history set keepHistory; --split and --data / --no-data stand for messageLimit and
-// useData.
+// --tls and --tls-ca turn TLS on; a CA file that cannot be read or holds no certificate is a
+// usage error. --no-tls and --no-login turn the settings' TLS and login (with its password) off.
+// --history and --no-history set keepHistory; --split and --data / --no-data stand for
+// messageLimit and useData.
 void applyOptions(const CommandLine& commandLine, store::Settings& settings,
                   const char* environmentPassword = nullptr);
+
+// The names file that recipients' names are looked up in: names.txt in the working directory,
+// or with --data-folder in the folder where the window started from the desktop menu keeps it
+// ($XDG_DATA_HOME/dazoroz, see store::userDataFolder). Throws UsageError when there is none.
+std::filesystem::path namesFile(const CommandLine& commandLine);
 
 // The window's message field holds at most this many characters.
 inline constexpr int kMaxMessageLength = 999;
