@@ -130,16 +130,21 @@ struct Harness {
         events.bind(port);
         port.setEOL(eol);
     }
-    // Starts connecting to 127.0.0.1 at the given port, the scripted server's by default.
-    void connect(quint16 to = 0) {
-        port.setRemoteHost("127.0.0.1");
+    // Starts connecting to the given host and port, the scripted server's by default.
+    void connect(quint16 to = 0, const std::string& host = "127.0.0.1") {
+        port.setRemoteHost(host);
         port.setRemotePort(to != 0 ? to : server.port());
         port.setConnected(true);
     }
-    // No socket, no connection, no pump: a new connect may start.
+    // Over TLS, trusting the CAs of the given file.
+    void secure(const std::string& caFile) {
+        port.setUseTLS(true);
+        port.setTLSCAFile(caFile);
+    }
+    // No socket, no connection, no pump, no TLS session: a new connect may start.
     bool idle() {
         return !port.Connected() && port.engine().socket() == kInvalidSocket &&
-               !port.engine().pumpRunning();
+               !port.engine().pumpRunning() && port.engine().tlsSession() == nullptr;
     }
 };
 
