@@ -93,9 +93,6 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("segments");
         QTest::addColumn<QStringList>("expected"); // pieces after the peer's close
 
-        QTest::newRow("no terminator, one reply")
-            << QByteArray() << 2048 << QList<QByteArray>{"220 ready\r\n"}
-            << QStringList{"T:220 ready\\r\\n"};
         QTest::newRow("no terminator, two replies in one read")
             << QByteArray() << 2048 << QList<QByteArray>{"250 a\r\n250 b\r\n"}
             << QStringList{"T:250 a\\r\\n250 b\\r\\n"};

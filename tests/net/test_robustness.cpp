@@ -76,9 +76,6 @@ private slots:
         const Reply nuls = Reply::close(QByteArray("a\0b\0\0c\r\n", 8));
         QTest::newRow("NUL bytes, no terminator")
             << nuls << QByteArray() << QStringList{"DataIn(true,a\\0b\\0\\0c\\r\\n)"};
-        QTest::newRow("NUL terminator") << nuls << QByteArray("\0", 1)
-                                        << QStringList{"DataIn(true,a)", "DataIn(true,b)",
-                                                       "DataIn(true,)", "DataIn(false,c\\r\\n)"};
         QTest::newRow("NUL inside a two-byte terminator")
             << nuls << QByteArray("\0\0", 2)
             << QStringList{"DataIn(true,a\\0b)", "DataIn(false,c\\r\\n)"};
