@@ -190,6 +190,12 @@ inline void write(TvlmIPPort& port, const QString& assignment) {
     }
 }
 
+// The system's socket call of the given ordinal, as a function of type Fn (for a test's own
+// socket module that changes some calls and passes the others on).
+template <typename Fn> Fn posix(int ordinal) {
+    return reinterpret_cast<Fn>(posixSocketProc(ordinal));
+}
+
 // Handles everything already queued (posted notifications included, on either loop), without
 // waiting for more.
 inline void settle() {

@@ -33,10 +33,6 @@ bool g_noIpv6 = false;                    // no IPv6 socket can be had
 std::map<Socket, WindowHandle> g_windows; // where each socket's notifications go
 std::set<const addrinfo*> g_ourLists;
 
-template <typename Fn> Fn posix(int ordinal) {
-    return reinterpret_cast<Fn>(posixSocketProc(ordinal));
-}
-
 QString textOf(const sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = {};
     const void* bytes =

@@ -101,8 +101,7 @@ private:
         c.mostReads = std::max(c.mostReads, ++c.reads);
         const TlsSession* tls = c.engine != nullptr ? c.engine->tlsSession() : nullptr;
         c.readsOverLimit += tls != nullptr && tls->outgoing().size() > kTlsSendQueueLimit;
-        using Recv = int (*)(Socket, char*, int, int);
-        return reinterpret_cast<Recv>(posixSocketProc(16))(s, buffer, length, flags);
+        return posix<int (*)(Socket, char*, int, int)>(16)(s, buffer, length, flags);
     }
     static AnyProc proc(int ordinal) noexcept {
         return ordinal == 16 ? reinterpret_cast<AnyProc>(&recv) : posixSocketProc(ordinal);
