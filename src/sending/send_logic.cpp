@@ -285,7 +285,7 @@ void SendLogic::connectServer(std::size_t index) {
 }
 
 bool SendLogic::tryNextServer(const std::string& error) {
-    if (!failover_ || server_ + 1 >= servers_.size())
+    if (!failover_ || server_ + 1 >= servers_.size() || sendState_ == ssIdle)
         return false;
     putBackCurrent();
     // Set first: the close reports this server's disconnect, which no longer ends the send.
@@ -316,7 +316,7 @@ void SendLogic::retry() {
     if (!retryable())
         return;
     ending_ = Ending::running;
-    recording_ = record_ != nullptr && settings_.keepHistory && recipients_ > 0;
+    recording_ = sendRecorded_;
     if (recording_)
         record_->sendResumed();
     connectServer(0);
@@ -677,6 +677,7 @@ void SendLogic::startRecord() {
     anyPageStarted_ = false;
     pageOpen_ = false;
     recording_ = record_ != nullptr && settings_.keepHistory;
+    sendRecorded_ = recording_;
     if (!recording_)
         return;
     SendFacts send{window_.messageText(),

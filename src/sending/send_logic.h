@@ -245,6 +245,7 @@ private:
 
     SendRecord* record_ = nullptr;
     bool recording_ = false;      // this send is being recorded and has not ended
+    bool sendRecorded_ = false;   // this send was recorded from its start
     bool anyPageStarted_ = false; // a recipient's PAGE went out in this send
     bool pageOpen_ = false;       // the recipient in hand has no outcome in the record yet
     std::size_t recipients_ = 0;  // in the send
