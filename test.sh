@@ -3,7 +3,7 @@
 # Extra CMake options may be given in DAZOROZ_CMAKE_OPTIONS (CI uses it for -Werror).
 set -euo pipefail
 cd "$(dirname "$0")"
-# The Debian package and the checks on it (lintian, AppStream, desktop entry, manual pages), and
+# The Debian packages and the checks on them (lintian, AppStream, desktop entry, manual pages),
 # the openssl command that makes the TLS tests' throwaway certificates, and setcap, which gives a
 # copy of dazoroz-snppd a capability to give up.
 scripts/ensure-deps.sh dpkg-dev file lintian appstream desktop-file-utils man-db openssl \

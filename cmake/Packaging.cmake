@@ -1,5 +1,11 @@
 # What a user's machine gets besides the programs: manual pages, desktop metadata, the licence
-# and documents; and the Debian package of it all (cpack -G DEB; scripts/package.sh).
+# and documents; and the Debian packages of it all (cpack -G DEB; scripts/package.sh), one per
+# install component:
+#   window  dazoroz        the desktop program (Qt)
+#   send    dazoroz-send   the command-line sender, without Qt: what a headless host needs
+#   snppd   dazoroz-snppd  the local SNPP server (Qt), under sbin as its manual section 8 says
+# Each package's documents (licence, changelog) go to share/doc/<package>.
+set(DAZOROZ_COMPONENT_PACKAGES window=dazoroz send=dazoroz-send snppd=dazoroz-snppd)
 
 # The date of this version, for the manual pages, the desktop metadata and the changelog.
 set(DAZOROZ_RELEASE_DATE "2026-12-08")
@@ -11,10 +17,13 @@ execute_process(COMMAND date -u -d "${DAZOROZ_RELEASE_DATE}" +%s
 # pages are compressed as Debian wants them (gzip -9n: no name, no time stamp).
 find_program(DAZOROZ_SCDOC scdoc)
 find_program(DAZOROZ_GZIP gzip)
-set(manual_pages dazoroz.1 dazoroz-send.1 dazoroz-snppd.8)
+set(manual_pages window=dazoroz.1 send=dazoroz-send.1 snppd=dazoroz-snppd.8)
 if(DAZOROZ_SCDOC AND DAZOROZ_GZIP)
     set(generated "")
-    foreach(page IN LISTS manual_pages)
+    foreach(pair IN LISTS manual_pages)
+        string(REPLACE "=" ";" pair "${pair}")
+        list(GET pair 0 component)
+        list(GET pair 1 page)
         string(REGEX MATCH "[0-9]$" section "${page}")
         set(source "${PROJECT_SOURCE_DIR}/docs/man/${page}.scd")
         set(output "${PROJECT_BINARY_DIR}/man/${page}.gz")
@@ -27,7 +36,8 @@ if(DAZOROZ_SCDOC AND DAZOROZ_GZIP)
             COMMENT "Manual page ${page}"
             VERBATIM)
         list(APPEND generated "${output}")
-        install(FILES "${output}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man${section}")
+        install(FILES "${output}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man${section}"
+                COMPONENT ${component})
     endforeach()
     file(MAKE_DIRECTORY "${PROJECT_BINARY_DIR}/man")
     add_custom_target(dazoroz_manual_pages ALL DEPENDS ${generated})
@@ -40,11 +50,10 @@ endif()
 set(metainfo "${PROJECT_BINARY_DIR}/example.zovizir.dazoroz.metainfo.xml")
 configure_file("${PROJECT_SOURCE_DIR}/data/example.zovizir.dazoroz.metainfo.xml.in" "${metainfo}"
                @ONLY)
-install(FILES "${metainfo}" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
+install(FILES "${metainfo}" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo" COMPONENT window)
 
-# The licence as Debian's copyright file, the changelog, and the monitoring recipes.
-install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${CMAKE_INSTALL_DOCDIR}"
-        RENAME copyright)
+# The licence as Debian's copyright file and the changelog, in each package's document folder,
+# and the monitoring recipes beside dazoroz-send.
 configure_file("${PROJECT_SOURCE_DIR}/data/changelog.in" "${PROJECT_BINARY_DIR}/changelog" @ONLY)
 add_custom_command(
     OUTPUT "${PROJECT_BINARY_DIR}/changelog.gz"
@@ -53,37 +62,72 @@ add_custom_command(
     DEPENDS "${PROJECT_BINARY_DIR}/changelog"
     VERBATIM)
 add_custom_target(dazoroz_changelog ALL DEPENDS "${PROJECT_BINARY_DIR}/changelog.gz")
-install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" "${PROJECT_SOURCE_DIR}/docs/monitoring.md"
-        DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+foreach(pair IN LISTS DAZOROZ_COMPONENT_PACKAGES)
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 component)
+    list(GET pair 1 package)
+    set(docdir "${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}")
+    install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${docdir}" RENAME copyright
+            COMPONENT ${component})
+    install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" DESTINATION "${docdir}"
+            COMPONENT ${component})
+endforeach()
+install(FILES "${PROJECT_SOURCE_DIR}/docs/monitoring.md"
+        DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/dazoroz-send" COMPONENT send)
 
-# The Debian package: dazoroz_<version>_<architecture>.deb. Its dependencies come from the
-# programs themselves (dpkg-shlibdeps), and OpenSSL's, which they load when TLS is first used.
+# The Debian packages: <package>_<version>_<architecture>.deb, all from one cpack run. Their
+# dependencies come from the programs themselves (dpkg-shlibdeps); OpenSSL and SQLite, which the
+# programs load only when TLS or the history is first used, are dependencies of the window's
+# package and recommended by the others, so that a headless host gets dazoroz-send without Qt
+# and, if it wants, without OpenSSL and SQLite.
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL window send snppd)
 set(CPACK_PACKAGE_NAME dazoroz)
 set(CPACK_PACKAGE_VENDOR "the Dazoroz authors")
 set(CPACK_PACKAGE_CONTACT "Dazoroz authors <support@zovizir.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop paging client and SNPP tools")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Dazoroz sends short text messages to pagers: write a message, pick one pager\n"
-    "number or check several names in the names list, press Send, and the page goes\n"
-    "to a paging server over SNPP (RFC 1861).\n"
-    "\n"
-    "The package holds the desktop program (dazoroz), a command-line sender for\n"
-    "scripts and monitoring systems (dazoroz-send), and a small local SNPP server\n"
-    "for trying it out and for tests (dazoroz-snppd).")
-string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+# Each description's first line is its package's summary. CPack puts a common summary in front
+# of each description, unless it is CPack's own default.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
+set(about
+    "Dazoroz sends short text messages to pagers over SNPP (RFC 1861): the\n"
+    "desktop program, a command-line sender and a small local SNPP server,\n"
+    "each in a package of its own.\n"
+    "\n")
+string(JOIN "" CPACK_DEBIAN_WINDOW_DESCRIPTION
+    "desktop paging client\n" ${about}
+    "This package holds the desktop program: write a message, pick one pager\n"
+    "number or check several names in the names list, press Send, and the\n"
+    "page goes to the paging server.")
+string(JOIN "" CPACK_DEBIAN_SEND_DESCRIPTION
+    "command-line pager sender for scripts and monitoring systems\n" ${about}
+    "This package holds dazoroz-send, which sends a page from the command\n"
+    "line with the desktop program's send logic and settings. It needs no Qt\n"
+    "and no display, so it suits headless monitoring hosts; recipes for\n"
+    "monitoring systems are included.")
+string(JOIN "" CPACK_DEBIAN_SNPPD_DESCRIPTION
+    "small local SNPP server for trying out and testing paging clients\n" ${about}
+    "This package holds dazoroz-snppd, which takes pages over SNPP and prints\n"
+    "them, for a first page without a paging service and for tests; it can\n"
+    "also misbehave on purpose.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://www.zovizir.example/")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SOURCE dazoroz)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3 (>= 3.0.0)")
+set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME dazoroz)
+set(CPACK_DEBIAN_SEND_PACKAGE_NAME dazoroz-send)
+set(CPACK_DEBIAN_SNPPD_PACKAGE_NAME dazoroz-snppd)
+set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "libssl3 (>= 3.0.0), libsqlite3-0 (>= 3.35)")
 # The font the windows were laid out for; without it they still work, in another face. The
 # system's trusted CAs for TLS, when no CA file of one's own is given.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, ca-certificates")
+set(CPACK_DEBIAN_WINDOW_PACKAGE_RECOMMENDS "fonts-wine, ca-certificates")
+set(CPACK_DEBIAN_SEND_PACKAGE_RECOMMENDS "libssl3 (>= 3.0.0), ca-certificates, libsqlite3-0 (>= 3.35)")
+set(CPACK_DEBIAN_SNPPD_PACKAGE_RECOMMENDS "libssl3 (>= 3.0.0)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a clean build tree, with Debian's own compiler and linker
-# flags (dpkg-buildflags, with every hardening feature), and prints its path.
+# Builds the Debian packages (dazoroz, dazoroz-send, dazoroz-snppd) from a clean build tree, with
+# Debian's own compiler and linker flags (dpkg-buildflags, with every hardening feature), and
+# prints their paths.
 # Usage: scripts/package.sh [build-dir]      (default: build-package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,4 +19,4 @@ if ! (cd "$dir" && cpack -G DEB) >"$dir/cpack.log" 2>&1; then
     cat "$dir/cpack.log"
     exit 1
 fi
-ls "$PWD/$dir"/dazoroz_*.deb
+ls "$PWD/$dir"/dazoroz*_*.deb

@@ -12,6 +12,7 @@
 // (65535 and 1 MiB), where a single read notification could otherwise read for a long time.
 
 #include "loopback_listener.h"
+#include "net/qt_event_loop.h"
 #include "net/vlm_ipport.h"
 
 #include <QCoreApplication>
@@ -91,7 +92,7 @@ struct Result {
 
 Result receive(std::uint16_t serverPort, std::size_t expected, const Buffers& buffers,
                int readsPerNotification) {
-    TvlmIPPort port;
+    TvlmIPPort port(dazoroz::net::QtEventLoop::instance());
     port.setMaxLineLength(buffers.maxLineLength);
     port.setInBufferSize(buffers.inBufferSize);
     port.engine().setReadsPerNotification(readsPerNotification);

@@ -1,6 +1,7 @@
 // Reply round trips on loopback: write a command, wait for the reply. The TCP client port,
-// driven by its events from a Qt event loop, against a bare blocking POSIX socket client doing
-// the same exchange with the same server in the same run.
+// driven by its events on the plain event loop (dazoroz-send's) and on Qt's (the window's),
+// against a bare blocking POSIX socket client doing the same exchange with the same server in
+// the same run.
 //
 //   bench_net_roundtrip [round-trips-per-run] [--no-pin]   (default 20000; best of 5 runs each)
 //
@@ -9,10 +10,11 @@
 // each thread lands, and the figures then say more about the scheduler than about the client.
 
 #include "loopback_listener.h"
+#include "net/plain_event_loop.h"
+#include "net/qt_event_loop.h"
 #include "net/vlm_ipport.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 #include <sched.h>
 
@@ -32,6 +34,8 @@
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
+using dazoroz::net::PlainEventLoop;
+using dazoroz::net::QtEventLoop;
 using dazoroz::net::TvlmIPPort;
 
 namespace {
@@ -90,13 +94,22 @@ private:
     std::vector<std::thread> workers_;
 };
 
-// Seconds for n round trips through the port.
-double runPort(std::uint16_t serverPort, int n) {
-    TvlmIPPort port;
+// Seconds for n round trips through the port, on the plain loop or on Qt's.
+double runPort(std::uint16_t serverPort, int n, bool plain) {
+    PlainEventLoop plainLoop;
+    const auto port = plain ? std::make_unique<TvlmIPPort>(plainLoop)
+                            : std::make_unique<TvlmIPPort>(QtEventLoop::instance());
     int replies = 0;
     Clock::time_point start;
     double seconds = 0;
-    port.OnConnected = [&](TvlmIPPort& p, int status, const std::string& text) {
+    const auto quit = [&] {
+        if (plain) {
+            plainLoop.quit(0);
+        } else {
+            QCoreApplication::quit();
+        }
+    };
+    port->OnConnected = [&](TvlmIPPort& p, int status, const std::string& text) {
         if (status != 0) {
             std::fprintf(stderr, "connect failed: %s\n", text.c_str());
             std::exit(1);
@@ -104,20 +117,24 @@ double runPort(std::uint16_t serverPort, int n) {
         start = Clock::now();
         p.setDataOut(kCommand);
     };
-    port.OnDataIn = [&](TvlmIPPort& p, const std::string& text, bool) {
+    port->OnDataIn = [&](TvlmIPPort& p, const std::string& text, bool) {
         replies += static_cast<int>(std::count(text.begin(), text.end(), '\n'));
         if (replies < n) {
             p.setDataOut(kCommand);
         } else if (seconds == 0) {
             seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            QCoreApplication::quit();
+            quit();
         }
     };
-    port.setRemoteHost("127.0.0.1");
-    port.setRemotePort(serverPort);
-    port.setConnected(true);
-    QCoreApplication::exec();
-    port.setConnected(false);
+    port->setRemoteHost("127.0.0.1");
+    port->setRemotePort(serverPort);
+    port->setConnected(true);
+    if (plain) {
+        plainLoop.run();
+    } else {
+        QCoreApplication::exec();
+    }
+    port->setConnected(false);
     return seconds;
 }
 
@@ -188,21 +205,26 @@ int main(int argc, char** argv) {
     const std::string placement = pin ? pinToOneCpu() : std::string("on any CPU");
     ReplyServer server;
 
-    runPort(server.port(), 500); // warm-up
+    runPort(server.port(), 500, true); // warm-up
+    runPort(server.port(), 500, false);
     runBare(server.port(), 500);
-    double port = 1e9;
+    double plain = 1e9;
+    double qt = 1e9;
     double bare = 1e9;
     for (int run = 0; run < 5; ++run) {
-        port = std::min(port, runPort(server.port(), n));
+        plain = std::min(plain, runPort(server.port(), n, true));
+        qt = std::min(qt, runPort(server.port(), n, false));
         bare = std::min(bare, runBare(server.port(), n));
     }
-    const double portMicros = port * 1e6 / n;
+    const double plainMicros = plain * 1e6 / n;
+    const double qtMicros = qt * 1e6 / n;
     const double bareMicros = bare * 1e6 / n;
     std::printf("reply round trips on loopback, %d per run, best of 5 runs, %s\n", n,
                 placement.c_str());
-    std::printf("  TCP client port (event loop): %8.2f us per round trip\n", portMicros);
+    std::printf("  TCP client port, plain loop:  %8.2f us per round trip\n", plainMicros);
+    std::printf("  TCP client port, Qt's loop:   %8.2f us per round trip\n", qtMicros);
     std::printf("  bare blocking POSIX socket:   %8.2f us per round trip\n", bareMicros);
-    std::printf("  ratio port / bare:            %8.2f (target: at most 2)\n",
-                portMicros / bareMicros);
+    std::printf("  ratio port / bare:            %8.2f plain, %.2f Qt (target: at most 2)\n",
+                plainMicros / bareMicros, qtMicros / bareMicros);
     return 0;
 }

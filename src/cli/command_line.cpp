@@ -4,8 +4,7 @@
 #include "cli/usage_error.h"
 #include "sending/message_parts.h"
 #include "store/secret_line.h"
-
-#include <QString>
+#include "store/unicode_text.h"
 
 #include <charconv>
 #include <limits>
@@ -325,9 +324,9 @@ std::string checkedMessage(std::string message, bool fromInput) {
         // A server written in C would take it for the end of the message and cut it short.
         throw UsageError("the message holds a NUL byte, which a page cannot carry");
     }
-    const auto length =
-        QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())).size();
-    if (length > kMaxMessageLength) {
+    // Counted as the window's message field counts it.
+    const std::size_t length = store::fieldLength(message);
+    if (length > static_cast<std::size_t>(kMaxMessageLength)) {
         throw UsageError("the message has " + std::to_string(length) +
                          " characters; a page holds at most " + std::to_string(kMaxMessageLength));
     }

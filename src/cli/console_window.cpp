@@ -41,7 +41,10 @@ void ConsoleWindow::flush() {
         printedStatusBar_ = statusBar_;
         print("statusbar", withoutLineEnd(statusBar_));
     }
-    std::fflush(out_);
+    if (unflushed_) {
+        unflushed_ = false;
+        std::fflush(out_);
+    }
 }
 
 void ConsoleWindow::print(std::string_view control, std::string_view text) {
@@ -51,6 +54,7 @@ void ConsoleWindow::print(std::string_view control, std::string_view text) {
     line_ += '\n';
     // A reader that has gone away (a closed pipe) must not stop the send: errors are ignored.
     std::fwrite(line_.data(), 1, line_.size(), out_);
+    unflushed_ = true;
 }
 
 } // namespace dazoroz::cli

@@ -56,6 +56,7 @@ private:
     std::string printedStatusWord_;
     std::string printedStatusBar_;
     std::string line_; // the line being printed, kept to spare an allocation per line
+    bool unflushed_ = false;
 };
 
 } // namespace dazoroz::cli

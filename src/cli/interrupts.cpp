@@ -1,7 +1,5 @@
 #include "cli/interrupts.h"
 
-#include <QSocketNotifier>
-
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -39,7 +37,7 @@ void onSignal(int signalNumber) {
 
 } // namespace
 
-Interrupts::Interrupts(QObject* parent) : QObject(parent) {
+Interrupts::Interrupts(net::EventLoop& loop) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         systemFailure("cannot make a pipe for signals");
@@ -50,11 +48,17 @@ Interrupts::Interrupts(QObject* parent) : QObject(parent) {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    watch_ = loop.watchDescriptor(readEnd_, *this);
+    if (!watch_) {
+        ::close(readEnd_);
+        ::close(ends[1]);
+        writeEnd = -1;
+        throw std::runtime_error("cannot watch the pipe for signals");
+    }
+    watch_->setEnabled(net::Readiness::Read, true);
     for (const int s : kSignals) {
         ::sigaction(s, &action, nullptr);
     }
-    notifier_ = std::make_unique<QSocketNotifier>(readEnd_, QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &Interrupts::drain);
 }
 
 Interrupts::~Interrupts() {
@@ -64,18 +68,18 @@ Interrupts::~Interrupts() {
     for (const int s : kSignals) {
         ::sigaction(s, &fallback, nullptr);
     }
-    notifier_.reset();
+    watch_.reset();
     ::close(writeEnd);
     writeEnd = -1;
     ::close(readEnd_);
 }
 
-void Interrupts::drain() {
+void Interrupts::descriptorReady(net::Readiness) noexcept {
     unsigned char bytes[16];
     ssize_t n = 0;
     while ((n = ::read(readEnd_, bytes, sizeof bytes)) > 0) {
-        for (ssize_t i = 0; i < n; ++i) {
-            emit interrupted(bytes[i]);
+        for (ssize_t i = 0; i < n && onInterrupt; ++i) {
+            onInterrupt(bytes[i]);
         }
     }
 }
@@ -92,7 +96,7 @@ std::optional<std::string> Interrupts::readInput(int inputFd, std::size_t limit)
             systemFailure("cannot wait for standard input");
         }
         if ((watched[1].revents & POLLIN) != 0) {
-            return std::nullopt; // the byte stays for the notifier
+            return std::nullopt; // the byte stays for the loop
         }
         if (watched[0].revents == 0) {
             continue;

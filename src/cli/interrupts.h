@@ -1,24 +1,22 @@
 #pragma once
 
-#include <QObject>
+#include "net/event_loop.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-class QSocketNotifier;
-
 namespace dazoroz::cli {
 
-// Ctrl-C (SIGINT) and SIGTERM, turned into a Qt signal on the event loop through a self-pipe,
-// so that the Cancel they stand for runs like any other handler. A second signal of the same
-// kind ends the program at once (for a run that hangs outside the event loop).
-class Interrupts : public QObject {
-    Q_OBJECT
+// Ctrl-C (SIGINT) and SIGTERM, turned into a call on the event loop through a self-pipe, so
+// that the Cancel they stand for runs like any other handler. A second signal of the same kind
+// ends the program at once (for a run that hangs outside the event loop).
+class Interrupts final : private net::ReadinessHandler {
 public:
-    // Installs the handlers. One object at a time.
-    explicit Interrupts(QObject* parent = nullptr);
-    ~Interrupts() override;
+    // Installs the handlers and watches the pipe on the loop. One object at a time.
+    explicit Interrupts(net::EventLoop& loop);
+    ~Interrupts();
     Interrupts(const Interrupts&) = delete;
     Interrupts& operator=(const Interrupts&) = delete;
 
@@ -27,14 +25,14 @@ public:
     // Throws std::runtime_error when input cannot be read.
     std::optional<std::string> readInput(int inputFd, std::size_t limit) const;
 
-signals:
-    void interrupted(int signalNumber);
+    // Called on the loop for each signal, with its number.
+    std::function<void(int signalNumber)> onInterrupt;
 
 private:
-    void drain();
+    void descriptorReady(net::Readiness which) noexcept override;
 
     int readEnd_ = -1;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<net::DescriptorWatch> watch_;
 };
 
 } // namespace dazoroz::cli

@@ -1,6 +1,6 @@
 // dazoroz-send: sends one page from the command line with the window's own send logic and TCP
 // port, printing what the window would show. Exit status 0 on SUCCESS, 1 when the send fails,
-// times out or is cancelled, 2 on bad usage.
+// times out or is cancelled, 2 on bad usage. It runs the port on the event loop without Qt.
 
 #include "cli/command_line.h"
 #include "cli/interrupts.h"
@@ -8,11 +8,10 @@
 #include "cli/printable.h"
 #include "cli/recipients.h"
 #include "cli/usage_error.h"
+#include "net/plain_event_loop.h"
 #include "sending/history_record.h"
 #include "store/names_list.h"
 #include "store/settings.h"
-
-#include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
@@ -64,13 +63,7 @@ int run(int argc, char* argv[]) {
         return 0;
     }
 
-    // Qt's plain event dispatcher serves a command-line program as well as the GLib one, and
-    // costs less per socket event. Set here, it concerns this process only.
-    qputenv("QT_NO_GLIB", "1");
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("dazoroz-send"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(DAZOROZ_VERSION));
-
+    net::PlainEventLoop loop;
     store::Settings settings;
     if (const std::string passedOver = store::loadSettings(settings); !passedOver.empty()) {
         printTo(stderr, "dazoroz-send: " + cli::printable(passedOver) + "; reading " +
@@ -88,7 +81,7 @@ int run(int argc, char* argv[]) {
         return usageError(e);
     }
 
-    cli::Interrupts interrupts;
+    cli::Interrupts interrupts(loop);
     std::string message;
     const bool fromInput = !commandLine.message.has_value();
     if (fromInput) {
@@ -119,15 +112,19 @@ int run(int argc, char* argv[]) {
         printTo(stderr,
                 "dazoroz-send: the history could not be written: " + cli::printable(error) + "\n");
     });
-    cli::PageSender sender(settings, recipients, std::move(message), stdout, stderr);
+    cli::PageSender sender(loop, settings, recipients, std::move(message), stdout, stderr);
     sender.setRecord(&history);
-    QObject::connect(&interrupts, &cli::Interrupts::interrupted, &sender, &cli::PageSender::cancel);
-    QObject::connect(&sender, &cli::PageSender::finished, &app, &QCoreApplication::exit);
+    interrupts.onInterrupt = [&sender](int) {
+        sender.cancel();
+    };
+    sender.onFinished = [&loop](int exitCode) {
+        loop.quit(exitCode);
+    };
     sender.start();
     if (sender.isFinished()) {
         return sender.exitCode();
     }
-    return QCoreApplication::exec();
+    return loop.run();
 }
 
 } // namespace

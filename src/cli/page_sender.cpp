@@ -1,9 +1,11 @@
 #include "cli/page_sender.h"
 
 #include "cli/printable.h"
+#include "net/warnings.h"
 
 #include <chrono>
 #include <exception>
+#include <new>
 
 namespace dazoroz::cli {
 
@@ -51,9 +53,10 @@ void PageSender::afterHandler() {
     }
 }
 
-PageSender::PageSender(const store::Settings& settings, const Recipients& recipients,
-                       std::string message, std::FILE* out, std::FILE* err, QObject* parent)
-    : QObject(parent), settings_(settings), err_(err), port_(std::make_unique<net::TvlmIPPort>()),
+PageSender::PageSender(net::EventLoop& loop, const store::Settings& settings,
+                       const Recipients& recipients, std::string message, std::FILE* out,
+                       std::FILE* err)
+    : settings_(settings), err_(err), port_(std::make_unique<net::TvlmIPPort>(loop)),
       connection_(*port_),
       window_(out, std::move(message), recipients.pagerNumber, recipients.entries),
       logic_(connection_, window_, settings_) {
@@ -75,10 +78,11 @@ PageSender::PageSender(const store::Settings& settings, const Recipients& recipi
     };
 
     // The window's Timer1 ticks from its creation on, whether a send runs or not.
-    timer_.setInterval(kTimerInterval);
-    timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, [this] { handle([this] { logic_.watchdogTick(); }); });
-    timer_.start();
+    timer_ = loop.createTimer(*this);
+    if (!timer_) {
+        throw std::bad_alloc();
+    }
+    timer_->start(kTimerInterval);
 
     logic_.reset();
 }
@@ -90,6 +94,15 @@ PageSender::~PageSender() {
     port_->OnDisconnected = nullptr;
     port_->OnError = nullptr;
     port_->OnUnhandledException = nullptr;
+}
+
+void PageSender::timerFired() noexcept {
+    try {
+        handle([this] { logic_.watchdogTick(); });
+    } catch (...) {
+        // Exceptions never cross the event loop; handle() lets through only a failure to print.
+        net::writeWarning("dazoroz-send: cannot print the outcome of a timer tick");
+    }
 }
 
 void PageSender::start() {
@@ -122,7 +135,7 @@ void PageSender::reportError(const std::string& message) {
 
 void PageSender::finish() {
     finished_ = true;
-    timer_.stop();
+    timer_->stop();
     const std::string& word = window_.statusWord();
     exitCode_ = !failedByError_ && word == kSuccess ? 0 : 1;
     if (logic_.timedOut()) {
@@ -138,7 +151,9 @@ void PageSender::finish() {
                          : "the send did not start");
         std::fflush(err_);
     }
-    emit finished(exitCode_);
+    if (onFinished) {
+        onFinished(exitCode_);
+    }
 }
 
 } // namespace dazoroz::cli

@@ -2,15 +2,14 @@
 
 #include "cli/console_window.h"
 #include "cli/recipients.h"
+#include "net/event_loop.h"
 #include "net/vlm_ipport.h"
 #include "sending/port_connection.h"
 #include "sending/send_logic.h"
 #include "store/settings.h"
 
-#include <QObject>
-#include <QTimer>
-
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,20 +18,21 @@ namespace dazoroz::cli {
 // One send, run as the window runs it: the same send logic and TCP port, its events and the
 // 333 ms timer forwarded to the logic's handlers, the window's controls printed by a
 // ConsoleWindow. The send ends when the logic is idle again after it started (the server's
-// close, a failure, the time-out, Cancel); finished() then tells the exit status: 0 when the
+// close, a failure, the time-out, Cancel); onFinished then tells the exit status: 0 when the
 // status word is "SUCCESS", otherwise 1.
 //
 // Where the window would show an error box (an exception from the port, e.g. a host name that
 // cannot be resolved), the error goes to `err`; where the window would leave the send to its
 // time-out after that (a command the port could not take), the send is failed at once. A send
 // failed by the time-out says so on `err`, with the server, port and seconds.
-class PageSender : public QObject {
-    Q_OBJECT
+class PageSender final : private net::TimerHandler {
 public:
-    // Throws the port's error when no port can be made.
-    PageSender(const store::Settings& settings, const Recipients& recipients, std::string message,
-               std::FILE* out, std::FILE* err, QObject* parent = nullptr);
-    ~PageSender() override;
+    // On the given event loop. Throws the port's error when no port can be made.
+    PageSender(net::EventLoop& loop, const store::Settings& settings, const Recipients& recipients,
+               std::string message, std::FILE* out, std::FILE* err);
+    ~PageSender();
+    PageSender(const PageSender&) = delete;
+    PageSender& operator=(const PageSender&) = delete;
 
     // The Send button.
     void start();
@@ -44,10 +44,11 @@ public:
     bool isFinished() const noexcept { return finished_; }
     int exitCode() const noexcept { return exitCode_; }
 
-signals:
-    void finished(int exitCode);
+    // Called once, when the send has ended, with the exit status.
+    std::function<void(int exitCode)> onFinished;
 
 private:
+    void timerFired() noexcept override;
     // Runs one handler as the window's event loop would, then shows the result. A template, so
     // that the step costs no allocation, as it runs for every reply.
     template <typename Step> void handle(const Step& step);
@@ -61,7 +62,7 @@ private:
     sending::PortConnection connection_;
     ConsoleWindow window_;
     sending::SendLogic logic_;
-    QTimer timer_;
+    std::unique_ptr<net::LoopTimer> timer_;
 
     int depth_ = 0; // handlers running, one inside the other
     bool started_ = false;

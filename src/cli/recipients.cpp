@@ -2,8 +2,7 @@
 
 #include "cli/printable.h"
 #include "cli/usage_error.h"
-
-#include <QString>
+#include "store/unicode_text.h"
 
 #include <algorithm>
 
@@ -25,21 +24,17 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-QString folded(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toCaseFolded();
-}
-
 std::string inQuotes(std::string_view text) {
     return "\"" + printable(text) + "\"";
 }
 
 // The one entry of names that the display name picks.
 std::string entryFor(std::string_view name, const store::NamesList& names) {
-    const QString key = folded(name);
+    const std::string key = store::caseFolded(name);
     std::vector<std::string> matches;
     for (int row = 0; row < names.size(); ++row) {
         const std::string& entry = names.text(row);
-        if (folded(displayName(entry)) == key) {
+        if (store::caseFolded(displayName(entry)) == key) {
             matches.push_back(entry);
         }
     }

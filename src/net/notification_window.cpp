@@ -1,96 +1,59 @@
 #include "net/notification_window.h"
 
-#include "net/socket_library.h"
-
-#include <QCoreApplication>
-#include <QEvent>
-
 #include <new>
 
 namespace dazoroz::net {
 
-namespace {
-
-QEvent::Type g_messageType = QEvent::None;
-
-class WindowMessageEvent final : public QEvent {
-public:
-    WindowMessageEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam, bool posted)
-        : QEvent(g_messageType), message_(message), wParam_(wParam), lParam_(lParam),
-          posted_(posted) {}
-    unsigned message_;
-    std::uintptr_t wParam_;
-    std::intptr_t lParam_;
-    bool posted_;
-};
-
-// The first window of the process registers the message type ("the window class").
-bool registerWindowClass() noexcept {
-    SocketLibrary& lib = socketLibrary();
-    if (!lib.classRegistered) {
-        const int type = QEvent::registerEventType();
-        if (type < 0) {
-            return false;
-        }
-        g_messageType = static_cast<QEvent::Type>(type);
-        lib.classRegistered = true;
+std::shared_ptr<NotificationWindow> NotificationWindow::create(EventLoop* loop) noexcept {
+    if (loop == nullptr) {
+        return nullptr;
     }
-    return true;
-}
-
-} // namespace
-
-NotificationWindow::NotificationWindow() {
-    setObjectName(QLatin1String(kClassName));
+    std::shared_ptr<NotificationWindow> window;
+    try {
+        window.reset(new NotificationWindow(*loop));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    window->mailbox_ = loop->createMailbox(*window);
+    return window->mailbox_ ? window : nullptr;
 }
 
 NotificationWindow::~NotificationWindow() = default;
 
-NotificationWindow* NotificationWindow::create() noexcept {
-    if (QCoreApplication::instance() == nullptr || !registerWindowClass()) {
-        return nullptr;
-    }
-    return new (std::nothrow) NotificationWindow();
+void NotificationWindow::handleMessage(const LoopMessage& message) noexcept {
+    --queued_;
+    deliver(message);
 }
 
-bool NotificationWindow::event(QEvent* event) {
-    if (event->type() != g_messageType || g_messageType == QEvent::None) {
-        return QObject::event(event);
+void NotificationWindow::deliver(const LoopMessage& message) noexcept {
+    if (target_ == nullptr) {
+        return;
     }
-    const auto* message = static_cast<const WindowMessageEvent*>(event);
-    if (message->posted_) {
-        --queued_;
+    try {
+        target_->windowMessage(message.number, message.first, message.second);
+    } catch (...) {
+        target_->messageFailed(std::current_exception());
     }
-    if (target_ != nullptr) {
-        try {
-            target_->windowMessage(message->message_, message->wParam_, message->lParam_);
-        } catch (...) {
-            target_->messageFailed(std::current_exception());
-        }
-    }
-    return true;
 }
 
 bool postMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                  std::intptr_t lParam) {
-    if (window == nullptr || g_messageType == QEvent::None) {
+    if (window == nullptr || !window->mailbox_->post({message, wParam, lParam})) {
         return false;
     }
-    QCoreApplication::postEvent(window, new WindowMessageEvent(message, wParam, lParam, true));
     ++window->queued_;
     return true;
 }
 
 bool dispatchMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                      std::intptr_t lParam) {
-    if (window == nullptr || g_messageType == QEvent::None) {
+    if (window == nullptr) {
         return false;
     }
     if (window->queuedMessages() > 0) {
         return postMessage(window, message, wParam, lParam);
     }
-    WindowMessageEvent event(message, wParam, lParam, false);
-    QCoreApplication::sendEvent(window, &event);
+    window->deliver({message, wParam, lParam});
     return true;
 }
 

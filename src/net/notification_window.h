@@ -1,16 +1,16 @@
 #pragma once
 
-// Our stand-in for the hidden notification window: a QObject per engine that receives numbered
-// messages through the Qt event loop of its thread. Socket readiness reaches the engine as the
+// Our stand-in for the hidden notification window: an object per engine that receives numbered
+// messages through an event loop (event_loop.h). Socket readiness reaches the engine as the
 // socket notification message (the socket in the first parameter, the event in the low 16 bits
 // of the second and its error code in the high 16 bits), posted by the socket layer.
 
+#include "net/event_loop.h"
 #include "net/socket_api.h"
-
-#include <QObject>
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 
 namespace dazoroz::net {
 
@@ -39,32 +39,40 @@ protected:
     ~WindowMessageTarget() = default;
 };
 
-class NotificationWindow final : public QObject {
+// Held by its engine through a shared pointer; the socket layer keeps weak ones, so that a
+// window destroyed first is no longer notified.
+class NotificationWindow final : public std::enable_shared_from_this<NotificationWindow>,
+                                 private MessageHandler {
 public:
-    static constexpr const char* kClassName = "__vlm_socket_wnd__";
-
-    // A new window, or nullptr when none can be made (no Qt application object).
-    static NotificationWindow* create() noexcept;
-    ~NotificationWindow() override;
+    // A new window on the loop, or nullptr when none can be made (no loop, or the loop cannot
+    // take messages: the Qt loop without a Qt application object).
+    static std::shared_ptr<NotificationWindow> create(EventLoop* loop) noexcept;
+    ~NotificationWindow();
+    NotificationWindow(const NotificationWindow&) = delete;
+    NotificationWindow& operator=(const NotificationWindow&) = delete;
 
     void setTarget(WindowMessageTarget* target) noexcept { target_ = target; }
     WindowMessageTarget* target() const noexcept { return target_; }
+    EventLoop& loop() const noexcept { return loop_; }
     // Messages posted to this window and not yet handled.
     int queuedMessages() const noexcept { return queued_; }
 
-protected:
-    bool event(QEvent* event) override;
-
 private:
-    NotificationWindow();
+    explicit NotificationWindow(EventLoop& loop) : loop_(loop) {}
+    void handleMessage(const LoopMessage& message) noexcept override;
+    void deliver(const LoopMessage& message) noexcept;
     friend bool postMessage(WindowHandle, unsigned, std::uintptr_t, std::intptr_t);
+    friend bool dispatchMessage(WindowHandle, unsigned, std::uintptr_t, std::intptr_t);
+
+    EventLoop& loop_;
+    std::unique_ptr<Mailbox> mailbox_;
     WindowMessageTarget* target_ = nullptr;
     int queued_ = 0;
 };
 
-// Queues a message for the window; it is handled by the event loop of the window's thread (the
-// only thread that may call this). Messages still queued when the window is destroyed are
-// dropped.
+// Queues a message for the window; it is handled by the window's event loop (on the loop's
+// thread, the only one that may call this). Messages still queued when the window is destroyed
+// are dropped.
 bool postMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                  std::intptr_t lParam);
 // Handles a message through the window at once, as a posted one would be handled when its turn

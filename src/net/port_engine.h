@@ -4,6 +4,10 @@
 // owns the notification window and a reference on the socket library; and the TCP port with its
 // connect, send, receive and close algorithms, its numbered property interface and its five
 // event operations. BoundPortEngine forwards the events to its owner through one callback.
+//
+// port_engine.cpp holds the layers, the set-up, the close, the notifications and the events;
+// port_properties.cpp the numbered properties; port_connect.cpp resolving, connecting and
+// sending; port_tls_handshake.cpp the TLS handshake; port_receive.cpp the receive pump.
 
 #include "net/error_texts.h"
 #include "net/line_buffer.h"
@@ -74,16 +78,16 @@ protected:
 // Layer 2.
 class WindowSocketEngine : public EngineErrorHolder, protected WindowMessageTarget {
 public:
-    // Creates the notification window (false if none can be made) and takes the library
-    // reference (whose failure leaves the engine working with the stubs).
-    virtual bool createWindow() noexcept;
+    // Creates the notification window on the loop (false if none can be made) and takes the
+    // library reference (whose failure leaves the engine working with the stubs).
+    virtual bool createWindow(EventLoop* loop) noexcept;
     // Gives the reference back and destroys the window.
     virtual void destroy() noexcept;
     // This machine's name, or the formatted socket error text (at most 100 characters).
     virtual const char* localHost() noexcept;
 
     bool libraryHeld() const noexcept { return libraryHeld_; }
-    WindowHandle window() const noexcept { return window_; }
+    WindowHandle window() const noexcept { return window_.get(); }
 
 protected:
     long windowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
@@ -91,7 +95,7 @@ protected:
     // An exception that could not be passed on to a caller; the default writes a warning.
     virtual void exceptionLost(std::exception_ptr error) noexcept;
 
-    NotificationWindow* window_ = nullptr;
+    std::shared_ptr<NotificationWindow> window_;
     bool libraryHeld_ = false;
     std::array<char, 101> localName_{};
 };
@@ -238,6 +242,7 @@ private:
     std::uint16_t remotePort_ = 0;
     std::uint16_t localPort_ = 0;
     int bytesSent_ = 0;
+    bool sentSinceRead_ = false; // a send went out since the receive pump last read
     int readsPerNotification_ = kReadsPerNotification;
     LineBuffer buffer_;
     bool connected_ = false;
@@ -282,9 +287,9 @@ protected:
 
 class BoundPortEngine final : public PortEngine {
 public:
-    // The engine of a component: window, library reference, defaults and buffer; nullptr when
-    // it cannot be created.
-    static std::unique_ptr<BoundPortEngine> create(EngineOwner& owner) noexcept;
+    // The engine of a component: window on the loop, library reference, defaults and buffer;
+    // nullptr when it cannot be created.
+    static std::unique_ptr<BoundPortEngine> create(EngineOwner& owner, EventLoop* loop) noexcept;
 
 protected:
     void connectedEvent(std::uint16_t status, const char* description) override;

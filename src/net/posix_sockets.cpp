@@ -1,14 +1,12 @@
 // The built-in socket library: the entry points of the table over non-blocking POSIX sockets,
 // with Windows-sockets error codes and asynchronous notifications sent to notification
-// windows. Socket handles are numbers of our own that are never reused in a process, so a
-// notification still queued for a closed socket can never be taken for a newer one.
+// windows, whose event loop watches the descriptors. Socket handles are numbers of our own that
+// are never reused in a process, so a notification still queued for a closed socket can never be
+// taken for a newer one.
 
 #include "net/error_texts.h"
 #include "net/notification_window.h"
 #include "net/socket_library.h"
-
-#include <QPointer>
-#include <QSocketNotifier>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -159,21 +157,34 @@ bool isConnectOutcome(int e) noexcept {
 
 enum class Phase { Unconnected, Connecting, Connected, Failed };
 
-struct SocketRecord {
+struct SocketRecord;
+void onReadable(SocketRecord& rec);
+void onWritable(SocketRecord& rec);
+
+struct SocketRecord final : ReadinessHandler {
     Socket handle = kInvalidSocket;
     int fd = -1;
     Phase phase = Phase::Unconnected;
-    QPointer<NotificationWindow> window;
+    std::weak_ptr<NotificationWindow> window;
     unsigned message = 0;
     long events = 0;
-    std::unique_ptr<QSocketNotifier> reader;
-    std::unique_ptr<QSocketNotifier> writer;
+    std::unique_ptr<DescriptorWatch> watch; // on the window's event loop
+    EventLoop* watchLoop = nullptr;
     bool closeReported = false;
     bool readPending = false; // a read notification went out and nothing has been read since
     int brokenError = 0;      // Windows-sockets code once the connection is broken
+
+    void descriptorReady(Readiness which) noexcept override {
+        // Either may close the socket: the record is not used after this.
+        if (which == Readiness::Read) {
+            onReadable(*this);
+        } else {
+            onWritable(*this);
+        }
+    }
 };
 
-// Never destroyed: sockets still open at exit must not touch Qt after it has gone.
+// Never destroyed: sockets still open at exit must not touch an event loop after it has gone.
 std::unordered_map<Socket, std::unique_ptr<SocketRecord>>& records() {
     static auto* map = new std::unordered_map<Socket, std::unique_ptr<SocketRecord>>();
     return *map;
@@ -192,30 +203,35 @@ bool started() noexcept {
 }
 
 void post(SocketRecord& rec, long event, int error) {
-    if (rec.window != nullptr && (rec.events & event) != 0) {
-        postMessage(rec.window.data(), rec.message, rec.handle, makeSelectReply(event, error));
+    if ((rec.events & event) == 0) {
+        return;
+    }
+    if (const std::shared_ptr<NotificationWindow> window = rec.window.lock()) {
+        postMessage(window.get(), rec.message, rec.handle, makeSelectReply(event, error));
     }
 }
 
-void enable(const std::unique_ptr<QSocketNotifier>& notifier, bool on) {
-    if (notifier) {
-        notifier->setEnabled(on);
+void enable(SocketRecord& rec, Readiness which, bool on) {
+    if (rec.watch) {
+        rec.watch->setEnabled(which, on);
     }
 }
 
 // Read readiness is watched while the connection is up and its close not yet reported. After
 // a read notification no other goes out until the application reads (recv re-enables it); the
-// notifier is switched off only if it fires again meanwhile, because registering it anew costs
-// an allocation in Qt's event dispatcher and the receive path is meant to allocate nothing.
+// watch is switched off only if it fires again meanwhile, because registering it anew costs a
+// system call, and in Qt's event dispatcher an allocation, and the receive path is meant to
+// allocate nothing.
 void armReader(SocketRecord& rec) {
-    enable(rec.reader, rec.phase == Phase::Connected && !rec.closeReported &&
-                           (rec.events & (kFdRead | kFdClose)) != 0);
+    enable(rec, Readiness::Read,
+           rec.phase == Phase::Connected && !rec.closeReported &&
+               (rec.events & (kFdRead | kFdClose)) != 0);
 }
 
 void reportClose(SocketRecord& rec, int error) {
     if (!rec.closeReported) {
         rec.closeReported = true;
-        enable(rec.reader, false);
+        enable(rec, Readiness::Read, false);
         post(rec, kFdClose, error);
     }
 }
@@ -232,7 +248,7 @@ void watchForClose(SocketRecord& rec) {
     char probe = 0;
     const ssize_t n = ::recv(rec.fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) {
-        enable(rec.reader, false);
+        enable(rec, Readiness::Read, false);
         return;
     }
     if (n == 0) {
@@ -249,13 +265,10 @@ void watchForClose(SocketRecord& rec) {
 
 // Readiness goes to the engine as a read notification straight away, from the event loop that
 // saw it: the engine's own read finds out what it was (see posixRecv).
-void onReadable(Socket handle) {
-    SocketRecord* rec = find(handle);
-    if (rec == nullptr) {
-        return;
-    }
+void onReadable(SocketRecord& record) {
+    SocketRecord* rec = &record;
     if (rec->phase != Phase::Connected || rec->closeReported || rec->readPending) {
-        enable(rec->reader, false);
+        enable(*rec, Readiness::Read, false);
         return;
     }
     if ((rec->events & kFdRead) == 0) {
@@ -264,15 +277,13 @@ void onReadable(Socket handle) {
     }
     rec->readPending = true;
     // May close the socket: rec is not used after this.
-    dispatchMessage(rec->window.data(), rec->message, rec->handle, makeSelectReply(kFdRead, 0));
+    const std::shared_ptr<NotificationWindow> window = rec->window.lock();
+    dispatchMessage(window.get(), rec->message, rec->handle, makeSelectReply(kFdRead, 0));
 }
 
-void onWritable(Socket handle) {
-    SocketRecord* rec = find(handle);
-    if (rec == nullptr) {
-        return;
-    }
-    enable(rec->writer, false);
+void onWritable(SocketRecord& record) {
+    SocketRecord* rec = &record;
+    enable(*rec, Readiness::Write, false);
     if (rec->phase == Phase::Connecting) {
         int error = 0;
         socklen_t length = sizeof error;
@@ -332,9 +343,8 @@ int posixClosesocket(Socket s) {
         return fail(kWsaENotSock);
     }
     SocketRecord& rec = *it->second;
-    // Notifiers go before their descriptor does.
-    rec.reader.reset();
-    rec.writer.reset();
+    // The watch goes before its descriptor does.
+    rec.watch.reset();
     const int result = ::close(rec.fd);
     const int e = errno;
     map.erase(it);
@@ -368,10 +378,10 @@ int posixConnect(Socket s, const sockaddr* address, int length) {
         return 0;
     }
     const int e = errno;
-    const bool async = rec->window != nullptr && (rec->events & kFdConnect) != 0;
+    const bool async = !rec->window.expired() && (rec->events & kFdConnect) != 0;
     if (e == EINPROGRESS || wouldBlock(e)) {
         rec->phase = Phase::Connecting;
-        enable(rec->writer, true);
+        enable(*rec, Readiness::Write, true);
         return fail(kWsaEWouldBlock);
     }
     if (async && isConnectOutcome(e)) {
@@ -514,7 +524,7 @@ int posixSend(Socket s, const char* buffer, int length, int flags) {
     if (n < 0) {
         const int e = errno;
         if (wouldBlock(e)) {
-            enable(rec->writer, (rec->events & kFdWrite) != 0);
+            enable(*rec, Readiness::Write, (rec->events & kFdWrite) != 0);
         } else if (breaksConnection(e)) {
             rec->brokenError = wsaFromErrno(e);
             reportClose(*rec, rec->brokenError);
@@ -522,7 +532,7 @@ int posixSend(Socket s, const char* buffer, int length, int flags) {
         return failErrno(e);
     }
     if (static_cast<std::size_t>(n) < size) {
-        enable(rec->writer, (rec->events & kFdWrite) != 0);
+        enable(*rec, Readiness::Write, (rec->events & kFdWrite) != 0);
     }
     return static_cast<int>(n);
 }
@@ -682,33 +692,25 @@ int posixAsyncSelect(Socket s, WindowHandle window, unsigned message, long event
     if (rec == nullptr) {
         return fail(kWsaENotSock);
     }
-    rec->window = window;
+    rec->window =
+        window != nullptr ? window->weak_from_this() : std::weak_ptr<NotificationWindow>();
     rec->message = message;
     rec->events = window != nullptr ? events : 0;
     if (rec->events == 0) {
-        rec->reader.reset();
-        rec->writer.reset();
+        rec->watch.reset();
+        rec->watchLoop = nullptr;
         return 0;
     }
-    try {
-        if (!rec->reader) {
-            rec->reader = std::make_unique<QSocketNotifier>(rec->fd, QSocketNotifier::Read);
-            rec->reader->setEnabled(false);
-            QObject::connect(rec->reader.get(), &QSocketNotifier::activated, rec->reader.get(),
-                             [handle = rec->handle] { onReadable(handle); });
+    if (!rec->watch || rec->watchLoop != &window->loop()) {
+        rec->watch.reset();
+        rec->watch = window->loop().watchDescriptor(rec->fd, *rec);
+        if (!rec->watch) {
+            rec->watchLoop = nullptr;
+            return fail(10055);
         }
-        if (!rec->writer) {
-            rec->writer = std::make_unique<QSocketNotifier>(rec->fd, QSocketNotifier::Write);
-            rec->writer->setEnabled(false);
-            QObject::connect(rec->writer.get(), &QSocketNotifier::activated, rec->writer.get(),
-                             [handle = rec->handle] { onWritable(handle); });
-        }
-    } catch (const std::bad_alloc&) {
-        rec->reader.reset();
-        rec->writer.reset();
-        return fail(10055);
+        rec->watchLoop = &window->loop();
     }
-    enable(rec->writer, rec->phase == Phase::Connecting);
+    enable(*rec, Readiness::Write, rec->phase == Phase::Connecting);
     armReader(*rec);
     if (rec->phase == Phase::Connected && !rec->closeReported) {
         post(*rec, kFdWrite, 0);

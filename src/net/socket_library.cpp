@@ -220,7 +220,6 @@ constinit SocketLibrary g_library = {
     {'W', 'S', 'O', 'C', 'K', '3', '2', '.', 'D', 'L', 'L'},
     nullptr,
     0,
-    false,
     kStubTable,
 };
 

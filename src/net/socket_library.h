@@ -22,7 +22,6 @@ struct SocketLibrary {
     char libraryPath[201];
     const SocketModule* module; // none while not loaded
     std::uint16_t loadCount;
-    bool classRegistered; // the notification window's message type is registered
     SocketEntryTable table;
 };
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QObject>
-
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -21,11 +19,11 @@ public:
     using EComponentError::EComponentError;
 };
 
-// Base of the TCP components: a non-visual component, destroyed with its owner if it has one.
-class TvlmCore : public QObject {
+// Base of the TCP components: a non-visual component.
+class TvlmCore {
 public:
-    explicit TvlmCore(QObject* owner = nullptr) : QObject(owner) {}
-    ~TvlmCore() override = default;
+    TvlmCore() = default;
+    virtual ~TvlmCore() = default;
 
     // The exception to raise for a refused operation; components override it with their own.
     virtual std::exception_ptr CreateError(int code, const std::string& message) const;

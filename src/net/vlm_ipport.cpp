@@ -1,12 +1,16 @@
 #include "net/vlm_ipport.h"
 
-#include <QtGlobal>
+#include "net/warnings.h"
 
 #include <new>
 
 namespace dazoroz::net {
 
-TvlmIPPort::TvlmIPPort(QObject* owner) : TvlmCore(owner), engine_(BoundPortEngine::create(*this)) {
+TvlmIPPort::TvlmIPPort() : TvlmIPPort(EventLoop::current()) {}
+
+TvlmIPPort::TvlmIPPort(EventLoop& loop) : TvlmIPPort(&loop) {}
+
+TvlmIPPort::TvlmIPPort(EventLoop* loop) : engine_(BoundPortEngine::create(*this, loop)) {
     if (!engine_) {
         RaiseError(kCreateFailed, portResultText(kCreateFailed));
     }
@@ -25,7 +29,7 @@ TvlmIPPort::TvlmIPPort(QObject* owner) : TvlmCore(owner), engine_(BoundPortEngin
 
 TvlmIPPort::~TvlmIPPort() {
     if (engine_ && engine_->pumpRunning()) {
-        qWarning("TCP port destroyed from inside one of its own events");
+        writeWarning("TCP port destroyed from inside one of its own events");
     }
 }
 

@@ -1,17 +1,20 @@
 #pragma once
 
 // The TCP client port: connects to a host and port, sends text, delivers what it receives as
-// chunks or lines, and reports connection, disconnection and errors as events. It needs a Qt
-// event loop (QCoreApplication or QApplication) on the thread that creates it; every event fires
-// on that thread from inside the loop's handling of socket notifications, or from inside a
-// property write (a close fires OnDisconnected before setConnected(false) returns).
+// chunks or lines, and reports connection, disconnection and errors as events. It runs on an
+// event loop (event_loop.h): the one given, or the current one of the thread that creates it.
+// Every event fires on that thread from inside the loop's handling of socket notifications, or
+// from inside a property write (a close fires OnDisconnected before setConnected(false)
+// returns).
 //
 // Property writes that the port refuses throw EvlmIPPort (Code, "<code>: <description>").
 // A handler may throw too: the port stays consistent (see PortEngine) and the exception goes to
 // the caller of the property write, or, when the event came from the event loop, to
 // OnUnhandledException (without one, a warning is written); it never reaches the event loop.
-// Destroying the port from inside one of its own events is not supported; use deleteLater().
+// Destroying the port from inside one of its own events is not supported; destroy it later,
+// from a message posted to the loop or a timer.
 
+#include "net/event_loop.h"
 #include "net/port_engine.h"
 #include "net/vlm_core.h"
 
@@ -24,7 +27,10 @@ namespace dazoroz::net {
 
 class TvlmIPPort : public TvlmCore, private EngineOwner {
 public:
-    explicit TvlmIPPort(QObject* owner = nullptr);
+    // On the current event loop of the calling thread; without one the port cannot be created
+    // (code -1).
+    TvlmIPPort();
+    explicit TvlmIPPort(EventLoop& loop);
     ~TvlmIPPort() override;
     TvlmIPPort(const TvlmIPPort&) = delete;
     TvlmIPPort& operator=(const TvlmIPPort&) = delete;
@@ -91,6 +97,7 @@ public:
     PortEngine& engine() noexcept { return *engine_; }
 
 private:
+    explicit TvlmIPPort(EventLoop* loop);
     void engineEvent(const EngineEvent& event) override;
     void engineExceptionLost(std::exception_ptr error) noexcept override;
     void deliverText(const EngineEvent& event);

@@ -47,10 +47,13 @@ void LoginGuard::makeRoom(Clock::time_point now) {
     if (size() < policy_.capacity || entries_.empty()) {
         return;
     }
-    entries_.erase(
+    const auto oldest =
         std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
             return a.second.expires < b.second.expires;
-        }));
+        });
+    if (oldest != entries_.end()) { // it is not: the table is not empty (GCC 12 cannot tell)
+        entries_.erase(oldest);
+    }
 }
 
 } // namespace dazoroz::snppd

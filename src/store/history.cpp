@@ -1,6 +1,6 @@
 #include "history.h"
 
-#include <sqlite3.h>
+#include "store/sqlite_library.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -61,6 +61,11 @@ constexpr std::array<Outcome, 5> kOutcomes = {Outcome::unknown, Outcome::accepte
 
 [[noreturn]] void fail(const std::string& what) {
     throw HistoryError(what);
+}
+
+// The library's functions; loaded by the first History, which cannot be made without them.
+const SqliteTable& sq() noexcept {
+    return *sqliteLibrary();
 }
 
 std::string withErrno(const std::string& what) {
@@ -137,8 +142,8 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 // apart and put together by hand, and the zone's offset looked up once per quarter of an hour of
 // UTC, which the rows of a query share in long runs.
 void localTime(sqlite3_context* context, int /*count*/, sqlite3_value** values) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
-    const int size = sqlite3_value_bytes(values[0]);
+    const auto* text = reinterpret_cast<const char*>(sq().sqlite3_value_text(values[0]));
+    const int size = sq().sqlite3_value_bytes(values[0]);
     const auto number = [text](int at, int digits) {
         int n = 0;
         for (int i = at; i < at + digits; ++i) {
@@ -156,7 +161,7 @@ void localTime(sqlite3_context* context, int /*count*/, sqlite3_value** values) 
                                       number(17, 2)};
     if (std::ranges::any_of(parts, [](int n) { return n < 0; }) || parts[1] < 1 || parts[1] > 12 ||
         parts[2] < 1 || parts[2] > 31) {
-        sqlite3_result_value(context, values[0]);
+        sq().sqlite3_result_value(context, values[0]);
         return;
     }
     const std::int64_t utc =
@@ -186,14 +191,14 @@ void localTime(sqlite3_context* context, int /*count*/, sqlite3_value** values) 
     put(11, 2, second / 3600);
     put(14, 2, second / 60 % 60);
     put(17, 2, second % 60);
-    sqlite3_result_text(context, out, 19, SQLITE_TRANSIENT);
+    sq().sqlite3_result_text(context, out, 19, SQLITE_TRANSIENT);
 }
 
 std::string columnText(sqlite3_stmt* statement, int column) {
-    const auto* text = sqlite3_column_text(statement, column);
+    const auto* text = sq().sqlite3_column_text(statement, column);
     return text != nullptr
                ? std::string(reinterpret_cast<const char*>(text),
-                             static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
+                             static_cast<std::size_t>(sq().sqlite3_column_bytes(statement, column)))
                : std::string();
 }
 
@@ -205,7 +210,8 @@ Outcome outcomeFromName(std::string_view name) {
 }
 
 void bindText(sqlite3_stmt* statement, int at, const std::string& text) {
-    sqlite3_bind_text(statement, at, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    sq().sqlite3_bind_text(statement, at, text.data(), static_cast<int>(text.size()),
+                           SQLITE_STATIC);
 }
 
 // A LIKE pattern for text anywhere in a value, with \ as the escape character.
@@ -238,27 +244,29 @@ History::History(const fs::path& file, Mode mode) : file_(file) {
         makeFolders(dir);
     checkFolder(dir);
     checkFile(file, mode == Mode::create);
+    if (sqliteLibrary() == nullptr)
+        fail("the SQLite library (libsqlite3-0) cannot be loaded");
     // Once, before SQLite starts: no page cache and no small-allocation pool made up front. A
     // send needs a few pages of memory, and every page first touched costs a fault (on a
     // virtual machine, tens of microseconds).
     static const bool configured = [] {
-        sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
-        sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
+        sq().sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+        sq().sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
         return true;
     }();
     (void)configured;
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
-                        nullptr) != SQLITE_OK) {
-        const std::string error = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
+    if (sq().sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+                             nullptr) != SQLITE_OK) {
+        const std::string error = db_ != nullptr ? sq().sqlite3_errmsg(db_) : "out of memory";
+        sq().sqlite3_close(db_);
         fail("cannot open " + file.string() + ": " + error);
     }
     try {
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        sq().sqlite3_busy_timeout(db_, kBusyTimeoutMs);
         // The log is copied into the database by makeDurable now and then, not at every close
         // nor in the middle of a send: each copy costs two syncs, more than a page takes.
-        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        sqlite3_wal_hook(
+        sq().sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sq().sqlite3_wal_hook(
             db_,
             [](void* self, sqlite3*, const char*, int frames) {
                 static_cast<History*>(self)->logFrames_ = frames;
@@ -270,8 +278,8 @@ History::History(const fs::path& file, Mode mode) : file_(file) {
         exec("PRAGMA synchronous = NORMAL", "opening it");
         sqlite3_stmt* version = prepare("PRAGMA user_version");
         step(version, "opening it");
-        const int found = sqlite3_column_int(version, 0);
-        sqlite3_finalize(version);
+        const int found = sq().sqlite3_column_int(version, 0);
+        sq().sqlite3_finalize(version);
         if (found > kSchemaVersion)
             fail(file.string() + " was written by a newer version of Dazoroz");
         if (found < kSchemaVersion) {
@@ -279,8 +287,8 @@ History::History(const fs::path& file, Mode mode) : file_(file) {
             exec(kSchema, "making its table");
             exec("COMMIT", "making its table");
         }
-        check(sqlite3_create_function(db_, "local_time", 1, SQLITE_UTF8, nullptr, &localTime,
-                                      nullptr, nullptr),
+        check(sq().sqlite3_create_function(db_, "local_time", 1, SQLITE_UTF8, nullptr, &localTime,
+                                           nullptr, nullptr),
               "opening it");
         insert_ = prepare("INSERT INTO pages (program, name, pager_id, message, parts, server, "
                           "port, tls, login_id, outcome, reply) VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
@@ -288,18 +296,18 @@ History::History(const fs::path& file, Mode mode) : file_(file) {
         update_ = prepare("UPDATE pages SET parts = ?, server = ?, port = ?, tls = ?, outcome = "
                           "?, reply = ? WHERE id = ?");
     } catch (...) {
-        sqlite3_finalize(insert_);
-        sqlite3_finalize(update_);
-        sqlite3_close_v2(db_);
+        sq().sqlite3_finalize(insert_);
+        sq().sqlite3_finalize(update_);
+        sq().sqlite3_close_v2(db_);
         throw;
     }
 }
 
 History::~History() {
-    sqlite3_finalize(insert_);
-    sqlite3_finalize(update_);
-    sqlite3_finalize(row_);
-    sqlite3_close_v2(db_);
+    sq().sqlite3_finalize(insert_);
+    sq().sqlite3_finalize(update_);
+    sq().sqlite3_finalize(row_);
+    sq().sqlite3_close_v2(db_);
 }
 
 void History::check(int code, const char* doing) {
@@ -310,27 +318,27 @@ void History::check(int code, const char* doing) {
         fail(file_.string() + " is not a history database (it is left as it is)");
     if (primary == SQLITE_CORRUPT)
         fail(file_.string() + " is damaged (it is left as it is)");
-    fail(file_.string() + ", " + doing + ": " + sqlite3_errstr(code) + " (" + sqlite3_errmsg(db_) +
-         ")");
+    fail(file_.string() + ", " + doing + ": " + sq().sqlite3_errstr(code) + " (" +
+         sq().sqlite3_errmsg(db_) + ")");
 }
 
 sqlite3_stmt* History::prepare(const char* sql) {
     sqlite3_stmt* statement = nullptr;
-    check(sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr), "reading it");
+    check(sq().sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr), "reading it");
     return statement;
 }
 
 void History::exec(const char* sql, const char* doing) {
-    const int code = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK && sqlite3_get_autocommit(db_) == 0)
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    const int code = sq().sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK && sq().sqlite3_get_autocommit(db_) == 0)
+        sq().sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     check(code, doing);
 }
 
 void History::step(sqlite3_stmt* statement, const char* doing) {
-    const int code = sqlite3_step(statement);
+    const int code = sq().sqlite3_step(statement);
     if (code != SQLITE_ROW && code != SQLITE_DONE) {
-        sqlite3_reset(statement);
+        sq().sqlite3_reset(statement);
         check(code, doing);
     }
 }
@@ -341,34 +349,34 @@ void History::insert(PageRow& row) {
     bindText(insert_, 2, row.name);
     bindText(insert_, 3, row.pagerID);
     bindText(insert_, 4, row.message);
-    sqlite3_bind_int(insert_, 5, row.parts);
+    sq().sqlite3_bind_int(insert_, 5, row.parts);
     bindText(insert_, 6, row.server);
-    sqlite3_bind_int(insert_, 7, row.port);
-    sqlite3_bind_int(insert_, 8, row.tls ? 1 : 0);
+    sq().sqlite3_bind_int(insert_, 7, row.port);
+    sq().sqlite3_bind_int(insert_, 8, row.tls ? 1 : 0);
     bindText(insert_, 9, row.loginID);
     bindText(insert_, 10, outcome);
     bindText(insert_, 11, row.reply);
     step(insert_, "adding a row");
-    row.id = sqlite3_column_int64(insert_, 0);
+    row.id = sq().sqlite3_column_int64(insert_, 0);
     row.time = columnText(insert_, 1);
     int code = SQLITE_ROW;
     while (code == SQLITE_ROW)
-        code = sqlite3_step(insert_); // the commit
-    sqlite3_reset(insert_);
+        code = sq().sqlite3_step(insert_); // the commit
+    sq().sqlite3_reset(insert_);
     check(code, "adding a row");
 }
 
 void History::update(const PageRow& row) {
     const std::string outcome = outcomeName(row.outcome);
-    sqlite3_bind_int(update_, 1, row.parts);
+    sq().sqlite3_bind_int(update_, 1, row.parts);
     bindText(update_, 2, row.server);
-    sqlite3_bind_int(update_, 3, row.port);
-    sqlite3_bind_int(update_, 4, row.tls ? 1 : 0);
+    sq().sqlite3_bind_int(update_, 3, row.port);
+    sq().sqlite3_bind_int(update_, 4, row.tls ? 1 : 0);
     bindText(update_, 5, outcome);
     bindText(update_, 6, row.reply);
-    sqlite3_bind_int64(update_, 7, row.id);
+    sq().sqlite3_bind_int64(update_, 7, row.id);
     step(update_, "updating a row");
-    sqlite3_reset(update_);
+    sq().sqlite3_reset(update_);
 }
 
 void History::begin() {
@@ -396,7 +404,7 @@ void History::makeDurable() {
         // Emptied, not only copied: what was copied is forgotten when the last process closes,
         // and the next one would read the whole log again, and write after it. Durable
         // already: a checkpoint that other processes keep from finishing waits for a later send.
-        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        sq().sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
         logFrames_ = 0;
     }
 }
@@ -405,9 +413,9 @@ std::vector<std::int64_t> History::ids(const HistoryFilter& filter) {
     sqlite3_stmt* statement = select("id", filter, std::numeric_limits<std::int64_t>::max());
     std::vector<std::int64_t> ids;
     int code = SQLITE_ROW;
-    while ((code = sqlite3_step(statement)) == SQLITE_ROW)
-        ids.push_back(sqlite3_column_int64(statement, 0));
-    sqlite3_finalize(statement);
+    while ((code = sq().sqlite3_step(statement)) == SQLITE_ROW)
+        ids.push_back(sq().sqlite3_column_int64(statement, 0));
+    sq().sqlite3_finalize(statement);
     check(code, "reading it");
     return ids;
 }
@@ -430,11 +438,11 @@ sqlite3_stmt* History::select(const char* columns, const HistoryFilter& filter,
     }
     sql += " ORDER BY id DESC";
     sqlite3_stmt* statement = prepare(sql.c_str());
-    sqlite3_bind_int64(statement, 1, newest);
+    sq().sqlite3_bind_int64(statement, 1, newest);
     if (!filter.text.empty()) {
         const std::string pattern = containsPattern(filter.text);
-        sqlite3_bind_text(statement, 2, pattern.data(), static_cast<int>(pattern.size()),
-                          SQLITE_TRANSIENT);
+        sq().sqlite3_bind_text(statement, 2, pattern.data(), static_cast<int>(pattern.size()),
+                               SQLITE_TRANSIENT);
     }
     return statement;
 }
@@ -442,29 +450,29 @@ sqlite3_stmt* History::select(const char* columns, const HistoryFilter& filter,
 std::optional<PageRow> History::row(std::int64_t id) {
     if (row_ == nullptr) // only the window reads rows
         row_ = prepare((std::string("SELECT ") + kColumns + " FROM pages WHERE id = ?").c_str());
-    sqlite3_bind_int64(row_, 1, id);
-    const int code = sqlite3_step(row_);
+    sq().sqlite3_bind_int64(row_, 1, id);
+    const int code = sq().sqlite3_step(row_);
     if (code != SQLITE_ROW) {
-        sqlite3_reset(row_);
+        sq().sqlite3_reset(row_);
         check(code, "reading it");
         return std::nullopt;
     }
     PageRow row;
-    row.id = sqlite3_column_int64(row_, 0);
+    row.id = sq().sqlite3_column_int64(row_, 0);
     row.time = columnText(row_, 1);
     row.localTime = columnText(row_, 2);
     row.program = columnText(row_, 3);
     row.name = columnText(row_, 4);
     row.pagerID = columnText(row_, 5);
     row.message = columnText(row_, 6);
-    row.parts = sqlite3_column_int(row_, 7);
+    row.parts = sq().sqlite3_column_int(row_, 7);
     row.server = columnText(row_, 8);
-    row.port = sqlite3_column_int(row_, 9);
-    row.tls = sqlite3_column_int(row_, 10) != 0;
+    row.port = sq().sqlite3_column_int(row_, 9);
+    row.tls = sq().sqlite3_column_int(row_, 10) != 0;
     row.loginID = columnText(row_, 11);
     row.outcome = outcomeFromName(columnText(row_, 12));
     row.reply = columnText(row_, 13);
-    sqlite3_reset(row_);
+    sq().sqlite3_reset(row_);
     return row;
 }
 
@@ -500,19 +508,19 @@ std::string History::csv(const HistoryFilter& filter, std::int64_t newest) {
         filter, newest);
     int code = SQLITE_ROW;
     std::array<std::string_view, kCsvHeader.size()> fields;
-    while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
+    while ((code = sq().sqlite3_step(statement)) == SQLITE_ROW) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const int column = static_cast<int>(i);
-            const auto* text = sqlite3_column_text(statement, column);
+            const auto* text = sq().sqlite3_column_text(statement, column);
             fields[i] = text == nullptr
                             ? std::string_view()
                             : std::string_view(reinterpret_cast<const char*>(text),
                                                static_cast<std::size_t>(
-                                                   sqlite3_column_bytes(statement, column)));
+                                                   sq().sqlite3_column_bytes(statement, column)));
         }
         record(fields);
     }
-    sqlite3_finalize(statement);
+    sq().sqlite3_finalize(statement);
     check(code, "reading it");
     return out;
 }
@@ -522,7 +530,7 @@ void History::clear() {
     // no other process is reading it.
     exec("PRAGMA secure_delete = ON", "clearing it");
     exec("DELETE FROM pages", "clearing it");
-    sqlite3_exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    sq().sqlite3_exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
 }
 
 } // namespace dazoroz::store

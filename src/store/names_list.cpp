@@ -1,6 +1,6 @@
 #include "names_list.h"
 
-#include <QString>
+#include "store/unicode_text.h"
 
 #include <algorithm>
 #include <iterator>
@@ -11,19 +11,8 @@ namespace dazoroz::store {
 NamesList::Entry NamesList::makeEntry(std::string text) {
     Entry e;
     // The key is the case-folded text in UTF-8, so that keys compare as plain bytes (in code
-    // point order). Plain ASCII, by far the most common, folds without a round trip via Qt.
-    if (std::all_of(text.begin(), text.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        e.key = text;
-        for (char& c : e.key) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        }
-    } else {
-        e.key = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
-                    .toCaseFolded()
-                    .toStdString();
-    }
+    // point order).
+    e.key = caseFolded(text);
     e.text = std::move(text);
     return e;
 }

@@ -10,6 +10,7 @@
 #include "names_checklist.h"
 #include "pictures.h"
 
+#include "net/qt_event_loop.h"
 #include "net/vlm_ipport.h"
 #include "sending/history_record.h"
 #include "sending/message_parts.h"
@@ -305,7 +306,7 @@ Tmainform::Tmainform(store::Settings& settings, QWidget* parent)
     buildMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    clientSocket_ = std::make_unique<net::TvlmIPPort>();
+    clientSocket_ = std::make_unique<net::TvlmIPPort>(net::QtEventLoop::instance());
     connection_ = std::make_unique<sending::PortConnection>(*clientSocket_);
     sending::SendWindow& window = *this;
     sendLogic_ = std::make_unique<sending::SendLogic>(*connection_, window, settings_);

@@ -4,6 +4,7 @@
 #include "error_report.h"
 #include "fonts.h"
 #include "main.h"
+#include "net/qt_event_loop.h"
 #include "pictures.h"
 #include "store/settings.h"
 
@@ -63,6 +64,7 @@ int runProgram(int& argc, char** argv, const std::function<void(QWidget&)>& befo
         return 0;
     }
     QApplication app(argc, argv);
+    net::useQtEventLoop();
     bool inDataFolder = false;
     for (const QString& argument : QCoreApplication::arguments().mid(1)) {
         if (argument != QStringLiteral("--data-folder")) {

@@ -32,16 +32,17 @@ if(NOT result EQUAL 0)
     fail("cmake --install failed (${result}):\n${output}")
 endif()
 
-# The programs, runnable from the prefix.
-foreach(program dazoroz dazoroz-send dazoroz-snppd)
-    set(path "${PREFIX}/bin/${program}")
+# The programs, runnable from the prefix; the server in sbin, as its manual section says.
+foreach(program bin/dazoroz bin/dazoroz-send sbin/dazoroz-snppd)
+    set(path "${PREFIX}/${program}")
     execute_process(COMMAND test -f "${path}" -a -x "${path}" RESULT_VARIABLE result)
     if(NOT result EQUAL 0)
         fail("no executable ${path}")
     endif()
 endforeach()
-foreach(program dazoroz dazoroz-send dazoroz-snppd)
-    execute_process(COMMAND "${PREFIX}/bin/${program}" --version
+foreach(path bin/dazoroz bin/dazoroz-send sbin/dazoroz-snppd)
+    get_filename_component(program "${path}" NAME)
+    execute_process(COMMAND "${PREFIX}/${path}" --version
                     RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
     if(NOT result EQUAL 0 OR NOT output STREQUAL "${program} ${VERSION}\n")
         fail("installed ${program} --version gave (${result}): ${output}")
@@ -88,12 +89,13 @@ endforeach()
 
 # The manifest lists each of these files, and nothing outside the prefix (uninstalling by it
 # removes only what was installed).
-foreach(file bin/dazoroz bin/dazoroz-send bin/dazoroz-snppd share/applications/dazoroz.desktop
+foreach(file bin/dazoroz bin/dazoroz-send sbin/dazoroz-snppd share/applications/dazoroz.desktop
              share/metainfo/example.zovizir.dazoroz.metainfo.xml
              share/icons/hicolor/48x48/apps/dazoroz.png
              share/icons/hicolor/256x256/apps/dazoroz.png share/man/man1/dazoroz.1.gz
              share/man/man1/dazoroz-send.1.gz share/man/man8/dazoroz-snppd.8.gz
-             share/doc/dazoroz/copyright share/doc/dazoroz/monitoring.md)
+             share/doc/dazoroz/copyright share/doc/dazoroz-send/copyright
+             share/doc/dazoroz-snppd/copyright share/doc/dazoroz-send/monitoring.md)
     if(NOT "${PREFIX}/${file}" IN_LIST installed)
         fail("install_manifest.txt lacks ${PREFIX}/${file}")
     endif()

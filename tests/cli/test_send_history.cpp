@@ -7,6 +7,7 @@
 #include "sending/port_connection.h"
 #include "store/history.h"
 #include "support/scripted_server.h"
+#include "support/test_loop.h"
 
 #include <QDir>
 #include <QProcess>
@@ -262,5 +263,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSendHistory)
+DAZOROZ_LOOP_TEST_MAIN(TestSendHistory)
 #include "test_send_history.moc"

@@ -8,6 +8,7 @@
 #include "net/socket_library.h"
 #include "net/vlm_ipport.h"
 #include "support/scripted_server.h"
+#include "support/test_loop.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -123,7 +124,9 @@ struct Harness {
     TvlmIPPort port;
     PortEvents events;
 
-    explicit Harness(const std::string& eol = {}) {
+    // The port on the thread's current loop, or on the one given.
+    explicit Harness(const std::string& eol = {}) : Harness(eol, *EventLoop::current()) {}
+    Harness(const std::string& eol, EventLoop& loop) : port(loop) {
         events.bind(port);
         port.setEOL(eol);
     }
@@ -182,7 +185,8 @@ inline void write(TvlmIPPort& port, const QString& assignment) {
     }
 }
 
-// Handles everything already queued (posted notifications included), without waiting for more.
+// Handles everything already queued (posted notifications included, on either loop), without
+// waiting for more.
 inline void settle() {
     for (int round = 0; round < 20; ++round) {
         QCoreApplication::sendPostedEvents();

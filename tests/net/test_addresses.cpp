@@ -295,5 +295,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(AddressesTest)
+DAZOROZ_LOOP_TEST_MAIN(AddressesTest)
 #include "test_addresses.moc"

@@ -112,5 +112,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(HandlerExceptionsTest)
+DAZOROZ_LOOP_TEST_MAIN(HandlerExceptionsTest)
 #include "test_handler_exceptions.moc"

@@ -1,20 +1,37 @@
-// Without a Qt application object there is no event loop to deliver notifications: the port
-// cannot be created, and says so with its own error.
+// Without an event loop to deliver notifications, the port cannot be created, and says so with
+// its own error: on a thread that has no current loop, and on Qt's loop without a Qt
+// application object.
 
+#include "net/qt_event_loop.h"
 #include "net/socket_library.h"
 #include "net/vlm_ipport.h"
 
 #include <QTest>
 
+#include <functional>
+#include <memory>
+
 using namespace dazoroz::net;
+
+using PortMaker = std::function<std::unique_ptr<TvlmIPPort>()>;
+Q_DECLARE_METATYPE(PortMaker)
 
 class NoApplicationTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void constructionFails_data() {
+        QTest::addColumn<PortMaker>("make");
+        QTest::newRow("no current loop")
+            << PortMaker([] { return std::make_unique<TvlmIPPort>(); });
+        QTest::newRow("Qt's loop, no application")
+            << PortMaker([] { return std::make_unique<TvlmIPPort>(QtEventLoop::instance()); });
+    }
+
     void constructionFails() {
+        QFETCH(PortMaker, make);
         try {
-            TvlmIPPort port;
+            make();
             QFAIL("created without an event loop");
         } catch (const EvlmIPPort& e) {
             QCOMPARE(e.Code, -1);

@@ -5,6 +5,7 @@
 // shares, one per read notification, with the event loop's other work in between.
 
 #include "net/notification_window.h"
+#include "observed_loop.h"
 #include "port_events.h"
 #include "support/flood_server.h"
 #include "support/load_adjusted_timer.h"
@@ -70,35 +71,30 @@ public:
     }
 };
 
-// Counts the socket reads made for each message the window handles (through a socket module
-// of its own, loaded while it lives), those made while a TLS session's records for the peer
-// waited beyond their limit, and the messages queued for the window at most.
-class ShareCounter : public QObject {
+// Counts the socket reads made for each notification the loop hands the port (through a
+// socket module of its own, loaded while it lives), those made while a TLS session's records for
+// the peer waited beyond their limit, and the messages queued for the window at most.
+class ShareCounter {
 public:
     static inline ShareCounter* current = nullptr;
     const PortEngine* engine = nullptr;
     int reads = 0;
     int mostReads = 0;
     int readsOverLimit = 0;
-    int mostQueued = 0;
 
-    ShareCounter() {
+    explicit ShareCounter(ObservedLoop& loop) : loop_(loop) {
         current = this;
         registerSocketModule(kModule);
         setLibraryPath(kModule.path);
+        loop.handling = [this] {
+            reads = 0;
+        };
     }
-    ~ShareCounter() override {
+    ~ShareCounter() {
         setLibraryPath(kDefaultLibraryPath);
         current = nullptr;
     }
-    bool eventFilter(QObject* window, QEvent* event) override {
-        if (event->type() >= QEvent::User) {
-            reads = 0;
-            mostQueued =
-                std::max(mostQueued, static_cast<NotificationWindow*>(window)->queuedMessages());
-        }
-        return false;
-    }
+    int mostQueued() const { return loop_.mostWaiting; }
 
 private:
     static int recv(Socket s, char* buffer, int length, int flags) {
@@ -113,12 +109,8 @@ private:
         return ordinal == 16 ? reinterpret_cast<AnyProc>(&recv) : posixSocketProc(ordinal);
     }
     static constexpr SocketModule kModule = {"COUNTING.DLL", &proc};
+    ObservedLoop& loop_;
 };
-
-struct WindowDeleter {
-    void operator()(NotificationWindow* window) const { delete window; }
-};
-using WindowPtr = std::unique_ptr<NotificationWindow, WindowDeleter>;
 
 } // namespace
 
@@ -129,7 +121,7 @@ private slots:
     void cleanupTestCase() { QCOMPARE(posixOpenSocketCount(), std::size_t{0}); }
 
     void dispatchedAtOnceUnlessMessagesWait() {
-        WindowPtr window(NotificationWindow::create());
+        const auto window = NotificationWindow::create(EventLoop::current());
         QVERIFY(window != nullptr);
         RecordingTarget target;
         window->setTarget(&target);
@@ -147,7 +139,7 @@ private slots:
         QVERIFY(dispatchMessage(window.get(), kSocketMessage, 4, 0));
         QVERIFY(target.seen.isEmpty()); // waits for its turn
         QCOMPARE(window->queuedMessages(), 3);
-        QCoreApplication::sendPostedEvents(window.get());
+        settle();
         QCOMPARE(target.seen, (QStringList{"2", "3", "4"}));
         QCOMPARE(window->queuedMessages(), 0);
         QVERIFY(dispatchMessage(window.get(), kSocketMessage, 5, 0));
@@ -194,7 +186,7 @@ private slots:
         QFETCH(bool, reset);
         QFETCH(QStringList, expected);
         QVERIFY(takeLibraryReference());
-        WindowPtr window(NotificationWindow::create());
+        const auto window = NotificationWindow::create(EventLoop::current());
         QVERIFY(window != nullptr);
         RecordingTarget target;
         window->setTarget(&target);
@@ -253,15 +245,15 @@ private slots:
         };
         FloodServer flood = tls ? FloodServer(tlsFlood) : FloodServer();
         QVERIFY(flood.listening());
-        ShareCounter counter;
-        Harness h;
+        ObservedLoop loop(*EventLoop::current());
+        ShareCounter counter(loop);
+        Harness h({}, loop);
         counter.engine = &h.port.engine();
         h.events.logging = false;
         h.events.keepReceived = false;
         h.port.setInBufferSize(1 << 20);
         h.port.setUseTLS(tls);
         h.port.setTLSCAFile(pki.file("ca.pem"));
-        h.port.engine().window()->installEventFilter(&counter);
         QTimer timer;
         timer.setTimerType(Qt::PreciseTimer);
         std::optional<LoadAdjustedTimer> clock;
@@ -301,9 +293,9 @@ private slots:
         QVERIFY2(!kResidentBytesTell || mostMemory - memoryBefore < 2 << 20,
                  qPrintable(QStringLiteral("%1 bytes more").arg(mostMemory - memoryBefore)));
         // Two at most: the connect and write notifications, queued together.
-        QVERIFY2(counter.mostQueued <= 2, qPrintable(QString::number(counter.mostQueued)));
+        QVERIFY2(counter.mostQueued() <= 2, qPrintable(QString::number(counter.mostQueued())));
     }
 };
 
-QTEST_GUILESS_MAIN(NotificationsTest)
+DAZOROZ_LOOP_TEST_MAIN(NotificationsTest)
 #include "test_notifications.moc"

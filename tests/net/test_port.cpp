@@ -1,5 +1,6 @@
 // The TCP client port against real sockets on 127.0.0.1 and an in-process scripted server.
 
+#include "observed_loop.h"
 #include "port_events.h"
 #include "support/refused_port.h"
 
@@ -24,14 +25,15 @@ template <typename T = int> T socketOption(TvlmIPPort& port, int name) {
     return value;
 }
 
-// Counts the messages the port's notification window receives.
-class MessageCounter : public QObject {
+// Counts the notifications the loop hands the port.
+class MessageCounter {
 public:
-    int count = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        count += event->type() >= QEvent::User ? 1 : 0;
-        return false;
+    explicit MessageCounter(ObservedLoop& loop) {
+        loop.handling = [this] {
+            ++count;
+        };
     }
+    int count = 0;
 };
 
 } // namespace
@@ -493,10 +495,10 @@ private slots:
     // A handler that runs an event loop (a modal dialog, say): read notifications arriving
     // meanwhile are ignored, and the pump picks the data up once the handler has returned.
     void nestedEventLoopInsideDataIn() {
-        Harness h("\r\n");
+        ObservedLoop loop(*EventLoop::current());
+        Harness h("\r\n", loop);
         h.server.setGreeting(Reply::send("one\r\n"));
-        MessageCounter counter;
-        h.port.engine().window()->installEventFilter(&counter);
+        MessageCounter counter(loop);
         int deliveredDuringLoop = -1;
         h.events.react = [&](TvlmIPPort& p, const QString& event) {
             if (event != "DataIn(true,one)") {
@@ -518,5 +520,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PortTest)
+DAZOROZ_LOOP_TEST_MAIN(PortTest)
 #include "test_port.moc"

@@ -1,7 +1,8 @@
 // The receive path allocates nothing, not even for the texts it hands to OnDataIn, however long.
-// Every allocation made while the port's notification window handles a message is counted
-// (global operator new is replaced in this program).
+// Every allocation made while the loop hands the port a notification (a read readiness, or a
+// message to its window) is counted (global operator new is replaced in this program).
 
+#include "observed_loop.h"
 #include "port_events.h"
 #include "support/flood_server.h"
 
@@ -36,28 +37,23 @@ using dazoroz::testsupport::FloodServer;
 
 namespace {
 
-// Counts only inside the dispatch of messages to one object: the port's notification window.
-class CountingApplication : public QCoreApplication {
+// Counts only while the loop hands the port a notification, once watching.
+class Counting {
 public:
-    using QCoreApplication::QCoreApplication;
-    QObject* watched = nullptr;
-    int dispatches = 0;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        if (receiver != watched || watched == nullptr) {
-            return QCoreApplication::notify(receiver, event);
-        }
-        ++dispatches;
-        g_counting = true;
-        const bool result = QCoreApplication::notify(receiver, event);
-        g_counting = false;
-        return result;
+    explicit Counting(ObservedLoop& loop) {
+        loop.handling = [this] {
+            if (watching) {
+                ++dispatches;
+                g_counting = true;
+            }
+        };
+        loop.handled = [] {
+            g_counting = false;
+        };
     }
+    bool watching = false;
+    int dispatches = 0;
 };
-
-CountingApplication* app() {
-    return static_cast<CountingApplication*>(QCoreApplication::instance());
-}
 
 } // namespace
 
@@ -82,7 +78,9 @@ private slots:
         for (int i = 0; i < lines; ++i) {
             stream += QByteArray(lineLength, static_cast<char>('a' + i % 26)) + "\r\n";
         }
-        Harness h(eol.toStdString());
+        ObservedLoop loop(*EventLoop::current());
+        Counting counting(loop);
+        Harness h(eol.toStdString(), loop);
         int delivered = 0;
         std::size_t bytes = 0;
         h.port.OnDataIn = [&](TvlmIPPort&, const std::string& text, bool) {
@@ -93,7 +91,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
         QTRY_COMPARE_WITH_TIMEOUT(h.server.connectionCount(), 1, kTimeout);
 
-        app()->watched = h.port.engine().window();
+        counting.watching = true;
         g_allocations = 0;
         // In ten parts, each sent once the one before has been delivered: ten notifications at
         // least.
@@ -107,9 +105,9 @@ private slots:
         const std::size_t expected = eol.isEmpty() ? std::size_t(stream.size())
                                                    : std::size_t(lines) * std::size_t(lineLength);
         QTRY_COMPARE_WITH_TIMEOUT(bytes, expected, kTimeout);
-        app()->watched = nullptr;
+        counting.watching = false;
 
-        QVERIFY(app()->dispatches >= 10);
+        QVERIFY(counting.dispatches >= 10);
         if (!eol.isEmpty()) {
             QCOMPARE(delivered, lines);
         }
@@ -123,7 +121,9 @@ private slots:
     void floodReadInShares() {
         FloodServer flood;
         QVERIFY(flood.listening());
-        Harness h;
+        ObservedLoop loop(*EventLoop::current());
+        Counting counting(loop);
+        Harness h({}, loop);
         h.port.setInBufferSize(1 << 20);
         long texts = 0;
         h.port.OnDataIn = [&](TvlmIPPort&, const std::string&, bool) {
@@ -131,22 +131,17 @@ private slots:
         };
         h.connect(flood.port());
         QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
-        app()->watched = h.port.engine().window();
-        app()->dispatches = 0;
+        counting.watching = true;
         g_allocations = 0;
         texts = 0;
         QTRY_VERIFY_WITH_TIMEOUT(texts > 100 * kReadsPerNotification, kTimeout);
-        app()->watched = nullptr;
+        counting.watching = false;
         QCOMPARE(g_allocations, 0L);
-        QVERIFY(app()->dispatches >= texts / kReadsPerNotification);
+        QVERIFY(counting.dispatches >= texts / kReadsPerNotification);
         h.port.setConnected(false);
     }
 };
 
-int main(int argc, char** argv) {
-    CountingApplication application(argc, argv);
-    ReceiveAllocationsTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+DAZOROZ_LOOP_TEST_MAIN(ReceiveAllocationsTest)
 
 #include "test_receive_allocations.moc"

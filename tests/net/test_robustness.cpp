@@ -181,5 +181,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(RobustnessTest)
+DAZOROZ_LOOP_TEST_MAIN(RobustnessTest)
 #include "test_robustness.moc"

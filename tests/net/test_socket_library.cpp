@@ -282,5 +282,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SocketLibraryTest)
+DAZOROZ_LOOP_TEST_MAIN(SocketLibraryTest)
 #include "test_socket_library.moc"

@@ -405,5 +405,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TlsTest)
+DAZOROZ_LOOP_TEST_MAIN(TlsTest)
 #include "test_tls.moc"

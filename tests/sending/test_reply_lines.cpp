@@ -5,6 +5,7 @@
 #include "sending/port_connection.h"
 #include "sending/send_logic.h"
 #include "support/scripted_server.h"
+#include "support/test_loop.h"
 
 #include <QTest>
 
@@ -154,5 +155,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestReplyLines)
+DAZOROZ_LOOP_TEST_MAIN(TestReplyLines)
 #include "test_reply_lines.moc"
