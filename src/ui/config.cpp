@@ -200,6 +200,11 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
              QRect(10, 242, 193, 13));
     useDataCheckBox_ = placed(new QCheckBox(QStringLiteral("Keep line breaks (DATA)"), optional),
                               "useDataCheckBox", QRect(10, 262, 193, 17));
+    // Two lines: the box is narrower than the sentence.
+    failoverCheckBox_ = placed(new QCheckBox(QStringLiteral("When a server fails, try the next\n"
+                                                            "one in the list"),
+                                             optional),
+                               "failoverCheckBox", QRect(10, 280, 193, 24));
 
     connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
     connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
@@ -219,6 +224,7 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     setTabOrder(tlsCAFileButton_, keepHistoryCheckBox_);
     setTabOrder(keepHistoryCheckBox_, messageLimitEdit_);
     setTabOrder(messageLimitEdit_, useDataCheckBox_);
+    setTabOrder(useDataCheckBox_, failoverCheckBox_);
     okButton_->setFocus();
 }
 
@@ -248,6 +254,7 @@ void TconfigForm::FormShow() {
     keepHistoryCheckBox_->setChecked(settings_.keepHistory);
     setFullText(messageLimitEdit_, QString::number(settings_.messageLimit));
     useDataCheckBox_->setChecked(settings_.useData);
+    failoverCheckBox_->setChecked(settings_.failover);
 }
 
 void TconfigForm::useTLSToggled(bool on) {
@@ -284,6 +291,7 @@ void TconfigForm::OKButtonClick() {
             throw std::runtime_error(kBadMessageLimitText);
         settings_.messageLimit = messageLimit;
         settings_.useData = useDataCheckBox_->isChecked();
+        settings_.failover = failoverCheckBox_->isChecked();
         store::saveSettings(settings_);
         accept();
     });

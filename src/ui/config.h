@@ -61,6 +61,7 @@ private:
     QCheckBox* keepHistoryCheckBox_;
     QLineEdit* messageLimitEdit_;
     QCheckBox* useDataCheckBox_;
+    QCheckBox* failoverCheckBox_;
     QPushButton* okButton_;
     QPushButton* cancelButton_;
 };

@@ -29,7 +29,7 @@ bool same(const Settings& a, const Settings& b) {
            a.serverPort == b.serverPort && a.sendTimeout == b.sendTimeout &&
            a.standardMessages == b.standardMessages && a.loginID == b.loginID &&
            a.password == b.password && a.useTLS == b.useTLS && a.tlsCAFile == b.tlsCAFile &&
-           a.keepHistory == b.keepHistory;
+           a.keepHistory == b.keepHistory && a.failover == b.failover;
 }
 
 Settings fromFile() {
@@ -128,30 +128,17 @@ private slots:
     void tabOrderStartsAtOK() {
         showForm();
         QStringList visited;
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < 21; ++i) {
             visited << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        QCOMPARE(visited, (QStringList{"OKButton",
-                                       "cancelbutton",
-                                       "serverPortEdit",
-                                       "timeoutEdit",
-                                       "serverIPComboBox",
-                                       "message1Edit",
-                                       "message2Edit",
-                                       "message3Edit",
-                                       "message4Edit",
-                                       "message5Edit",
-                                       "message6Edit",
-                                       "message7Edit",
-                                       "message8Edit",
-                                       "loginIDEdit",
-                                       "passwordEdit",
-                                       "useTLSCheckBox",
-                                       "keepHistoryCheckBox",
-                                       "messageLimitEdit",
-                                       "useDataCheckBox",
-                                       "OKButton"}));
+        QCOMPARE(visited, (QStringList{"OKButton",        "cancelbutton",        "serverPortEdit",
+                                       "timeoutEdit",     "serverIPComboBox",    "message1Edit",
+                                       "message2Edit",    "message3Edit",        "message4Edit",
+                                       "message5Edit",    "message6Edit",        "message7Edit",
+                                       "message8Edit",    "loginIDEdit",         "passwordEdit",
+                                       "useTLSCheckBox",  "keepHistoryCheckBox", "messageLimitEdit",
+                                       "useDataCheckBox", "failoverCheckBox",    "OKButton"}));
     }
 
     // The optional settings came in beside the others, which kept their places and sizes.
@@ -280,12 +267,13 @@ private slots:
         QVERIFY(note->text().endsWith("travels encrypted (TLS)."));
         QTest::keyClicks(caFile, "/etc/our ca.pem");
         child<QCheckBox>(form.get(), "keepHistoryCheckBox")->click();
+        child<QCheckBox>(form.get(), "failoverCheckBox")->click();
         clickOK();
-        QVERIFY(settings.useTLS && settings.keepHistory);
+        QVERIFY(settings.useTLS && settings.keepHistory && settings.failover);
         QCOMPARE(settings.tlsCAFile, std::string("/etc/our ca.pem"));
         QVERIFY(
             readFile(iniPath()).contains("\r\nmessage8=Don't call\r\nuseTLS=1\r\ntlsCAFile=/etc/"
-                                         "our ca.pem\r\nkeepHistory=1\r\n[Other]"));
+                                         "our ca.pem\r\nkeepHistory=1\r\nfailover=1\r\n[Other]"));
         QVERIFY(same(fromFile(), settings));
         settings.useTLS = false;
         showForm();
