@@ -153,6 +153,7 @@ void PageSender::ended() {
             return;
         }
     }
+    sayTimedOut();
     const std::chrono::milliseconds wait = schedule_->wait(attempt_);
     waiting_ = true;
     std::fprintf(err_, "dazoroz-send: waiting %.1f seconds before attempt %d of %d\n",
@@ -197,6 +198,17 @@ void PageSender::reportError(const std::string& message) {
     }
 }
 
+bool PageSender::sayTimedOut() {
+    if (!logic_.timedOut())
+        return false;
+    const sending::ServerAddress& server = logic_.server();
+    std::fprintf(err_, "dazoroz-send: the send to %s, port %u, timed out after %d second%s\n",
+                 printable(server.host).c_str(), unsigned{server.port}, settings_.sendTimeout,
+                 settings_.sendTimeout == 1 ? "" : "s");
+    std::fflush(err_);
+    return true;
+}
+
 void PageSender::finish() {
     finished_ = true;
     timer_->stop();
@@ -208,15 +220,9 @@ void PageSender::finish() {
     } else {
         exitCode_ = logic_.ending() == Ending::refused ? kExitRefused : kExitTemporary;
     }
-    if (waiting_) {
-        // said already
-    } else if (logic_.timedOut()) {
-        const sending::ServerAddress& server = logic_.server();
-        std::fprintf(err_, "dazoroz-send: the send to %s, port %u, timed out after %d second%s\n",
-                     printable(server.host).c_str(), unsigned{server.port}, settings_.sendTimeout,
-                     settings_.sendTimeout == 1 ? "" : "s");
-        std::fflush(err_);
-    } else if (exitCode_ != 0 && !failedByError_ && word != kFail && word != kCancel) {
+    // Cancelled during a wait, the attempt before has said why it ended.
+    if (!waiting_ && !sayTimedOut() && exitCode_ != 0 && !failedByError_ && word != kFail &&
+        word != kCancel) {
         std::fprintf(err_, "dazoroz-send: %s\n",
                      started_ && !word.empty()
                          ? "the connection was closed before the page went out"

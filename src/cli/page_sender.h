@@ -82,6 +82,8 @@ private:
     void ended();
     void nextAttempt();
     void attemptLine();
+    // A line on `err` when the time-out ended the attempt; false when it did not.
+    bool sayTimedOut();
     void finish();
 
     net::EventLoop& loop_;
