@@ -8,6 +8,10 @@ cd "$(dirname "$0")"
 # copy of dazoroz-snppd a capability to give up.
 scripts/ensure-deps.sh dpkg-dev file lintian appstream desktop-file-utils man-db openssl \
     libcap2-bin
+# A private session bus with a Secret Service for the keyring tests; without them those tests
+# skip.
+scripts/ensure-deps.sh dbus gnome-keyring ||
+    echo "test.sh: the keyring tests' packages could not be installed: those tests skip" >&2
 # The third-party SNPP servers and client, and the TLS terminator, of the interop tests; without
 # them those tests skip.
 scripts/ensure-deps.sh libnet-snpp-perl hylafax-server stunnel4 ||

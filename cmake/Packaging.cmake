@@ -4,7 +4,7 @@
 #   window  dazoroz        the desktop program (Qt)
 #   send    dazoroz-send   the command-line sender, without Qt: what a headless host needs
 #   snppd   dazoroz-snppd  the local SNPP server (Qt), under sbin as its manual section 8 says
-# Each package's documents (licence, changelog) go to share/doc/<package>.
+# Each package's documents (copyright, changelog, README) go to share/doc/<package>.
 set(DAZOROZ_COMPONENT_PACKAGES window=dazoroz send=dazoroz-send snppd=dazoroz-snppd)
 
 # The date of this version, for the manual pages, the desktop metadata and the changelog.
@@ -52,8 +52,15 @@ configure_file("${PROJECT_SOURCE_DIR}/data/example.zovizir.dazoroz.metainfo.xml.
                @ONLY)
 install(FILES "${metainfo}" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo" COMPONENT window)
 
-# The licence as Debian's copyright file and the changelog, in each package's document folder,
-# and the monitoring recipes beside dazoroz-send.
+# Debian's copyright file in its machine-readable format, with the licence text of LICENSE, the
+# changelog and this README in each package's document folder, and the monitoring recipes beside
+# dazoroz-send.
+file(READ "${PROJECT_SOURCE_DIR}/LICENSE" licence)
+string(REGEX REPLACE "^MIT License\n\nCopyright[^\n]*\n\n" "" licence "${licence}")
+string(STRIP "${licence}" licence)
+string(REPLACE "\n\n" "\n.\n" licence "${licence}")
+string(REPLACE "\n" "\n " DAZOROZ_LICENCE_TEXT " ${licence}")
+configure_file("${PROJECT_SOURCE_DIR}/data/copyright.in" "${PROJECT_BINARY_DIR}/copyright" @ONLY)
 configure_file("${PROJECT_SOURCE_DIR}/data/changelog.in" "${PROJECT_BINARY_DIR}/changelog" @ONLY)
 add_custom_command(
     OUTPUT "${PROJECT_BINARY_DIR}/changelog.gz"
@@ -67,10 +74,8 @@ foreach(pair IN LISTS DAZOROZ_COMPONENT_PACKAGES)
     list(GET pair 0 component)
     list(GET pair 1 package)
     set(docdir "${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}")
-    install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${docdir}" RENAME copyright
-            COMPONENT ${component})
-    install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" DESTINATION "${docdir}"
-            COMPONENT ${component})
+    install(FILES "${PROJECT_BINARY_DIR}/copyright" "${PROJECT_BINARY_DIR}/changelog.gz"
+                  "${PROJECT_SOURCE_DIR}/README.md" DESTINATION "${docdir}" COMPONENT ${component})
 endforeach()
 install(FILES "${PROJECT_SOURCE_DIR}/docs/monitoring.md"
         DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/dazoroz-send" COMPONENT send)
@@ -125,8 +130,10 @@ set(CPACK_DEBIAN_SEND_PACKAGE_NAME dazoroz-send)
 set(CPACK_DEBIAN_SNPPD_PACKAGE_NAME dazoroz-snppd)
 set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "libssl3 (>= 3.0.0), libsqlite3-0 (>= 3.35)")
 # The font the windows were laid out for; without it they still work, in another face. The
-# system's trusted CAs for TLS, when no CA file of one's own is given.
-set(CPACK_DEBIAN_WINDOW_PACKAGE_RECOMMENDS "fonts-wine, ca-certificates")
+# system's trusted CAs for TLS, when no CA file of one's own is given. The window's: the Secret
+# Service client that QtKeychain loads to keep the login password in the desktop keyring
+# (without it, in the settings file).
+set(CPACK_DEBIAN_WINDOW_PACKAGE_RECOMMENDS "fonts-wine, ca-certificates, libsecret-1-0")
 set(CPACK_DEBIAN_SEND_PACKAGE_RECOMMENDS "libssl3 (>= 3.0.0), ca-certificates, libsqlite3-0 (>= 3.35)")
 set(CPACK_DEBIAN_SNPPD_PACKAGE_RECOMMENDS "libssl3 (>= 3.0.0)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

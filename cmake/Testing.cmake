@@ -9,7 +9,8 @@
 # Each test runs in its own scratch working directory under the build tree, so that files
 # such as names.txt never land in the source tree, and with its own XDG_CONFIG_HOME and
 # XDG_STATE_HOME there, so that a test that names no folder never reaches the user's own settings
-# or history.
+# or history; the session bus is one that does not exist, so that no test reaches the user's own
+# keyring (the keyring tests bring a private one).
 find_package(GTest REQUIRED)
 
 function(_dazoroz_register name)
@@ -21,7 +22,8 @@ function(_dazoroz_register name)
     file(MAKE_DIRECTORY "${workdir}")
     add_test(NAME ${T_TEST_NAME} COMMAND ${name} WORKING_DIRECTORY "${workdir}")
     set(env ${DAZOROZ_SANITIZER_ENV} "QT_QPA_PLATFORM=offscreen" "QT_FATAL_CRITICALS=0"
-            "XDG_CONFIG_HOME=${workdir}/config" "XDG_STATE_HOME=${workdir}/state" ${T_EXTRA_ENV})
+            "XDG_CONFIG_HOME=${workdir}/config" "XDG_STATE_HOME=${workdir}/state"
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=${workdir}/no-session-bus" ${T_EXTRA_ENV})
     if(NOT T_GUI)
         list(REMOVE_ITEM env "QT_QPA_PLATFORM=offscreen")
     endif()

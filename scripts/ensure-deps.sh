@@ -16,6 +16,8 @@ packages=(
     libsqlite3-dev
     # dazoroz-snppd gives up its capabilities after binding its port.
     libcap-dev
+    # The desktop keyring (Secret Service), for the login password; the window only.
+    qtkeychain-qt6-dev libsecret-1-0
     fonts-wine fonts-liberation fontconfig
     # Manual pages (scdoc: a small C tool).
     scdoc

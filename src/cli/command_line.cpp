@@ -3,11 +3,15 @@
 #include "cli/printable.h"
 #include "cli/retry_schedule.h"
 #include "cli/usage_error.h"
+#include "net/error_texts.h"
+#include "net/tls_session.h"
 #include "sending/message_parts.h"
+#include "store/names_list.h"
 #include "store/secret_line.h"
 #include "store/unicode_text.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <limits>
 #include <utility>
 
@@ -46,6 +50,19 @@ constexpr OptionName kValueOptions[] = {
 
 // The most further attempts --retry takes: at the longest wait, about a week of trying.
 constexpr std::int32_t kMostRetries = 1000;
+
+// Options without a value.
+struct FlagName {
+    const char* longName;
+    bool CommandLine::*flag;
+};
+
+constexpr FlagName kFlagOptions[] = {
+    {"tls", &CommandLine::tls},
+    {"no-tls", &CommandLine::noTls},
+    {"no-login", &CommandLine::noLogin},
+    {"data-folder", &CommandLine::dataFolder},
+};
 
 bool hasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
@@ -167,12 +184,18 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             result.action = CommandLine::Action::Version;
             return result;
         }
-        if (argument == "--tls") {
-            result.tls = true;
-            continue;
+        const FlagName* flag = nullptr;
+        for (const FlagName& f : kFlagOptions) {
+            const std::string name = std::string("--") + f.longName;
+            if (argument == name) {
+                flag = &f;
+            } else if (argument.starts_with(name + "=")) {
+                throw UsageError(name + " takes no value");
+            }
         }
-        if (argument.starts_with("--tls=")) {
-            throw UsageError("--tls takes no value");
+        if (flag != nullptr) {
+            result.*(flag->flag) = true;
+            continue;
         }
         if (argument == "--history" || argument == "--no-history") {
             result.history = argument == "--history";
@@ -221,6 +244,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
         store(result, found->value, shown, *attached);
     }
+    if (result.noTls && (result.tls || result.tlsCA)) {
+        throw UsageError(std::string("--no-tls and ") + (result.tlsCA ? "--tls-ca" : "--tls") +
+                         " exclude each other");
+    }
+    if (result.noLogin && result.login) {
+        throw UsageError("--no-login and --login exclude each other");
+    }
     return result;
 }
 
@@ -242,7 +272,8 @@ std::string helpText() {
 Sends one page to pagers over SNPP, as the Dazoroz window's Send button does.
 
 A RECIPIENT is a pager ID (1 to 10 digits) or the name of an entry of names.txt in the
-working directory (the text before the comma, in any letter case). Several recipients are
+working directory, or with --data-folder in the desktop window's (the text before the comma, in
+any letter case). Several recipients are
 paged one after another over one connection. The message is MESSAGE, or else standard input
 (without the line ends at its end); at most 999 characters, line breaks sent as blanks unless
 --data keeps them.
@@ -272,6 +303,10 @@ Options:
                          (default: messageLimit in dazoroz.ini, else 0)
       --data, --no-data  send the message with DATA, its line breaks kept, or with MESS, line
                          breaks as blanks (default: useData in dazoroz.ini, else MESS)
+      --no-tls           a plain connection, whatever useTLS in dazoroz.ini says
+      --no-login         no login, whatever loginID in dazoroz.ini says
+      --data-folder      look names up in the names.txt of the window started from the desktop
+                         menu, in $XDG_DATA_HOME/dazoroz (~/.local/share/dazoroz)
       --failover, --no-failover
                          when a server fails for a while, try the next one, or never (default:
                          failover in dazoroz.ini; on with several --server)
@@ -337,12 +372,27 @@ std::optional<std::vector<sending::ServerAddress>> applyOptions(const CommandLin
             throw UsageError("DAZOROZ_PASSWORD holds a line break");
         settings.password = environmentPassword;
     }
+    if (commandLine.noLogin) {
+        settings.loginID.clear();
+        settings.password.clear();
+    }
     if (commandLine.tls || commandLine.tlsCA) {
         settings.useTLS = true;
+    }
+    if (commandLine.noTls) {
+        settings.useTLS = false;
+        settings.tlsCAFile.clear();
     }
     if (commandLine.tlsCA) {
         if (::access(commandLine.tlsCA->c_str(), R_OK) != 0) {
             throw UsageError("--tls-ca: cannot read \"" + printable(*commandLine.tlsCA) + "\"");
+        }
+        // Loaded as the connection will load it: a file without a certificate fails here.
+        int error = 0;
+        if (!net::TlsContext::client(*commandLine.tlsCA, error) &&
+            error == net::kTlsCAFileUnreadable) {
+            throw UsageError("--tls-ca: \"" + printable(*commandLine.tlsCA) +
+                             "\" holds no certificate that can be used");
         }
         settings.tlsCAFile = *commandLine.tlsCA;
     }
@@ -395,6 +445,20 @@ std::optional<std::vector<sending::ServerAddress>> applyOptions(const CommandLin
                          " holds a blank or a control character; give one with --login");
     }
     return further;
+}
+
+std::filesystem::path namesFile(const CommandLine& commandLine) {
+    if (!commandLine.dataFolder) {
+        return store::kNamesFileName;
+    }
+    const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    const std::filesystem::path folder = store::userDataFolder(
+        xdgDataHome != nullptr ? xdgDataHome : "", home != nullptr ? home : "");
+    if (folder.empty()) {
+        throw UsageError("--data-folder: neither XDG_DATA_HOME nor HOME names a folder");
+    }
+    return folder / store::kNamesFileName;
 }
 
 std::string checkedMessage(std::string message, bool fromInput) {

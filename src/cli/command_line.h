@@ -4,6 +4,7 @@
 #include "store/settings.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ struct CommandLine {
     std::optional<std::string> passwordFile;
     bool tls = false;                  // --tls
     std::optional<std::string> tlsCA;  // --tls-ca FILE, which implies --tls
+    bool noTls = false;                // --no-tls: the settings' TLS off for this run
+    bool noLogin = false;              // --no-login: the settings' login off for this run
+    bool dataFolder = false;           // --data-folder: names.txt of the desktop menu's window
     std::optional<bool> history;       // --history, --no-history: the last one given
     std::optional<std::int32_t> split; // --split N: messageLimit for this run
     std::optional<bool> data;          // --data / --no-data: useData for this run
@@ -51,16 +55,22 @@ std::string versionText();
 // would silently not start. The password comes from the first line of --password-file, else
 // from `environmentPassword` ($DAZOROZ_PASSWORD) when it is set and not empty, else from the
 // settings; never from an option's value, which others could read in the process list.
-// --tls and --tls-ca turn TLS on; a CA file that cannot be read is a usage error. --history and
-// --no-history set keepHistory; --split and --data / --no-data stand for messageLimit and
-// useData. The first --server is serverIP (with its own port, when it has one, as serverPort);
-// more than one turns failover on unless --no-failover says otherwise.
+// --tls and --tls-ca turn TLS on; a CA file that cannot be read or holds no certificate is a
+// usage error. --no-tls and --no-login turn the settings' TLS and login (with its password) off.
+// --history and --no-history set keepHistory; --split and --data / --no-data stand for
+// messageLimit and useData. The first --server is serverIP (with its own port, when it has one,
+// as serverPort); more than one turns failover on unless --no-failover says otherwise.
 // Returns the servers after the first for this run, in place of serverIP1..3: those of the
 // further --server options, each at its own port or else at --port or serverPort; none
 // without --server.
 std::optional<std::vector<sending::ServerAddress>>
 applyOptions(const CommandLine& commandLine, store::Settings& settings,
              const char* environmentPassword = nullptr);
+
+// The names file that recipients' names are looked up in: names.txt in the working directory,
+// or with --data-folder in the folder where the window started from the desktop menu keeps it
+// ($XDG_DATA_HOME/dazoroz, see store::userDataFolder). Throws UsageError when there is none.
+std::filesystem::path namesFile(const CommandLine& commandLine);
 
 // The window's message field holds at most this many characters.
 inline constexpr int kMaxMessageLength = 999;

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,10 +78,12 @@ int run(int argc, char* argv[]) {
     try {
         further = cli::applyOptions(commandLine, settings, std::getenv("DAZOROZ_PASSWORD"));
         store::NamesList names;
+        const std::filesystem::path namesFile = cli::namesFile(commandLine);
         if (cli::needsNames(commandLine.recipients)) {
-            store::loadNames(names);
+            store::loadNames(names, namesFile);
         }
-        recipients = cli::resolveRecipients(commandLine.recipients, names);
+        recipients = cli::resolveRecipients(commandLine.recipients, names,
+                                            std::filesystem::absolute(namesFile).string());
     } catch (const cli::UsageError& e) {
         return usageError(e);
     }

@@ -21,11 +21,28 @@ using Ending = sending::SendLogic::Ending;
 
 } // namespace
 
-std::string errorReportText(const std::string& message) {
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') {
-        return message + ".";
+namespace {
+
+// The port's "<code>: [<code>] text" gives its code once: "[<code>] text".
+std::string withCodeOnce(const std::string& message) {
+    const std::size_t colon = message.find(": [");
+    if (colon == 0 || colon == std::string::npos ||
+        message.find_first_not_of("0123456789") != colon ||
+        message.compare(colon + 3, colon, message, 0, colon) != 0 ||
+        message.compare(colon + 3 + colon, 1, "]") != 0) {
+        return message;
     }
-    return message;
+    return message.substr(colon + 2);
+}
+
+} // namespace
+
+std::string errorReportText(const std::string& message) {
+    std::string text = withCodeOnce(message);
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') {
+        return text + ".";
+    }
+    return text;
 }
 
 template <typename Step> void PageSender::handle(const Step& step) {
@@ -65,9 +82,11 @@ PageSender::PageSender(net::EventLoop& loop, const store::Settings& settings,
       window_(out, std::move(message), recipients.pagerNumber, recipients.entries),
       logic_(connection_, window_, settings_) {
     port_->OnConnected = [this](net::TvlmIPPort&, int code, const std::string& description) {
+        opened_ = opened_ || code == 0;
         handle([&] { logic_.clientSocketConnected(code, description); });
     };
     port_->OnDataIn = [this](net::TvlmIPPort&, const std::string& text, bool eol) {
+        heard_ = true;
         handle([&] { logic_.clientSocketDataIn(text, eol); });
     };
     port_->OnDisconnected = [this](net::TvlmIPPort&, int code, const std::string& description) {
@@ -176,6 +195,8 @@ void PageSender::nextAttempt() {
         return;
     }
     waiting_ = false;
+    opened_ = false;
+    heard_ = false;
     ++attempt_;
     attemptLine();
     handle([this] { logic_.retry(); });
@@ -202,9 +223,12 @@ bool PageSender::sayTimedOut() {
     if (!logic_.timedOut())
         return false;
     const sending::ServerAddress& server = logic_.server();
-    std::fprintf(err_, "dazoroz-send: the send to %s, port %u, timed out after %d second%s\n",
+    // A plain client at a server that speaks only TLS waits for a greeting that never comes.
+    const bool silent = opened_ && !heard_ && !settings_.useTLS;
+    std::fprintf(err_, "dazoroz-send: the send to %s, port %u, timed out after %d second%s%s\n",
                  printable(server.host).c_str(), unsigned{server.port}, settings_.sendTimeout,
-                 settings_.sendTimeout == 1 ? "" : "s");
+                 settings_.sendTimeout == 1 ? "" : "s",
+                 silent ? "; no greeting; does the server expect TLS (--tls)?" : "");
     std::fflush(err_);
     return true;
 }

@@ -32,7 +32,8 @@ namespace dazoroz::cli {
 // Where the window would show an error box (an exception from the port, e.g. a host name that
 // cannot be resolved), the error goes to `err`; where the window would leave the send to its
 // time-out after that (a command the port could not take), the send is failed at once. A send
-// failed by the time-out says so on `err`, with the server, port and seconds.
+// failed by the time-out says so on `err`, with the server, port and seconds (and, when a plain
+// connection opened but no byte came, that the server may expect TLS).
 class PageSender final : private net::TimerHandler {
 public:
     // On the given event loop. Throws the port's error when no port can be made.
@@ -104,6 +105,8 @@ private:
     int depth_ = 0; // handlers running, one inside the other
     bool started_ = false;
     bool failedByError_ = false;
+    bool opened_ = false; // the connection was made
+    bool heard_ = false;  // and the server sent something
     bool finished_ = false;
     int exitCode_ = 1;
 };

@@ -29,7 +29,8 @@ std::string inQuotes(std::string_view text) {
 }
 
 // The one entry of names that the display name picks.
-std::string entryFor(std::string_view name, const store::NamesList& names) {
+std::string entryFor(std::string_view name, const store::NamesList& names,
+                     const std::string& namesFile) {
     const std::string key = store::caseFolded(name);
     std::vector<std::string> matches;
     for (int row = 0; row < names.size(); ++row) {
@@ -39,8 +40,8 @@ std::string entryFor(std::string_view name, const store::NamesList& names) {
         }
     }
     if (matches.empty()) {
-        throw UsageError("unknown name " + inQuotes(name) +
-                         ": no entry of names.txt in the working directory has that name");
+        throw UsageError("unknown name " + inQuotes(name) + ": no entry of " +
+                         printable(namesFile) + " has that name");
     }
     const std::string id = store::retrieveID(matches.front());
     const bool oneId = std::all_of(matches.begin(), matches.end(), [&](const std::string& m) {
@@ -82,7 +83,7 @@ bool needsNames(const std::vector<std::string>& arguments) {
 }
 
 Recipients resolveRecipients(const std::vector<std::string>& arguments,
-                             const store::NamesList& names) {
+                             const store::NamesList& names, const std::string& namesFile) {
     if (arguments.empty()) {
         throw UsageError("no recipient: give pager IDs or names from names.txt");
     }
@@ -100,7 +101,7 @@ Recipients resolveRecipients(const std::vector<std::string>& arguments,
         if (name.empty()) {
             throw UsageError("an empty recipient: give a pager ID or a name from names.txt");
         }
-        result.entries.push_back(entryFor(name, names));
+        result.entries.push_back(entryFor(name, names, namesFile));
     }
     if (arguments.size() == 1 && isPagerId(arguments.front())) {
         result.pagerNumber = arguments.front();

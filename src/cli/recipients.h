@@ -38,8 +38,10 @@ bool needsNames(const std::vector<std::string>& arguments);
 // The command line's recipients, each a pager ID or the display name of exactly one entry of
 // names (several entries with the same pager ID count as one). One ID alone gives
 // single-recipient mode; anything else pages entries. Throws UsageError on an empty list, an ID
-// of more than 10 digits, an unknown or ambiguous name, or an entry without a pager ID.
+// of more than 10 digits, an unknown or ambiguous name, or an entry without a pager ID; the error
+// for an unknown name says that `namesFile` was looked in.
 Recipients resolveRecipients(const std::vector<std::string>& arguments,
-                             const store::NamesList& names);
+                             const store::NamesList& names,
+                             const std::string& namesFile = "names.txt in the working directory");
 
 } // namespace dazoroz::cli

@@ -1,6 +1,7 @@
 #include "ini_file.h"
 
 #include <exception>
+#include <iterator>
 #include <limits>
 
 namespace dazoroz::store {
@@ -211,6 +212,30 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
     parse();
 }
 
+int IniDocument::removeKey(std::string_view section, std::string_view key) {
+    int removed = 0;
+    bool inSection = false;
+    // From the last line back, so that the places of the lines before stay valid.
+    for (auto line = lines_.rbegin(); line != lines_.rend(); ++line) {
+        if (line->kind != Kind::Key || !sameName(name(*line), key))
+            continue;
+        inSection = false;
+        for (auto before = std::next(line); before != lines_.rend(); ++before) {
+            if (before->kind == Kind::Section) {
+                inSection = sameName(name(*before), section);
+                break;
+            }
+        }
+        if (inSection) {
+            bytes_.erase(line->begin, line->next - line->begin);
+            ++removed;
+        }
+    }
+    if (removed > 0)
+        parse();
+    return removed;
+}
+
 std::optional<std::int32_t> parseProfileInt(std::string_view text) {
     std::string t(text);
     if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
@@ -281,6 +306,23 @@ bool writeProfileString(const std::filesystem::path& file, std::string_view sect
         IniDocument doc(std::move(bytes));
         doc.setValue(section, key, value);
         return replaceFile(file, doc.bytes(), ops, access, trust);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool removeProfileKey(const std::filesystem::path& file, std::string_view section,
+                      std::string_view key, FileOps& ops, FileAccess access, FileTrust trust) {
+    try {
+        std::string bytes;
+        const ReadResult read = readWholeFile(file, bytes, ops, trust);
+        if (read == ReadResult::Missing)
+            return true;
+        if (read != ReadResult::Complete)
+            return false;
+        IniDocument doc(std::move(bytes));
+        return doc.removeKey(section, key) == 0 ||
+               replaceFile(file, doc.bytes(), ops, access, trust);
     } catch (const std::exception&) {
         return false;
     }

@@ -41,6 +41,9 @@ public:
     // Line breaks in the value are written as blanks; a value that would read back differently
     // (blanks at its ends, or enclosed in matching quotes) is written inside double quotes.
     void setValue(std::string_view section, std::string_view key, std::string_view value);
+    // Removes every line of the key in the section (a duplicate would count once the first is
+    // gone); returns how many went. Every other byte stays as it was.
+    int removeKey(std::string_view section, std::string_view key);
 
 private:
     enum class Kind { Other, Section, Key };
@@ -89,5 +92,11 @@ bool writeProfileString(const std::filesystem::path& file, std::string_view sect
                         std::string_view key, std::string_view value,
                         FileOps& ops = systemFileOps(), FileAccess access = FileAccess::Keep,
                         FileTrust trust = FileTrust::Any);
+
+// Removes the key from the file (see IniDocument::removeKey); a file without it, or a missing
+// file, is left alone. False when the file could not be read or written; it is then as it was.
+bool removeProfileKey(const std::filesystem::path& file, std::string_view section,
+                      std::string_view key, FileOps& ops = systemFileOps(),
+                      FileAccess access = FileAccess::Keep, FileTrust trust = FileTrust::Any);
 
 } // namespace dazoroz::store

@@ -117,4 +117,14 @@ std::string retrieveName(std::string_view entry) {
     return std::string(name);
 }
 
+std::filesystem::path userDataFolder(std::string_view xdgDataHome, std::string_view home) {
+    const std::filesystem::path xdg(xdgDataHome);
+    if (xdg.is_absolute())
+        return (xdg / "dazoroz").lexically_normal();
+    const std::filesystem::path homeFolder(home);
+    if (homeFolder.is_absolute())
+        return (homeFolder / ".local/share/dazoroz").lexically_normal();
+    return {};
+}
+
 } // namespace dazoroz::store

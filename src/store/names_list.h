@@ -60,6 +60,11 @@ std::string retrieveName(std::string_view entry);
 // The names file ("names.txt" in the working directory unless told otherwise).
 inline const std::filesystem::path kNamesFileName{"names.txt"};
 
+// The folder of the names file of the window started from the desktop menu (--data-folder):
+// $XDG_DATA_HOME/dazoroz, or $HOME/.local/share/dazoroz when XDG_DATA_HOME is empty or not an
+// absolute path. Empty when neither gives an absolute folder.
+std::filesystem::path userDataFolder(std::string_view xdgDataHome, std::string_view home);
+
 // Adds every entry of the file to the list (which the caller has emptied). A missing or
 // unreadable file adds what could be read before the failure and reports nothing.
 void loadNames(NamesList& list, const std::filesystem::path& file = kNamesFileName);

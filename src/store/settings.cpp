@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace dazoroz::store {
 
@@ -172,23 +173,32 @@ std::string loadSettings(Settings& s, const SettingsLocations& where) {
     return std::move(chosen.passedOver);
 }
 
-void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& ops) {
+namespace {
+
+// The file that saveSettings writes, and how far it is trusted: WINDIR's file is the one the
+// user named (it may be shared, and is trusted as it is), else the user's own.
+std::pair<fs::path, FileTrust> writtenFile(const SettingsLocations& where) {
+    if (!where.windowsDirectory.empty())
+        return {where.windowsDirectory / kSettingsFileName, FileTrust::Any};
+    if (where.userDirectory.empty())
+        return {};
+    return {where.userDirectory / kSettingsFileName, FileTrust::OwnOnly};
+}
+
+} // namespace
+
+void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& ops,
+                  PasswordIn password) {
     const auto fail = [] {
         return SettingsWriteError(std::string("Unable to write to ") + kSettingsFileName);
     };
-    fs::path file;
-    // WINDIR's file is the one the user named: it may be shared, and is trusted as it is.
-    FileTrust trust = FileTrust::Any;
-    if (!where.windowsDirectory.empty()) {
-        file = where.windowsDirectory / kSettingsFileName;
-    } else {
-        if (where.userDirectory.empty())
-            throw fail();
-        file = where.userDirectory / kSettingsFileName;
-        trust = FileTrust::OwnOnly;
-        if (!prepareUserFile(where, file, ops))
-            throw fail();
-    }
+    const auto target = writtenFile(where);
+    const fs::path& file = target.first;
+    const FileTrust trust = target.second;
+    if (file.empty())
+        throw fail();
+    if (trust == FileTrust::OwnOnly && !prepareUserFile(where, file, ops))
+        throw fail();
     std::string refusal;
     const IniDocument before = readIniFile(file, ops, trust, &refusal);
     if (!refusal.empty())
@@ -196,7 +206,8 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
     const auto inFile = [&](const char* key) {
         return before.value(kSettingsSection, key);
     };
-    const bool secret = !s.password.empty() || !inFile(kPasswordKey).value_or("").empty();
+    const bool secret = (password == PasswordIn::File && !s.password.empty()) ||
+                        !inFile(kPasswordKey).value_or("").empty();
     const auto write = [&](std::string_view key, std::string_view value) {
         if (!writeProfileString(file, kSettingsSection, key, value, ops,
                                 secret ? FileAccess::OwnerOnly : FileAccess::Keep, trust))
@@ -207,9 +218,10 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
     write("timeout", std::to_string(s.sendTimeout));
     for (std::size_t i = 0; i < s.standardMessages.size(); ++i)
         write(numbered("message", i + 1), s.standardMessages[i]);
-    for (const auto& [key, value] : {std::pair{kLoginKey, &s.loginID}, {kPasswordKey, &s.password}})
-        if (!value->empty() || inFile(key))
-            write(key, *value);
+    if (!s.loginID.empty() || inFile(kLoginKey))
+        write(kLoginKey, s.loginID);
+    if (password == PasswordIn::File && (!s.password.empty() || inFile(kPasswordKey)))
+        write(kPasswordKey, s.password);
     if (s.useTLS || inFile(kUseTlsKey))
         write(kUseTlsKey, s.useTLS ? "1" : "0");
     if (!s.tlsCAFile.empty() || inFile(kCAFileKey))
@@ -222,6 +234,12 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
         write(kUseDataKey, s.useData ? "1" : "0");
     if (s.failover || inFile(kFailoverKey))
         write(kFailoverKey, s.failover ? "1" : "0");
+}
+
+bool forgetPassword(const SettingsLocations& where, FileOps& ops) {
+    const auto [file, trust] = writtenFile(where);
+    return !file.empty() && removeProfileKey(file, kSettingsSection, kPasswordKey, ops,
+                                             FileAccess::OwnerOnly, trust);
 }
 
 } // namespace dazoroz::store

@@ -86,8 +86,17 @@ inline constexpr const char* kBadLoginIDText =
 // the machine-wide file, if there is one, so that everything else in it carries over. Throws
 // SettingsWriteError on the first key that cannot be written, or when there is no user folder,
 // it cannot be made, or it or the file is refused; nothing is written then.
+// With PasswordIn::Elsewhere (the window keeps it in the desktop keyring) the password key is
+// neither written nor removed: forgetPassword removes it once the password is safe elsewhere.
+enum class PasswordIn { File, Elsewhere };
 void saveSettings(const Settings& s = settings(),
                   const SettingsLocations& where = settingsLocations(),
-                  FileOps& ops = systemFileOps());
+                  FileOps& ops = systemFileOps(), PasswordIn password = PasswordIn::File);
+
+// Removes the password from the file that saveSettings writes (every "password" key of the
+// section); the file is otherwise left as it is, a file without one untouched. False when it
+// could not be written (or is refused as saveSettings would refuse it).
+bool forgetPassword(const SettingsLocations& where = settingsLocations(),
+                    FileOps& ops = systemFileOps());
 
 } // namespace dazoroz::store

@@ -2,13 +2,16 @@
 
 #include "error_report.h"
 #include "form_parts.h"
+#include "password_keeper.h"
 
 #include "sending/message_parts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,6 +20,7 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <climits>
 #include <stdexcept>
 #include <string>
@@ -28,17 +32,28 @@ namespace {
 // Room for any IPv6 address: 45 characters at most, 2 brackets, and a zone (% and an interface
 // name of up to 15 characters).
 constexpr int kServerTypingLimit = 63;
-constexpr int kPortDigits = 3;
+constexpr int kPortDigits = 5;
 constexpr int kTimeoutDigits = 2;
 constexpr int kMessageTypingLimit = 100;
 constexpr int kLoginTypingLimit = 100;
 constexpr int kPathTypingLimit = 4096;
+constexpr int kHighestPort = 65535;
+
+// The specified client area, and the port field: 29 wide for three digits, two digits (6
+// pixels each in the dialog's font) wider for five; the label after it moves by as much.
+constexpr QSize kFoldedSize(296, 320);
+constexpr int kPortWidening = 12;
+// The optional settings: to the right of the others, at least as high as the controls on the
+// left; the dialog grows by them when they unfold.
+constexpr QPoint kOptionalPlace(296, 12);
+constexpr int kOptionalWidth = 270;
+constexpr int kOptionalMinHeight = 305; // down to the foot of OK and Cancel
+constexpr int kMargin = 11;
+constexpr int kOptionalFieldHeight = 21;
 // More than the bytes of the longest message the window takes.
 constexpr int kMessageLimitDigits = 4;
 const char* const kBadMessageLimitText =
     "Messages can be split only into parts of 20 characters or more; 0 never splits";
-// The box of optional settings: down to the foot of OK and Cancel, which stand to its left.
-constexpr QRect kOptionalBox(296, 12, 213, 305);
 
 // Rows of the server history list, 13 pixels high.
 class HistoryRowDelegate : public QStyledItemDelegate {
@@ -62,6 +77,14 @@ QString fromStd(const std::string& s) {
 
 std::string toStd(const QString& s) {
     return s.toUtf8().toStdString();
+}
+
+QLabel* noteLabel(const QString& text) {
+    auto* note = new QLabel(text);
+    note->setTextFormat(Qt::PlainText);
+    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    note->setWordWrap(true);
+    return note;
 }
 
 QLineEdit* numericEdit(QWidget* parent, const char* name, const QRect& geometry, int digits) {
@@ -100,15 +123,49 @@ std::int32_t fieldToInt(const QString& text) {
     return static_cast<std::int32_t>(value);
 }
 
-TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
+std::int32_t fieldToPort(const QString& text) {
+    const std::int32_t port = fieldToInt(text);
+    if (port > kHighestPort)
+        throw std::runtime_error("'" + toStd(text) + "' is not a valid port number");
+    return port;
+}
+
+bool TconfigForm::hasOptionalSettings(const store::Settings& s) {
+    return !s.loginID.empty() || !s.password.empty() || s.useTLS || !s.tlsCAFile.empty() ||
+           s.keepHistory || s.messageLimit != 0 || s.useData || s.failover;
+}
+
+template <class W>
+W* TconfigForm::addOptionalRow(const char* labelName, const QString& label, W* field) {
+    if (label.isEmpty()) {
+        optionalRows_->addRow(field);
+    } else {
+        auto* caption = new QLabel(label);
+        caption->setObjectName(QString::fromLatin1(labelName));
+        caption->setTextFormat(Qt::PlainText);
+        optionalRows_->addRow(caption, field);
+    }
+    if (auto* edit = qobject_cast<QLineEdit*>(field))
+        edit->setFixedHeight(kOptionalFieldHeight);
+    QList<QWidget*> parts{field};
+    parts += field->template findChildren<QWidget*>();
+    for (QWidget* part : parts) {
+        if (part->focusPolicy() & Qt::TabFocus) {
+            setTabOrder(lastInTabOrder_, part);
+            lastInTabOrder_ = part;
+        }
+    }
+    return field;
+}
+
+TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent, PasswordKeeper* keeper)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      settings_(settings) {
+      settings_(settings), keeper_(keeper) {
     setObjectName(QStringLiteral("configForm"));
     setWindowTitle(QStringLiteral("Dazoroz Configuration"));
-    // The specified 296 x 320, widened for the box of optional settings on the right.
-    setFixedSize(kOptionalBox.right() + 1 + 11, 320);
+    setFixedSize(kFoldedSize);
 
     addBevel(this, "Bevel1", QRect(12, 12, 273, 85));
     addLabel(this, "serverIPlabel", QStringLiteral("Server IP Address:"), QRect(24, 24, 88, 13));
@@ -124,8 +181,10 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
             [this](const QString& text) { setFullText(serverIPComboBox_->lineEdit(), text); });
 
     addLabel(this, "portLabel", QStringLiteral("Port:"), QRect(24, 48, 22, 13));
-    serverPortEdit_ = numericEdit(this, "serverPortEdit", QRect(120, 44, 29, 21), kPortDigits);
-    addLabel(this, "defaultLabel", QStringLiteral("(default: 444)"), QRect(152, 48, 62, 13));
+    serverPortEdit_ =
+        numericEdit(this, "serverPortEdit", QRect(120, 44, 29 + kPortWidening, 21), kPortDigits);
+    addLabel(this, "defaultLabel", QStringLiteral("(default: 444)"),
+             QRect(152 + kPortWidening, 48, 62, 13));
     addLabel(this, "msgSendLabel", QStringLiteral("Msg. send timeout:"), QRect(24, 72, 89, 13));
     timeoutEdit_ = numericEdit(this, "timeoutEdit", QRect(120, 68, 25, 21), kTimeoutDigits);
     addLabel(this, "Label10", QStringLiteral("(seconds)"), QRect(148, 72, 46, 13));
@@ -153,62 +212,10 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     connect(okButton_, &QPushButton::clicked, this, &TconfigForm::OKButtonClick);
     connect(cancelButton_, &QPushButton::clicked, this, &TconfigForm::cancelbuttonClick);
 
-    auto* optional = placed(new QGroupBox(QStringLiteral("Optional settings"), this), "optionalBox",
-                            kOptionalBox);
-    addLabel(optional, "loginIDLabel", QStringLiteral("Login ID:"), QRect(10, 26, 60, 13));
-    loginIDEdit_ = placed(new QLineEdit(optional), "loginIDEdit", QRect(74, 22, 129, 21));
-    setTypingLimit(loginIDEdit_, kLoginTypingLimit);
-    // No blank or control character can be typed: the ID goes out as one word.
-    loginIDEdit_->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[^\\x00-\\x20\\x7f]*")), loginIDEdit_));
-    addLabel(optional, "passwordLabel", QStringLiteral("Password:"), QRect(10, 50, 60, 13));
-    passwordEdit_ = placed(new QLineEdit(optional), "passwordEdit", QRect(74, 46, 129, 21));
-    passwordEdit_->setEchoMode(QLineEdit::Password);
-    setTypingLimit(passwordEdit_, kLoginTypingLimit);
-    loginNote_ =
-        placed(new QLabel(loginNoteText(false), optional), "loginNote", QRect(10, 74, 193, 26));
-    loginNote_->setTextFormat(Qt::PlainText);
-    loginNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    loginNote_->setWordWrap(true);
-
-    // The secure connection, below the login.
-    useTLSCheckBox_ = placed(new QCheckBox(QStringLiteral("Secure connection (TLS)"), optional),
-                             "useTLSCheckBox", QRect(10, 108, 193, 17));
-    addLabel(optional, "tlsCAFileLabel", QStringLiteral("CA file:"), QRect(10, 136, 60, 13));
-    tlsCAFileEdit_ = placed(new QLineEdit(optional), "tlsCAFileEdit", QRect(74, 132, 103, 21));
-    setTypingLimit(tlsCAFileEdit_, kPathTypingLimit);
-    tlsCAFileButton_ = placed(new QPushButton(QStringLiteral("..."), optional), "tlsCAFileButton",
-                              QRect(180, 132, 23, 21));
-    tlsCAFileButton_->setToolTip(QStringLiteral("Choose the PEM file of the CAs to trust"));
-    auto* caNote = placed(new QLabel(QStringLiteral("Empty: the certificate authorities this "
-                                                    "system trusts."),
-                                     optional),
-                          "tlsCAFileNote", QRect(10, 158, 193, 26));
-    caNote->setTextFormat(Qt::PlainText);
-    caNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    caNote->setWordWrap(true);
-    keepHistoryCheckBox_ =
-        placed(new QCheckBox(QStringLiteral("Keep a history of sent pages"), optional),
-               "keepHistoryCheckBox", QRect(10, 192, 193, 17));
-
-    // Long and multi-line messages, below the history.
-    addLabel(optional, "messageLimitLabel", QStringLiteral("Split messages longer than"),
-             QRect(10, 220, 136, 13));
-    messageLimitEdit_ =
-        numericEdit(optional, "messageLimitEdit", QRect(150, 216, 37, 21), kMessageLimitDigits);
-    addLabel(optional, "messageLimitNote", QStringLiteral("characters (0: never)"),
-             QRect(10, 242, 193, 13));
-    useDataCheckBox_ = placed(new QCheckBox(QStringLiteral("Keep line breaks (DATA)"), optional),
-                              "useDataCheckBox", QRect(10, 262, 193, 17));
-    // Two lines: the box is narrower than the sentence.
-    failoverCheckBox_ = placed(new QCheckBox(QStringLiteral("When a server fails, try the next\n"
-                                                            "one in the list"),
-                                             optional),
-                               "failoverCheckBox", QRect(10, 280, 193, 24));
-
-    connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
-    connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
-    useTLSToggled(false);
+    moreSettingsButton_ =
+        placed(new QPushButton(this), "moreSettingsButton", QRect(12, 292, 100, 25));
+    connect(moreSettingsButton_, &QPushButton::clicked, this,
+            &TconfigForm::moreSettingsButtonClick);
 
     QWidget* order[] = {okButton_, cancelButton_, serverPortEdit_, timeoutEdit_, serverIPComboBox_};
     for (std::size_t i = 1; i < std::size(order); ++i)
@@ -216,22 +223,137 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent)
     setTabOrder(serverIPComboBox_, messageEdits_[0]);
     for (std::size_t i = 1; i < messageEdits_.size(); ++i)
         setTabOrder(messageEdits_[i - 1], messageEdits_[i]);
-    setTabOrder(messageEdits_.back(), loginIDEdit_);
-    setTabOrder(loginIDEdit_, passwordEdit_);
-    setTabOrder(passwordEdit_, useTLSCheckBox_);
-    setTabOrder(useTLSCheckBox_, tlsCAFileEdit_);
-    setTabOrder(tlsCAFileEdit_, tlsCAFileButton_);
-    setTabOrder(tlsCAFileButton_, keepHistoryCheckBox_);
-    setTabOrder(keepHistoryCheckBox_, messageLimitEdit_);
-    setTabOrder(messageLimitEdit_, useDataCheckBox_);
-    setTabOrder(useDataCheckBox_, failoverCheckBox_);
+    setTabOrder(messageEdits_.back(), moreSettingsButton_);
+    lastInTabOrder_ = moreSettingsButton_;
+
+    // The optional settings, one row each, in tab order.
+    optionalBox_ = placed(new QGroupBox(QStringLiteral("Optional settings"), this), "optionalBox",
+                          QRect(kOptionalPlace, QSize(kOptionalWidth, kOptionalMinHeight)));
+    optionalRows_ = new QFormLayout(optionalBox_);
+    optionalRows_->setContentsMargins(10, 8, 10, 8);
+    optionalRows_->setHorizontalSpacing(6);
+    optionalRows_->setVerticalSpacing(4);
+    optionalRows_->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    optionalRows_->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    optionalRows_->setRowWrapPolicy(QFormLayout::DontWrapRows);
+
+    loginIDEdit_ = addOptionalRow("loginIDLabel", QStringLiteral("Login ID:"), new QLineEdit);
+    loginIDEdit_->setObjectName(QStringLiteral("loginIDEdit"));
+    setTypingLimit(loginIDEdit_, kLoginTypingLimit);
+    // No blank or control character can be typed: the ID goes out as one word.
+    loginIDEdit_->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[^\\x00-\\x20\\x7f]*")), loginIDEdit_));
+    passwordEdit_ = addOptionalRow("passwordLabel", QStringLiteral("Password:"), new QLineEdit);
+    passwordEdit_->setObjectName(QStringLiteral("passwordEdit"));
+    passwordEdit_->setEchoMode(QLineEdit::Password);
+    setTypingLimit(passwordEdit_, kLoginTypingLimit);
+    loginNote_ = addOptionalRow(nullptr, {}, noteLabel(loginNoteText(false)));
+    loginNote_->setObjectName(QStringLiteral("loginNote"));
+    passwordPlaceNote_ = addOptionalRow(nullptr, {}, noteLabel(QString()));
+    passwordPlaceNote_->setObjectName(QStringLiteral("passwordPlaceNote"));
+
+    // The secure connection, below the login.
+    useTLSCheckBox_ =
+        addOptionalRow(nullptr, {}, new QCheckBox(QStringLiteral("Secure connection (TLS)")));
+    useTLSCheckBox_->setObjectName(QStringLiteral("useTLSCheckBox"));
+    auto* caFileRow = new QWidget;
+    auto* caFileParts = new QHBoxLayout(caFileRow);
+    caFileParts->setContentsMargins(0, 0, 0, 0);
+    caFileParts->setSpacing(3);
+    tlsCAFileEdit_ = new QLineEdit(caFileRow);
+    tlsCAFileEdit_->setObjectName(QStringLiteral("tlsCAFileEdit"));
+    tlsCAFileEdit_->setFixedHeight(kOptionalFieldHeight);
+    setTypingLimit(tlsCAFileEdit_, kPathTypingLimit);
+    tlsCAFileButton_ = new QPushButton(QStringLiteral("..."), caFileRow);
+    tlsCAFileButton_->setObjectName(QStringLiteral("tlsCAFileButton"));
+    tlsCAFileButton_->setFixedSize(23, kOptionalFieldHeight);
+    tlsCAFileButton_->setToolTip(QStringLiteral("Choose the PEM file of the CAs to trust"));
+    caFileParts->addWidget(tlsCAFileEdit_);
+    caFileParts->addWidget(tlsCAFileButton_);
+    addOptionalRow("tlsCAFileLabel", QStringLiteral("CA file:"), caFileRow);
+    addOptionalRow(nullptr, {},
+                   noteLabel(QStringLiteral("Empty: the certificate authorities this "
+                                            "system trusts.")))
+        ->setObjectName(QStringLiteral("tlsCAFileNote"));
+    keepHistoryCheckBox_ =
+        addOptionalRow(nullptr, {}, new QCheckBox(QStringLiteral("Keep a history of sent pages")));
+    keepHistoryCheckBox_->setObjectName(QStringLiteral("keepHistoryCheckBox"));
+
+    // Long and multi-line messages, below the history.
+    auto* messageLimitRow = new QWidget;
+    auto* messageLimitParts = new QHBoxLayout(messageLimitRow);
+    messageLimitParts->setContentsMargins(0, 0, 0, 0);
+    messageLimitParts->addWidget(
+        placed(new QLabel(QStringLiteral("Split messages longer than")), "messageLimitLabel", {}));
+    messageLimitEdit_ = numericEdit(messageLimitRow, "messageLimitEdit", {}, kMessageLimitDigits);
+    messageLimitEdit_->setFixedSize(37, kOptionalFieldHeight);
+    messageLimitParts->addWidget(messageLimitEdit_);
+    messageLimitParts->addStretch();
+    addOptionalRow(nullptr, {}, messageLimitRow);
+    addOptionalRow(nullptr, {}, noteLabel(QStringLiteral("characters (0: never)")))
+        ->setObjectName(QStringLiteral("messageLimitNote"));
+    useDataCheckBox_ =
+        addOptionalRow(nullptr, {}, new QCheckBox(QStringLiteral("Keep line breaks (DATA)")));
+    useDataCheckBox_->setObjectName(QStringLiteral("useDataCheckBox"));
+    failoverCheckBox_ = addOptionalRow(
+        nullptr, {},
+        new QCheckBox(QStringLiteral("When a server fails, try the next one in the list")));
+    failoverCheckBox_->setObjectName(QStringLiteral("failoverCheckBox"));
+
+    connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
+    connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
+    useTLSToggled(false);
+
+    if (keeper_ != nullptr) {
+        connect(keeper_, &PasswordKeeper::placeChanged, this, &TconfigForm::showPasswordPlace);
+        // A password that arrives from the keyring while the dialog is open is shown at once.
+        connect(keeper_, &PasswordKeeper::readingDone, this, [this] {
+            if (isVisible() && !passwordEdit_->isEnabled())
+                setFullText(passwordEdit_, fromStd(settings_.password));
+            showPasswordPlace();
+        });
+    }
+    showPasswordPlace();
+    setUnfolded(false);
     okButton_->setFocus();
+}
+
+bool TconfigForm::unfolded() const {
+    return !optionalBox_->isHidden();
+}
+
+void TconfigForm::setUnfolded(bool on) {
+    moreSettingsButton_->setText(on ? QStringLiteral("Fewer settings")
+                                    : QStringLiteral("More settings"));
+    optionalBox_->setVisible(on);
+    if (!on) {
+        setFixedSize(kFoldedSize);
+        return;
+    }
+    const int height =
+        std::max(kOptionalMinHeight, optionalRows_->totalHeightForWidth(kOptionalWidth));
+    optionalBox_->resize(kOptionalWidth, height);
+    setFixedSize(kOptionalPlace.x() + kOptionalWidth + kMargin,
+                 std::max(kFoldedSize.height(), kOptionalPlace.y() + height + kMargin));
+}
+
+void TconfigForm::moreSettingsButtonClick() {
+    setUnfolded(!unfolded());
+}
+
+void TconfigForm::showPasswordPlace() {
+    // Only a keeper knows of a keyring; without one the password goes to the file, as always.
+    passwordPlaceNote_->setText(
+        keeper_ != nullptr ? keeper_->placeText()
+                           : QStringLiteral("The password is kept in dazoroz.ini, readable by "
+                                            "you alone."));
+    passwordEdit_->setEnabled(keeper_ == nullptr || !keeper_->reading());
 }
 
 void TconfigForm::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
+        FormShow(); // first: it sets the size
         centreOnScreen(this);
-        FormShow();
     }
     QDialog::showEvent(event);
 }
@@ -255,6 +377,8 @@ void TconfigForm::FormShow() {
     setFullText(messageLimitEdit_, QString::number(settings_.messageLimit));
     useDataCheckBox_->setChecked(settings_.useData);
     failoverCheckBox_->setChecked(settings_.failover);
+    showPasswordPlace();
+    setUnfolded(hasOptionalSettings(settings_));
 }
 
 void TconfigForm::useTLSToggled(bool on) {
@@ -274,7 +398,7 @@ void TconfigForm::tlsCAFileButtonClick() {
 void TconfigForm::OKButtonClick() {
     guarded(this, [this] {
         settings_.serverAddress = toStd(serverIPComboBox_->currentText());
-        settings_.serverPort = fieldToInt(serverPortEdit_->text());
+        settings_.serverPort = fieldToPort(serverPortEdit_->text());
         settings_.sendTimeout = fieldToInt(timeoutEdit_->text());
         for (std::size_t i = 0; i < messageEdits_.size(); ++i)
             settings_.standardMessages[i] = toStd(messageEdits_[i]->text());
@@ -282,7 +406,8 @@ void TconfigForm::OKButtonClick() {
         if (!store::isLoginID(loginID)) // a stored one, shown as it was
             throw std::runtime_error(store::kBadLoginIDText);
         settings_.loginID = std::move(loginID);
-        settings_.password = toStd(passwordEdit_->text());
+        if (passwordEdit_->isEnabled()) // else still on its way from the keyring
+            settings_.password = toStd(passwordEdit_->text());
         settings_.useTLS = useTLSCheckBox_->isChecked();
         settings_.tlsCAFile = toStd(tlsCAFileEdit_->text());
         settings_.keepHistory = keepHistoryCheckBox_->isChecked();
@@ -292,7 +417,10 @@ void TconfigForm::OKButtonClick() {
         settings_.messageLimit = messageLimit;
         settings_.useData = useDataCheckBox_->isChecked();
         settings_.failover = failoverCheckBox_->isChecked();
-        store::saveSettings(settings_);
+        if (keeper_ != nullptr)
+            keeper_->save();
+        else
+            store::saveSettings(settings_);
         accept();
     });
 }

@@ -1,5 +1,7 @@
 #include "data_folder.h"
 
+#include "store/names_list.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -25,11 +27,10 @@ QString failure(const char* what, const QByteArray& path, int error) {
 } // namespace
 
 QString dataFolder(const QString& xdgDataHome, const QString& home) {
-    if (absolute(xdgDataHome))
-        return QDir::cleanPath(xdgDataHome + QStringLiteral("/dazoroz"));
-    if (absolute(home))
-        return QDir::cleanPath(home + QStringLiteral("/.local/share/dazoroz"));
-    return {};
+    const QByteArray xdg = QFile::encodeName(xdgDataHome);
+    const QByteArray homeFolder = QFile::encodeName(home);
+    return QFile::decodeName(QByteArray::fromStdString(
+        store::userDataFolder(xdg.toStdString(), homeFolder.toStdString()).string()));
 }
 
 QString enterFolder(const QString& folder) {

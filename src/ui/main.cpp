@@ -7,7 +7,9 @@
 #include "form_parts.h"
 #include "history.h"
 #include "instructions.h"
+#include "keyring.h"
 #include "names_checklist.h"
+#include "password_keeper.h"
 #include "pictures.h"
 
 #include "net/qt_event_loop.h"
@@ -38,7 +40,10 @@
 #include <QTimer>
 #include <qdrawutil.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdint>
 #include <functional>
 #include <utility>
 
@@ -327,6 +332,18 @@ Tmainform::Tmainform(store::Settings& settings, QWidget* parent)
     Timer1_->setInterval(kTimerInterval);
     connect(Timer1_, &QTimer::timeout, this, &Tmainform::Timer1Timer);
     Timer1_->start();
+
+    keyringWait_ = new QTimer(this);
+    keyringWait_->setSingleShot(true);
+    connect(keyringWait_, &QTimer::timeout, this, &Tmainform::keyringTimedOut);
+}
+
+void Tmainform::setPasswordKeeper(PasswordKeeper* keeper) {
+    if (keeper_ != nullptr)
+        disconnect(keeper_, nullptr, this, nullptr);
+    keeper_ = keeper;
+    if (keeper_ != nullptr)
+        connect(keeper_, &PasswordKeeper::readingDone, this, &Tmainform::keyringAnswered);
 }
 
 Tmainform::~Tmainform() {
@@ -516,6 +533,8 @@ void Tmainform::showEvent(QShowEvent* event) {
 
 void Tmainform::FormShow() {
     const std::string passedOver = store::loadSettings(settings_);
+    if (keeper_ != nullptr)
+        keeper_->load();
     namesListbox_->clearEntries();
     setCaption(messageLabel_, QString());
     namesListbox_->namesModel().loadNames();
@@ -539,7 +558,11 @@ void Tmainform::closeEvent(QCloseEvent* event) {
 }
 
 void Tmainform::FormClose() {
-    namesListbox_->namesModel().saveNames();
+    saveNames();
+}
+
+void Tmainform::saveNames() {
+    namesListbox_->namesModel().saveNames(); // a failure is not reported, as at the close
 }
 
 void Tmainform::Exit1Click() {
@@ -636,8 +659,10 @@ void Tmainform::editNameButtonClick() {
 void Tmainform::deleteButtonClick() {
     guarded(this, [this] {
         const int row = namesListbox_->selectedRow();
-        if (row >= 0)
-            namesListbox_->removeEntry(row);
+        if (row < 0)
+            return;
+        namesListbox_->removeEntry(row);
+        saveNames();
     });
 }
 
@@ -653,6 +678,7 @@ void Tmainform::addName() {
     if (name.isEmpty() || number.isEmpty())
         return;
     namesListbox_->addEntry(toStd(joinEntry(name, number)));
+    saveNames();
 }
 
 void Tmainform::editName() {
@@ -670,15 +696,49 @@ void Tmainform::editName() {
         return;
     namesListbox_->removeEntry(row);
     namesListbox_->addEntry(toStd(joinEntry(name, number)));
+    saveNames();
 }
 
 // --- sending ---
 
 void Tmainform::sendButtonClick() {
+    if (waitingForKeyring_)
+        return; // a second Send is ignored, as during a send
+    if (keeper_ != nullptr && keeper_->reading() && sendLogic_->sendState() == sending::ssIdle) {
+        // The password is still on its way from the keyring: the send starts once it has come,
+        // and fails when it has not come within the send time-out.
+        waitingForKeyring_ = true;
+        setStatusBarText("Waiting for the desktop keyring to give the password...");
+        if (settings_.sendTimeout > 0)
+            keyringWait_->start(static_cast<int>(
+                std::min<std::int64_t>(settings_.sendTimeout * std::int64_t{1000}, INT_MAX)));
+        return;
+    }
+    startSend();
+}
+
+void Tmainform::startSend() {
     guarded(this, [this] { sendLogic_->sendButtonClick(); });
 }
 
+void Tmainform::keyringAnswered() {
+    if (!waitingForKeyring_)
+        return;
+    waitingForKeyring_ = false;
+    keyringWait_->stop();
+    startSend();
+}
+
+void Tmainform::keyringTimedOut() {
+    waitingForKeyring_ = false;
+    setStatusWord("FAIL");
+    setStatusBarText("Error: the desktop keyring did not give the password within the send "
+                     "time-out");
+}
+
 void Tmainform::cancelSendButtonClick() {
+    waitingForKeyring_ = false;
+    keyringWait_->stop();
     guarded(this, [this] { sendLogic_->cancelSendButtonClick(); });
 }
 
@@ -824,7 +884,11 @@ ProgramWindows::ProgramWindows(store::Settings& settings)
     Tmainform* main = mainform_.get();
     windows_.about = new TAboutform(main);
     windows_.addName = new TaddNameForm(main);
-    windows_.config = new TconfigForm(settings, main);
+    keyring_ = new DesktopKeyring(main);
+    keeper_ = new PasswordKeeper(settings, *keyring_, main);
+    keeper_->setParent(main);
+    main->setPasswordKeeper(keeper_);
+    windows_.config = new TconfigForm(settings, main, keeper_);
     windows_.instructions = new TinstructionsForm(main);
     main->setWindows(windows_);
 }

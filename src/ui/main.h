@@ -29,7 +29,9 @@ class HistoryRecord;
 
 namespace dazoroz::ui {
 
+class DesktopKeyring;
 class NamesCheckList;
+class PasswordKeeper;
 class TAboutform;
 class TaddNameForm;
 class TconfigForm;
@@ -120,10 +122,16 @@ public:
         TinstructionsForm* instructions = nullptr;
     };
     void setWindows(const Windows& windows) { windows_ = windows; }
+    // Keeps the login password (in the desktop keyring): asked at FormShow; a Send waits for
+    // its answer, for the send time-out at most. Without one the password is the file's.
+    void setPasswordKeeper(PasswordKeeper* keeper);
 
     // Handlers.
     void FormShow();
     void FormClose();
+    // The names list written to the names file as the close writes it, silently; after every
+    // change of the list and when the program is told to end.
+    void saveNames();
     void messageMemoChange();
     void clearButtonClick();
     void pickButtonClick(int n); // pickButton1Click ... pickButton8Click
@@ -182,6 +190,9 @@ private:
     void showPageCount();
     void addName();
     void editName();
+    void startSend();
+    void keyringAnswered();
+    void keyringTimedOut();
 
     store::Settings& settings_;
     Windows windows_;
@@ -203,6 +214,9 @@ private:
     QPlainTextEdit* sendingMemo_ = nullptr;
     QTimer* Timer1_ = nullptr;
     QString statusBarText_;
+    PasswordKeeper* keeper_ = nullptr;
+    bool waitingForKeyring_ = false; // a Send waits for the keyring's answer
+    QTimer* keyringWait_ = nullptr;  // its time-out
 
     ThistoryForm* history_ = nullptr;
     std::unique_ptr<sending::HistoryRecord> historyRecord_;
@@ -230,6 +244,8 @@ public:
 private:
     std::unique_ptr<Tmainform> mainform_;
     Tmainform::Windows windows_;
+    DesktopKeyring* keyring_ = nullptr;
+    PasswordKeeper* keeper_ = nullptr;
 };
 
 } // namespace dazoroz::ui

@@ -7,11 +7,14 @@
 #include "net/qt_event_loop.h"
 #include "pictures.h"
 #include "store/settings.h"
+#include "termination_signals.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QSessionManager>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -51,6 +54,19 @@ bool given(int argc, char** argv, const char* option) {
     return false;
 }
 
+bool environmentSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Qt aborts when it finds no display; this says so first, in one line. A platform chosen on
+// the command line or in QT_QPA_PLATFORM (offscreen, vnc...) needs none.
+bool displayFound(int argc, char** argv) {
+    return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") ||
+           environmentSet("QT_QPA_PLATFORM") || given(argc, argv, "-platform") ||
+           given(argc, argv, "--platform");
+}
+
 } // namespace
 
 int runProgram(int& argc, char** argv, const std::function<void(QWidget&)>& beforeShow) {
@@ -62,6 +78,12 @@ int runProgram(int& argc, char** argv, const std::function<void(QWidget&)>& befo
     if (given(argc, argv, "--version")) {
         std::printf("dazoroz %s\n", DAZOROZ_VERSION);
         return 0;
+    }
+    if (!displayFound(argc, argv)) {
+        std::fputs("dazoroz: no display: neither DISPLAY nor WAYLAND_DISPLAY is set; start it "
+                   "in a desktop session\n",
+                   stderr);
+        return 1;
     }
     QApplication app(argc, argv);
     net::useQtEventLoop();
@@ -90,10 +112,25 @@ int runProgram(int& argc, char** argv, const std::function<void(QWidget&)>& befo
     std::unique_ptr<ProgramWindows> windows;
     if (!guarded(nullptr, [&windows] { windows = std::make_unique<ProgramWindows>(); }))
         return 1;
+    // The names list is saved after every change; it is saved once more at the end of the
+    // desktop session, and when the program is told to end (it then closes as by Exit).
+    Tmainform& mainform = windows->mainform();
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainform,
+                     [&mainform](QSessionManager&) { mainform.saveNames(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &mainform,
+                     [&mainform] { mainform.saveNames(); });
+    int caught = 0;
+    TerminationSignals ending;
+    QObject::connect(&ending, &TerminationSignals::received, &mainform,
+                     [&mainform, &caught](int signalNumber) {
+                         caught = signalNumber;
+                         mainform.close();
+                     });
     if (beforeShow)
-        beforeShow(windows->mainform());
-    windows->mainform().show();
-    return QApplication::exec();
+        beforeShow(mainform);
+    mainform.show();
+    const int status = QApplication::exec();
+    return caught != 0 ? 128 + caught : status;
 }
 
 } // namespace dazoroz::ui

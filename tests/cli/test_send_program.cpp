@@ -43,8 +43,9 @@ struct Case {
     bool userSettings = false;    // no WINDIR: the ini is the user's own, under XDG_CONFIG_HOME
     bool iniOpenToOthers = false; // mode 0666
     QByteArray names = kNames;
-    QByteArray passwordFile{}; // written to pw.txt in the working directory when not empty
-    QByteArray envPassword{};  // DAZOROZ_PASSWORD, when not empty
+    bool namesInDataFolder = false; // names.txt in $XDG_DATA_HOME/dazoroz, not the working dir
+    QByteArray passwordFile{};      // written to pw.txt in the working directory when not empty
+    QByteArray envPassword{};       // DAZOROZ_PASSWORD, when not empty
     QByteArray greeting = "220 SNPP server ready\r\n";
     QByteArray failingPager{};
     QByteArray on{};
@@ -54,7 +55,7 @@ struct Case {
     int signal = 0;                       // sent once the program shows CONNECTED...
     std::optional<QByteArray> received{}; // over the one connection; none: no connection at all
     QByteArray out{};                     // out and err: a pattern when they start with ^
-    QByteArray err{};                     // %WINDIR% stands for the settings directory
+    QByteArray err{}; // %WINDIR% stands for the settings directory, %WORKDIR% for the working one
     int exitCode = 0;
 };
 
@@ -134,7 +135,10 @@ void check(const Case& c) {
     if (c.iniOpenToOthers)
         QVERIFY(QFile::setPermissions(iniFolder + QStringLiteral("/dazoroz.ini"),
                                       QFileDevice::Permissions(0x6666)));
-    writeFile(workdir.filePath(QStringLiteral("names.txt")), c.names);
+    const QString namesFolder =
+        c.namesInDataFolder ? workdir.filePath(QStringLiteral("data/dazoroz")) : workdir.path();
+    QVERIFY(QDir().mkpath(namesFolder));
+    writeFile(namesFolder + QStringLiteral("/names.txt"), c.names);
     if (!c.passwordFile.isEmpty())
         writeFile(workdir.filePath(QStringLiteral("pw.txt")), c.passwordFile);
 
@@ -144,6 +148,7 @@ void check(const Case& c) {
                      [&] { out += program.readAllStandardOutput(); });
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DAZOROZ_PASSWORD"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), workdir.filePath(QStringLiteral("data")));
     if (!c.envPassword.isEmpty())
         env.insert(QStringLiteral("DAZOROZ_PASSWORD"), QString::fromUtf8(c.envPassword));
     if (c.userSettings) {
@@ -171,7 +176,9 @@ void check(const Case& c) {
     out += program.readAllStandardOutput();
     const QByteArray err = program.readAllStandardError();
     QCOMPARE(out, expected(out, c.out));
-    QCOMPARE(err, expected(err, QByteArray(c.err).replace("%WINDIR%", windir.path().toUtf8())));
+    QCOMPARE(err, expected(err, QByteArray(c.err)
+                                    .replace("%WINDIR%", windir.path().toUtf8())
+                                    .replace("%WORKDIR%", workdir.path().toUtf8())));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), c.exitCode);
     QCOMPARE(server.connectionCount(), c.received ? 1 : 0);
@@ -305,6 +312,22 @@ void TestSendProgram::delivers_data() {
         .received = pagesThenQuit({"77"}),
         .out = kConnected + kSuccess};
 
+    // The settings' TLS and login turned off for one run; names from the desktop window's list.
+    QTest::newRow("--no-tls over useTLS in dazoroz.ini")
+        << Case{.args = {"--no-tls", "77", "-m", "Call home"},
+                .ini = "useTLS=1\r\ntlsCAFile=none.pem\r\n",
+                .received = pagesThenQuit({"77"}),
+                .out = kConnected + kSuccess};
+    QTest::newRow("--no-login over loginID in dazoroz.ini")
+        << Case{.args = {"77", "--no-login", "-m", "Call home"},
+                .ini = "loginID=a b\r\npassword=s3cret\r\n",
+                .received = pagesThenQuit({"77"}),
+                .out = kConnected + kSuccess};
+    QTest::newRow("--data-folder") << Case{.args = {"--data-folder", "cy", "-m", "Call home"},
+                                           .namesInDataFolder = true,
+                                           .received = pagesThenQuit({"0555"}),
+                                           .out = kConnected + sentOk("Cy, (0)55-5") + kSuccess};
+
     const auto fromInput = [](const char* name, const QByteArray& input, const QByteArray& sent) {
         QTest::newRow(name) << Case{.args = {"77"},
                                     .input = input,
@@ -376,7 +399,7 @@ void TestSendProgram::fails_data() {
                 .received = QByteArray(),
                 .out = kConnected + "status: FAIL\n",
                 .err = R"(^dazoroz-send: the send to 127\.0\.0\.1, port \d+, timed out after 1 )"
-                       R"(second\n\z)",
+                       R"(second; no greeting; does the server expect TLS \(--tls\)\?\n\z)",
                 .exitCode = 1};
     QTest::newRow("server closes in mid-send")
         << Case{.args = three,
@@ -406,7 +429,7 @@ void TestSendProgram::fails_data() {
         << Case{.args = {"77", "-m", "Call home", "--server", "nohost.invalid"},
                 .ini = "timeout=60\r\n",
                 .out = "status: FAIL\n",
-                .err = R"(^dazoroz-send: (1100\d): \[\1\] [^\n]*[^.\n]\.\n\z)",
+                .err = R"(^dazoroz-send: \[1100\d\] [^\n]*[^.\n]\.\n\z)",
                 .exitCode = 1};
     // The port number is cut to 16 bits, as the window does: 65536 becomes 0.
     QTest::newRow("port 65536 in dazoroz.ini")
@@ -437,12 +460,15 @@ void TestSendProgram::badUsage_data() {
         c.exitCode = 2;
         QTest::newRow(name) << c;
     };
-    const QByteArray noName = "no entry of names.txt in the working directory has that name";
+    const QByteArray noName = "no entry of %WORKDIR%/names.txt has that name";
     usage("no arguments", {}, "no recipient: give pager IDs or names from names.txt");
     usage("unknown name", {.args = {"Dave", "-m", "Call home"}},
           "unknown name \"Dave\": " + noName);
     usage("control character in a name", {.args = {"An\tn", "-m", "Call home"}},
           "unknown name \"An\\x09n\": " + noName);
+    usage("unknown name, --data-folder",
+          {.args = {"--data-folder", "Dave", "-m", "Call home"}, .namesInDataFolder = true},
+          "unknown name \"Dave\": no entry of %WORKDIR%/data/dazoroz/names.txt has that name");
     usage("name of two pagers",
           {.args = {"ann", "-m", "Call home"}, .names = "Ann, 1\r\nann, 2\r\nAnn, 1\r\n"},
           "the name \"ann\" is not unique in names.txt: it has the entries \"Ann, 1\", \"Ann, 1\", "
@@ -490,6 +516,15 @@ void TestSendProgram::badUsage_data() {
     usage("TLS with a value", {.args = {"77", "-m", "x", "--tls=yes"}}, "--tls takes no value");
     usage("missing CA file", {.args = {"77", "-m", "x", "--tls-ca", "none.pem"}},
           "--tls-ca: cannot read \"none.pem\"");
+    usage("CA file without a certificate",
+          {.args = {"77", "-m", "x", "--tls-ca", "pw.txt"}, .passwordFile = "no certificate\n"},
+          "--tls-ca: \"pw.txt\" holds no certificate that can be used");
+    usage("--no-tls with --tls-ca", {.args = {"77", "-m", "x", "--tls-ca", "a.pem", "--no-tls"}},
+          "--no-tls and --tls-ca exclude each other");
+    usage("--no-login with --login", {.args = {"77", "-m", "x", "--no-login", "--login", "ann"}},
+          "--no-login and --login exclude each other");
+    usage("--no-login with a value", {.args = {"77", "-m", "x", "--no-login=1"}},
+          "--no-login takes no value");
     usage("split too small", {.args = {"77", "-m", "x", "--split", "19"}},
           "--split wants 0 (never split) or a whole number of 20 or more, not \"19\"");
     usage("password option value", {.args = {"77", "-m", "x", "--password", "s3cret"}},
@@ -609,24 +644,25 @@ void TestSendProgram::tls_data() {
     failure("reset during the handshake", {.server = {"--reset-at", "greeting"}, .args = trusting},
             "[20009] TLS: connection reset during the handshake");
     // Without TLS the client waits for a greeting that the TLS server never sends.
-    QTest::newRow("TLS server, TLS off")
-        << TlsCase{.server = tlsServer,
-                   .args = QStringList{"--server", "127.0.0.1", "-t", "1"} + toPager,
-                   .out = kConnected + "status: FAIL\n",
-                   .err = R"(^dazoroz-send: the send to 127\.0\.0\.1, port \d+, timed out )"
-                          R"(after 1 second\n\z)",
-                   .exitCode = 1};
+    QTest::newRow("TLS server, TLS off") << TlsCase{
+        .server = tlsServer,
+        .args = QStringList{"--server", "127.0.0.1", "-t", "1"} + toPager,
+        .out = kConnected + "status: FAIL\n",
+        .err = R"(^dazoroz-send: the send to 127\.0\.0\.1, port \d+, timed out )"
+               R"(after 1 second; no greeting; does the server expect TLS \(--tls\)\?\n\z)",
+        .exitCode = 1};
     QTest::newRow("Cancel during the handshake")
         << TlsCase{.args = trusting + toPager,
                    .signal = SIGTERM,
                    .out = "status: CONNECTING...\nstatus: CANCEL\n",
                    .exitCode = 1};
-    QTest::newRow("no certificate in the CA file") << TlsCase{
-        .server = tlsServer,
-        .args = QStringList{"--tls-ca", "%PKI%/server.key", "--server", "127.0.0.1"} + toPager,
-        .out = "status: FAIL\n",
-        .err = "dazoroz-send: 20012: [20012] TLS: the CA file cannot be read.\n",
-        .exitCode = 1};
+    QTest::newRow("no certificate in dazoroz.ini's CA file")
+        << TlsCase{.server = tlsServer,
+                   .ini = "useTLS=1\r\ntlsCAFile=%PKI%/server.key\r\n",
+                   .args = QStringList{"--server", "127.0.0.1"} + toPager,
+                   .out = "status: FAIL\n",
+                   .err = "dazoroz-send: [20012] TLS: the CA file cannot be read.\n",
+                   .exitCode = 1};
 }
 
 // dazoroz-snppd on a port of the system's choice, or a scripted server that stays silent.

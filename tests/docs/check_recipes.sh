@@ -14,9 +14,11 @@ fail() {
 }
 
 rm -rf "$work"
-mkdir -p "$work/bin" "$work/home" "$work/names"
+mkdir -p "$work/bin" "$work/home/.local/share/dazoroz"
 cd "$work" || exit 1
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config WINDIR=$work/home
+unset XDG_DATA_HOME # as under cron: the names list in ~/.local/share/dazoroz
+names=$HOME/.local/share/dazoroz/names.txt
 
 servers=()
 stop_servers() {
@@ -132,22 +134,23 @@ expect "systemd" 0 1 0 "page 5551234: $host: backup.service failed" run_execstar
 expect "systemd busy" 1 3 2 none run_execstart "$bad_port"
 expect "systemd refused" 3 1 0 none run_execstart "$refusing_port"
 
-# cron: the df watchdog paging "On-call" from names.txt.
+# cron: the df watchdog paging "On-call" from the desktop window's names.txt, run from
+# anywhere.
 for port in "$good_port" "$bad_port" "$refusing_port"; do
     recipe cron "$port" >"cron-$port.sh"
 done
 [ -s "cron-$good_port.sh" ] || fail "no cron recipe in $doc"
-printf 'Ann Lee, 5550101\r\nOn-call, 555-0199\r\n' >names/names.txt
+printf 'Ann Lee, 5550101\r\nOn-call, 555-0199\r\n' >"$names"
 full="Filesystem     1024-blocks      Used Available Capacity Mounted on
 /dev/sda1         10000000   9500000    500000      95% /
 /dev/sda2         10000000   4000000   6000000      40% /home
 /dev/sdb1         10000000   9200000    800000      92% /srv"
 echo "$full" >df.out
-cron() { (cd names && sh "../cron-$1.sh"); }
+cron() { (cd / && sh "$work/cron-$1.sh"); }
 expect "cron full" 0 1 0 "page 5550199: $host: disk over 90 %: / 95%, /srv 92%" cron "$good_port"
 expect "cron busy" 1 3 2 none cron "$bad_port"
 expect "cron refused" 3 1 0 none cron "$refusing_port"
-printf 'Ann Lee, 5550101\r\n' >names/names.txt
+printf 'Ann Lee, 5550101\r\n' >"$names"
 expect "cron no on-call entry" 2 1 0 none cron "$good_port"
 echo "$full" | grep -v '9[0-9]%' >df.out
 expect "cron not full" 0 0 0 none cron "$good_port"

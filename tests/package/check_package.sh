@@ -131,11 +131,18 @@ for package in "${packages[@]}"; do
     done
     contents[$package]=$(dpkg-deb -c "${deb[$package]}" | awk '{ print $6 }' | sed 's|^\./|/|')
     for file in ${files[$package]} /usr/share/doc/$package/copyright \
-                /usr/share/doc/$package/changelog.gz; do
+                /usr/share/doc/$package/changelog.gz /usr/share/doc/$package/README.md; do
         grep -qxF "$file" <<<"${contents[$package]}" || fail "$package lacks $file"
     done
-    dpkg-deb --fsys-tarfile "${deb[$package]}" | tar -xOf - "./usr/share/doc/$package/copyright" |
-        cmp -s - "$source/LICENSE" || fail "$package: the copyright file is not LICENSE"
+    # Debian's machine-readable copyright format, with LICENSE's text in it.
+    copyright=$(dpkg-deb --fsys-tarfile "${deb[$package]}" |
+                    tar -xOf - "./usr/share/doc/$package/copyright")
+    [ "$(head -n 1 <<<"$copyright")" = \
+        "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] &&
+        grep -qx 'License: Expat' <<<"$copyright" &&
+        diff <(awk 'text { sub(/^ /, ""); sub(/^\.$/, ""); print } /^License: Expat$/ { text = n++ }' \
+                  <<<"$copyright") <(tail -n +5 "$source/LICENSE") >/dev/null ||
+        fail "$package: the copyright file is not LICENSE in the machine-readable format"
 done
 # A headless host: dazoroz-send needs no Qt and no ICU, not even through its dependencies'.
 # OpenSSL and the system's CAs, which it needs only for TLS, and SQLite, only for the history,

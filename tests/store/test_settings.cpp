@@ -150,6 +150,23 @@ TEST_F(SettingsFile, LoginKeysOnceSetAndAPasswordKeepsTheFilePrivate) {
     expectSame(loaded(), s);
 }
 
+// A password kept elsewhere (the window's keyring) is neither written nor removed by a save;
+// forgetPassword takes every line of it (a duplicate would count next) out of the file, and
+// nothing else.
+TEST_F(SettingsFile, APasswordKeptElsewhereStaysUntilForgotten) {
+    writeFile(ini(), "[General]\npassword=old\nx=1\nPASSWORD=older\n[Other]\npassword=keep");
+    Settings s = sample();
+    s.password = "new";
+    saveSettings(s, where_, systemFileOps(), PasswordIn::Elsewhere);
+    EXPECT_EQ(loaded().password, "old");
+    EXPECT_EQ(modeOf(ini()), 0600u);
+    EXPECT_TRUE(forgetPassword(where_));
+    EXPECT_EQ(loaded().password, "");
+    const std::string bytes = readFile(ini());
+    EXPECT_TRUE(bytes.starts_with("[General]\nx=1\nserverIP=pager.example\n")) << bytes;
+    EXPECT_TRUE(bytes.ends_with("msg 8\n[Other]\npassword=keep")) << bytes;
+}
+
 // The TLS keys likewise: absent until TLS or a CA file is set, then kept. Only a number other
 // than 0 turns TLS on.
 TEST_F(SettingsFile, TlsKeysOnceSet) {

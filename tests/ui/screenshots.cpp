@@ -152,11 +152,18 @@ int main(int argc, char* argv[]) {
     bool ok = grab(&main, out.filePath(QStringLiteral("main-window.png")));
 
     // The dialog as a user sees it with the default port (the scripted server's port has five
-    // digits); only the record in memory changes, the file is not written.
-    dazoroz::store::settings().serverPort = 444;
+    // digits): first with nothing optional set, folded, then unfolded by the history that is
+    // kept. Only the record in memory changes, the file is not written.
+    dazoroz::store::Settings& settings = dazoroz::store::settings();
+    settings.serverPort = 444;
+    settings.keepHistory = false;
     TconfigForm& config = windows.configForm();
     config.show();
     ok = ok && grab(&config, out.filePath(QStringLiteral("configuration.png")));
+    config.hide();
+    settings.keepHistory = true;
+    config.show();
+    ok = ok && grab(&config, out.filePath(QStringLiteral("configuration-more.png")));
     config.hide();
 
     TaddNameForm& nameEntry = windows.addNameForm();

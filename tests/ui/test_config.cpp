@@ -1,6 +1,7 @@
 #include "store/settings.h"
 #include "ui/config.h"
 #include "ui/error_report.h"
+#include "ui/fonts.h"
 #include "ui/form_parts.h"
 #include "ui_test_support.h"
 
@@ -12,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -98,6 +101,7 @@ private:
         QTest::mouseClick(child<QPushButton>(form.get(), button), Qt::LeftButton);
     }
     void clickOK() { click("OKButton"); }
+    QPushButton* okButton() { return child<QPushButton>(form.get(), "OKButton"); }
     void showForm() { QVERIFY(showActive(form.get())); }
     void pickHistoryRow(int row) {
         combo()->showPopup();
@@ -109,6 +113,7 @@ private:
     }
 
 private slots:
+    void initTestCase() { dazoroz::ui::applyApplicationFont(); } // the windows' own font
     void init() {
         windir = std::make_unique<QTemporaryDir>();
         QVERIFY(windir->isValid());
@@ -125,43 +130,91 @@ private slots:
         savedEnvironment.clear();
     }
 
+    // The specified controls as they were, then the toggle, then the optional settings when
+    // they are unfolded (the CA file only with TLS).
+    void tabOrderStartsAtOK_data() {
+        QTest::addColumn<bool>("unfold");
+        QTest::addColumn<QStringList>("optional");
+        QTest::newRow("folded") << false << QStringList{};
+        QTest::newRow("unfolded") << true << QStringList{"loginIDEdit",      "passwordEdit",
+                                                         "useTLSCheckBox",   "keepHistoryCheckBox",
+                                                         "messageLimitEdit", "useDataCheckBox",
+                                                         "failoverCheckBox"};
+    }
     void tabOrderStartsAtOK() {
+        QFETCH(bool, unfold);
+        QFETCH(QStringList, optional);
         showForm();
+        if (unfold)
+            click("moreSettingsButton");
+        okButton()->setFocus();
+        const QStringList want =
+            QStringList{"OKButton",         "cancelbutton",      "serverPortEdit", "timeoutEdit",
+                        "serverIPComboBox", "message1Edit",      "message2Edit",   "message3Edit",
+                        "message4Edit",     "message5Edit",      "message6Edit",   "message7Edit",
+                        "message8Edit",     "moreSettingsButton"} +
+            optional + QStringList{"OKButton"};
         QStringList visited;
-        for (int i = 0; i < 21; ++i) {
+        for (qsizetype i = 0; i < want.size(); ++i) {
             visited << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        QCOMPARE(visited, (QStringList{"OKButton",        "cancelbutton",        "serverPortEdit",
-                                       "timeoutEdit",     "serverIPComboBox",    "message1Edit",
-                                       "message2Edit",    "message3Edit",        "message4Edit",
-                                       "message5Edit",    "message6Edit",        "message7Edit",
-                                       "message8Edit",    "loginIDEdit",         "passwordEdit",
-                                       "useTLSCheckBox",  "keepHistoryCheckBox", "messageLimitEdit",
-                                       "useDataCheckBox", "failoverCheckBox",    "OKButton"}));
+        QCOMPARE(visited, want);
     }
 
-    // The optional settings came in beside the others, which kept their places and sizes.
+    // The dialog opens at its own size with every specified control in its place (the port
+    // field two digits wider, the label after it moved as much); the optional settings unfold
+    // beside them, by the toggle or when one is set, and nothing specified moves.
+    void specifiedControlsKeepTheirPlaces_data() {
+        QTest::addColumn<QString>("set");
+        QTest::addColumn<int>("toggles");
+        QTest::addColumn<bool>("unfolded");
+        QTest::newRow("nothing optional set") << "" << 0 << false;
+        QTest::newRow("a login set") << "login" << 0 << true;
+        QTest::newRow("TLS set") << "tls" << 0 << true;
+        QTest::newRow("unfolded by the toggle") << "" << 1 << true;
+        QTest::newRow("and folded again") << "" << 2 << false;
+        QTest::newRow("a login set, folded by the toggle") << "login" << 1 << false;
+    }
     void specifiedControlsKeepTheirPlaces() {
-        const QList<std::pair<const char*, QRect>> places{{"Bevel1", {12, 12, 273, 85}},
-                                                          {"serverIPlabel", {24, 24, 88, 13}},
-                                                          {"serverIPComboBox", {120, 20, 157, 21}},
-                                                          {"portLabel", {24, 48, 22, 13}},
-                                                          {"serverPortEdit", {120, 44, 29, 21}},
-                                                          {"defaultLabel", {152, 48, 62, 13}},
-                                                          {"msgSendLabel", {24, 72, 89, 13}},
-                                                          {"timeoutEdit", {120, 68, 25, 21}},
-                                                          {"Label10", {148, 72, 46, 13}},
-                                                          {"Label5", {12, 106, 96, 13}},
-                                                          {"Label9", {4, 268, 6, 13}},
-                                                          {"message1Edit", {16, 124, 269, 21}},
-                                                          {"message8Edit", {16, 264, 269, 21}},
-                                                          {"OKButton", {124, 292, 75, 25}},
-                                                          {"cancelbutton", {208, 292, 75, 25}}};
+        QFETCH(QString, set);
+        QFETCH(int, toggles);
+        QFETCH(bool, unfolded);
+        settings.loginID = set == "login" ? "ann" : "";
+        settings.useTLS = set == "tls";
+        showForm();
+        for (int i = 0; i < toggles; ++i)
+            click("moreSettingsButton");
+        const QList<std::pair<const char*, QRect>> places{
+            {"Bevel1", {12, 12, 273, 85}},
+            {"serverIPlabel", {24, 24, 88, 13}},
+            {"serverIPComboBox", {120, 20, 157, 21}},
+            {"portLabel", {24, 48, 22, 13}},
+            {"serverPortEdit", {120, 44, 41, 21}},
+            {"defaultLabel", {164, 48, 62, 13}},
+            {"msgSendLabel", {24, 72, 89, 13}},
+            {"timeoutEdit", {120, 68, 25, 21}},
+            {"Label10", {148, 72, 46, 13}},
+            {"Label5", {12, 106, 96, 13}},
+            {"Label9", {4, 268, 6, 13}},
+            {"message1Edit", {16, 124, 269, 21}},
+            {"message8Edit", {16, 264, 269, 21}},
+            {"OKButton", {124, 292, 75, 25}},
+            {"cancelbutton", {208, 292, 75, 25}},
+            {"moreSettingsButton", {12, 292, 100, 25}}};
         for (const auto& [name, rect] : places)
             QCOMPARE(child<QWidget>(form.get(), name)->geometry(), rect);
-        QCOMPARE(form->height(), 320);
-        QCOMPARE(child<QLineEdit>(form.get(), "passwordEdit")->echoMode(), QLineEdit::Password);
+        auto* box = child<QWidget>(form.get(), "optionalBox");
+        QCOMPARE(box->isVisible(), unfolded);
+        QCOMPARE(child<QPushButton>(form.get(), "moreSettingsButton")->text(),
+                 unfolded ? QStringLiteral("Fewer settings") : QStringLiteral("More settings"));
+        if (unfolded) {
+            QVERIFY(form->height() >= 320);
+            QVERIFY(box->geometry().left() >= 285 && form->rect().contains(box->geometry()));
+        } else {
+            QCOMPARE(form->size(), QSize(296, 320));
+        }
+        QCOMPARE(password()->echoMode(), QLineEdit::Password);
     }
 
     void historyRows_data() {
@@ -361,16 +414,20 @@ private slots:
         QTest::addColumn<bool>("inPort");
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("storedPort");
-        QTest::newRow("letters in the port") << true << "abc" << 444;
-        QTest::newRow("emptied port") << true << "" << 444;
-        QTest::newRow("emptied time-out") << false << "" << 25;
-        QTest::newRow("minus alone") << false << "-" << 25;
-        QTest::newRow("over 32 bits") << false << "2147483648" << 25;
+        QTest::addColumn<QString>("error");
+        const QString notInteger = QStringLiteral("is not a valid integer value");
+        QTest::newRow("letters in the port") << true << "abc" << 444 << notInteger;
+        QTest::newRow("emptied port") << true << "" << 444 << notInteger;
+        QTest::newRow("port over 65535") << true << "65536" << 444 << "is not a valid port number";
+        QTest::newRow("emptied time-out") << false << "" << 25 << notInteger;
+        QTest::newRow("minus alone") << false << "-" << 25 << notInteger;
+        QTest::newRow("over 32 bits") << false << "2147483648" << 25 << notInteger;
     }
     void badNumber() {
         QFETCH(bool, inPort);
         QFETCH(QString, text);
         QFETCH(int, storedPort);
+        QFETCH(QString, error);
         QLineEdit* field = inPort ? port() : timeout();
         ErrorReportCapture errors;
         showForm();
@@ -380,7 +437,7 @@ private slots:
         // The fields refuse such text from the keyboard; put it in as a stored value would.
         dazoroz::ui::setFullText(field, text);
         clickOK();
-        QCOMPARE(errors.texts(), QStringList{"'" + text + "' is not a valid integer value."});
+        QCOMPARE(errors.texts(), QStringList{"'" + text + "' " + error + "."});
         QCOMPARE(errors.parents(), QList<QWidget*>{form.get()});
         QVERIFY(form->isVisible());
         QCOMPARE(settings.serverAddress, std::string("new.example")); // already replaced
@@ -412,21 +469,31 @@ private slots:
 
     void numericFieldsTakeDigitsOnly() {
         showForm();
-        retype(port(), "1a2-3 45");
-        QCOMPARE(port()->text(), QStringLiteral("123"));
+        retype(port(), "1a2-3 4567");
+        QCOMPARE(port()->text(), QStringLiteral("12345"));
+        // The widest port is seen whole (2 pixels of margin on each side of the text).
+        QStyleOptionFrame frame;
+        frame.initFrom(port());
+        frame.lineWidth =
+            port()->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, port());
+        const QRect text =
+            port()->style()->subElementRect(QStyle::SE_LineEditContents, &frame, port());
+        QVERIFY2(port()->fontMetrics().horizontalAdvance(QStringLiteral("65535")) <=
+                     text.width() - 4,
+                 qPrintable(QString::number(text.width())));
         // A pasted text goes through the same rules.
         timeout()->clear();
         timeout()->insert(QStringLiteral("x7"));
         QCOMPARE(timeout()->text(), QString());
     }
 
-    // A stored value one character over the field's typing limit (a port of 8080 written by
+    // A stored value one character over the field's typing limit (a port of -12345 written by
     // hand): shown whole, stored whole by OK; the user may shorten it but not lengthen it.
     void storedTextOverTheTypingLimit_data() {
         QTest::addColumn<QByteArray>("field");
         QTest::addColumn<QString>("stored");
         QTest::newRow("server: 63") << QByteArray("serverIPComboBox") << QString(64, u's');
-        QTest::newRow("port: 3 digits") << QByteArray("serverPortEdit") << QStringLiteral("8080");
+        QTest::newRow("port: 5 digits") << QByteArray("serverPortEdit") << QStringLiteral("-12345");
         QTest::newRow("time-out: 2 digits") << QByteArray("timeoutEdit") << QStringLiteral("123");
         QTest::newRow("message: 100") << QByteArray("message4Edit") << QString(101, u'm');
     }

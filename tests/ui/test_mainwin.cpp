@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QScreen>
 #include <QSignalSpy>
 
@@ -520,12 +521,41 @@ private slots:
         QVERIFY(!dialog->isVisible());
     }
 
+    // Every change of the list is saved at once, as the close saves it; a save that fails
+    // says nothing, as at the close.
+    void everyChangeIsSaved_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("Add") << "add"
+                             << QByteArray("Ann, 111\r\nbob, 222\r\nCy, 333\r\nDee, 4\r\n");
+        QTest::newRow("Add cancelled") << "cancel" << kThreeNames;
+        QTest::newRow("Edit") << "edit" << QByteArray("Ann, 111\r\nbob, 222\r\nDee, 4\r\n");
+        QTest::newRow("Delete") << "delete" << QByteArray("bob, 222\r\nCy, 333\r\n");
+        QTest::newRow("names.txt cannot be written") << "unwritable" << QByteArray("<missing>");
+    }
+    void everyChangeIsSaved() {
+        QFETCH(QString, change);
+        QFETCH(QByteArray, saved);
+        ErrorReportCapture errors;
+        start(change == "unwritable" ? QByteArray() : kThreeNames);
+        if (change == "unwritable") // a folder in its place: no save can replace it
+            QVERIFY(QDir().mkdir(QString::fromLatin1(kNamesFile)));
+        if (change == "delete" || change == "edit")
+            p->clickText(change == "delete" ? 0 : 2);
+        if (change == "delete")
+            p->click("deleteButton");
+        else
+            withNameDialog([&] { p->click(change == "edit" ? "editNameButton" : "AddButton"); },
+                           "Dee", "4", change != "cancel");
+        QCOMPARE(readFile(kNamesFile), saved);
+        QCOMPARE(errors.texts(), QStringList{});
+        QDir().rmdir(QString::fromLatin1(kNamesFile));
+    }
+
     void exitSavesTheNames() {
         start();
         withNameDialog([&] { p->click("AddButton"); }, "Dee", "4", true);
-        p->clickText(0);
-        p->click("deleteButton");
-        QCOMPARE(readFile(kNamesFile), kThreeNames); // saved only when the window closes
+        writeFile(QString::fromLatin1(kNamesFile), "changed by hand\r\n");
         // The Instructions window is modeless and ends with the program.
         p->click("instructionsButton");
         QVERIFY(QTest::qWaitForWindowActive(&p->windows().instructionsForm()));
@@ -533,7 +563,7 @@ private slots:
         p->main().findChild<QAction*>("Exit1")->trigger();
         QVERIFY(!p->main().isVisible());
         QVERIFY(!p->windows().instructionsForm().isVisible());
-        QCOMPARE(readFile(kNamesFile), QByteArray("bob, 222\r\nCy, 333\r\nDee, 4\r\n"));
+        QCOMPARE(readFile(kNamesFile), QByteArray("Ann, 111\r\nbob, 222\r\nCy, 333\r\nDee, 4\r\n"));
     }
 };
 

@@ -10,6 +10,8 @@
 #include "support/refused_port.h"
 #include "support/scripted_server.h"
 #include "ui/error_report.h"
+#include "ui/keyring.h"
+#include "ui/password_keeper.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -51,6 +53,20 @@ public:
     bool eventFilter(QObject*, QEvent* event) override {
         paints += event->type() == QEvent::Paint ? 1 : 0;
         return false;
+    }
+};
+
+// A keyring that answers a read only when the test says so.
+class HeldKeyring : public Keyring {
+public:
+    std::vector<Reply> reads;
+    void read(const QString&, Reply reply) override { reads.push_back(std::move(reply)); }
+    void write(const QString&, const QString&, Reply reply) override { later(std::move(reply)); }
+    void remove(const QString&, Reply reply) override { later(std::move(reply)); }
+
+private:
+    static void later(Reply reply) {
+        QTimer::singleShot(0, [reply = std::move(reply)] { reply(Answer::Done, {}); });
     }
 };
 
@@ -188,6 +204,44 @@ private slots:
                          "Sending to: Cy, 333 ...", "MESSAGE SENT OK", "Sending to: Di, 444 ...",
                          "MESSAGE SENT OK", "Sending to: Ed, 555 ...", "MESSAGE SENT OK"}));
         QCOMPARE(p->main().statusBarText(), QStringLiteral("421 Too many pages, goodbye"));
+    }
+
+    // A Send while the keyring is still asked for the password starts once it answers, and
+    // fails, without a connection, when it has not answered within the send time-out.
+    void sendWaitsForTheKeyring_data() {
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("the password comes") << true;
+        QTest::newRow("no answer within the time-out") << false;
+    }
+    void sendWaitsForTheKeyring() {
+        QFETCH(bool, answers);
+        server = std::make_unique<ScriptedServer>();
+        QVERIFY(server->listening());
+        SnppScript script;
+        script.on = "LOGI";
+        script.instead = Reply::send("250 Login OK\r\n");
+        server->useSnppScript(script);
+        p = std::make_unique<Program>(iniText("127.0.0.1", server->port(), 1) + "loginID=ann\r\n",
+                                      kNames);
+        HeldKeyring keyring;
+        PasswordKeeper keeper(dazoroz::store::settings(), keyring);
+        p->main().setPasswordKeeper(&keeper);
+        QVERIFY(p->show());
+        QCOMPARE(keyring.reads.size(), std::size_t{1});
+        QTest::keyClicks(p->idEdit(), "42");
+        QTest::keyClicks(p->memo(), "m");
+        p->click("sendButton");
+        QCOMPARE(state(), ssIdle);
+        if (answers) {
+            keyring.reads.front()(Keyring::Answer::Done, QStringLiteral("pw"));
+            QTRY_COMPARE_WITH_TIMEOUT(p->statusWord(), QStringLiteral("SUCCESS"), kWait);
+            QVERIFY(server->received(0).startsWith("LOGI ann pw\r\nPAGE 42\r\n"));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(p->statusWord(), QStringLiteral("FAIL"), kWait);
+            QVERIFY(p->main().statusBarText().contains("keyring"));
+            QCOMPARE(server->connectionCount(), 0);
+        }
+        p.reset();
     }
 
     void silentServerTimesOut() {
