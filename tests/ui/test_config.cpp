@@ -32,7 +32,7 @@ bool same(const Settings& a, const Settings& b) {
            a.serverPort == b.serverPort && a.sendTimeout == b.sendTimeout &&
            a.standardMessages == b.standardMessages && a.loginID == b.loginID &&
            a.password == b.password && a.useTLS == b.useTLS && a.tlsCAFile == b.tlsCAFile &&
-           a.keepHistory == b.keepHistory;
+           a.keepHistory == b.keepHistory && a.failover == b.failover;
 }
 
 Settings fromFile() {
@@ -138,7 +138,8 @@ private slots:
         QTest::newRow("folded") << false << QStringList{};
         QTest::newRow("unfolded") << true << QStringList{"loginIDEdit",      "passwordEdit",
                                                          "useTLSCheckBox",   "keepHistoryCheckBox",
-                                                         "messageLimitEdit", "useDataCheckBox"};
+                                                         "messageLimitEdit", "useDataCheckBox",
+                                                         "failoverCheckBox"};
     }
     void tabOrderStartsAtOK() {
         QFETCH(bool, unfold);
@@ -314,12 +315,13 @@ private slots:
         QVERIFY(note->text().endsWith("travels encrypted (TLS)."));
         QTest::keyClicks(caFile, "/etc/our ca.pem");
         child<QCheckBox>(form.get(), "keepHistoryCheckBox")->click();
+        child<QCheckBox>(form.get(), "failoverCheckBox")->click();
         clickOK();
-        QVERIFY(settings.useTLS && settings.keepHistory);
+        QVERIFY(settings.useTLS && settings.keepHistory && settings.failover);
         QCOMPARE(settings.tlsCAFile, std::string("/etc/our ca.pem"));
         QVERIFY(
             readFile(iniPath()).contains("\r\nmessage8=Don't call\r\nuseTLS=1\r\ntlsCAFile=/etc/"
-                                         "our ca.pem\r\nkeepHistory=1\r\n[Other]"));
+                                         "our ca.pem\r\nkeepHistory=1\r\nfailover=1\r\n[Other]"));
         QVERIFY(same(fromFile(), settings));
         settings.useTLS = false;
         showForm();
