@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include "cli/printable.h"
+#include "cli/retry_schedule.h"
 #include "cli/usage_error.h"
 #include "net/error_texts.h"
 #include "net/tls_session.h"
@@ -20,7 +21,18 @@ namespace dazoroz::cli {
 
 namespace {
 
-enum class Value { Message, Server, Port, Timeout, Login, PasswordFile, TlsCA, Split };
+enum class Value {
+    Message,
+    Server,
+    Port,
+    Timeout,
+    Login,
+    PasswordFile,
+    TlsCA,
+    Split,
+    Retry,
+    RetryWait
+};
 
 struct OptionName {
     char shortName;
@@ -33,7 +45,11 @@ constexpr OptionName kValueOptions[] = {
     {'p', "port", Value::Port},       {'t', "timeout", Value::Timeout},
     {'\0', "login", Value::Login},    {'\0', "password-file", Value::PasswordFile},
     {'\0', "tls-ca", Value::TlsCA},   {'\0', "split", Value::Split},
+    {'\0', "retry", Value::Retry},    {'\0', "retry-wait", Value::RetryWait},
 };
+
+// The most further attempts --retry takes: at the longest wait, about a week of trying.
+constexpr std::int32_t kMostRetries = 1000;
 
 // Options without a value.
 struct FlagName {
@@ -64,16 +80,45 @@ std::int32_t wholeNumber(const std::string& option, const std::string& text, std
     return value;
 }
 
+ServerOption serverOption(const std::string& option, const std::string& text) {
+    const auto bad = [&] {
+        return UsageError(option + " wants HOST or HOST:PORT ([ADDRESS]:PORT for IPv6), not \"" +
+                          printable(text) + "\"");
+    };
+    if (text.empty()) {
+        throw UsageError(option + " wants a host name or address, not an empty text");
+    }
+    std::size_t colon = std::string::npos; // before the port, if there is one
+    if (text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string::npos || close == 1) {
+            throw bad();
+        }
+        if (close + 1 < text.size()) {
+            if (text[close + 1] != ':') {
+                throw bad();
+            }
+            colon = close + 1;
+        }
+    } else if (text.find(':') == text.rfind(':')) {
+        colon = text.find(':'); // more than one: a bare IPv6 address, no port
+    }
+    if (colon == std::string::npos) {
+        return {text, std::nullopt};
+    }
+    if (colon == 0) {
+        throw bad();
+    }
+    return {text.substr(0, colon), wholeNumber(option, text.substr(colon + 1), 1, 65535)};
+}
+
 void store(CommandLine& result, Value which, const std::string& option, const std::string& text) {
     switch (which) {
     case Value::Message:
         result.message = text;
         break;
     case Value::Server:
-        if (text.empty()) {
-            throw UsageError(option + " wants a host name or address, not an empty text");
-        }
-        result.server = text;
+        result.servers.push_back(serverOption(option, text));
         break;
     case Value::Port:
         result.port = wholeNumber(option, text, 1, 65535);
@@ -105,6 +150,13 @@ void store(CommandLine& result, Value which, const std::string& option, const st
                              std::to_string(sending::kMinMessageLimit) + " or more, not \"" +
                              printable(text) + "\"");
         }
+        break;
+    case Value::Retry:
+        result.retries = wholeNumber(option, text, 0, kMostRetries);
+        break;
+    case Value::RetryWait:
+        result.retryWait =
+            wholeNumber(option, text, 0, static_cast<std::int32_t>(kLongestRetryWait.count()));
         break;
     }
 }
@@ -151,6 +203,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
         if (argument == "--data" || argument == "--no-data") {
             result.data = argument == "--data";
+            continue;
+        }
+        if (argument == "--failover" || argument == "--no-failover") {
+            result.failover = argument == "--failover";
             continue;
         }
 
@@ -224,7 +280,10 @@ paged one after another over one connection. The message is MESSAGE, or else sta
 
 Options:
   -m, --message TEXT     the message (default: read standard input)
-  -s, --server HOST      paging server, host name or address (default: serverIP in dazoroz.ini)
+  -s, --server HOST[:PORT]
+                         paging server, host name or address, and its own port (default:
+                         serverIP in dazoroz.ini); an IPv6 address with a port in brackets,
+                         [::1]:444; given several times, tried in that order with fail-over
   -p, --port N           its TCP port, 1 to 65535 (default: serverPort in dazoroz.ini)
   -t, --timeout SECONDS  give up after this long, 0 for never (default: timeout in dazoroz.ini)
       --login ID         log in to the server with this ID first (default: loginID in
@@ -248,6 +307,14 @@ Options:
       --no-login         no login, whatever loginID in dazoroz.ini says
       --data-folder      look names up in the names.txt of the window started from the desktop
                          menu, in $XDG_DATA_HOME/dazoroz (~/.local/share/dazoroz)
+      --failover, --no-failover
+                         when a server fails for a while, try the next one, or never (default:
+                         failover in dazoroz.ini; on with several --server)
+      --retry N          after a temporary failure on every server, try again up to N times
+                         with the recipients not yet accepted (default: 0)
+      --retry-wait SECONDS
+                         wait before the first of them, doubled for each further one up to
+                         600, spread by up to 10 % (default: 30)
   -h, --help             show this text
   -v, --version          show the version
 
@@ -262,8 +329,9 @@ Output, one line each, as the window shows it:
   banner: TEXT       the server's banner from its greeting
 Control characters are shown as \xNN. Errors go to standard error.
 
-Exit status: 0 when the send ends in SUCCESS; 1 when it fails, times out or is cancelled
-(Ctrl-C or SIGTERM, as the Cancel button); 2 on bad usage.
+Exit status: 0 when every recipient was accepted (SUCCESS); 1 when a temporary failure
+remains (no connection, a 4xx reply, the time-out) or the send is cancelled (Ctrl-C or SIGTERM,
+as the Cancel button); 3 when a server refused a page for good (a 5xx reply); 2 on bad usage.
 
 Examples:
   dazoroz-send 5551234 -m "Call the office"
@@ -291,8 +359,9 @@ std::string passwordFromFile(const std::string& file) {
 
 } // namespace
 
-void applyOptions(const CommandLine& commandLine, store::Settings& settings,
-                  const char* environmentPassword) {
+std::optional<std::vector<sending::ServerAddress>> applyOptions(const CommandLine& commandLine,
+                                                                store::Settings& settings,
+                                                                const char* environmentPassword) {
     if (commandLine.login) {
         settings.loginID = *commandLine.login;
     }
@@ -330,11 +399,28 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
     if (commandLine.history) {
         settings.keepHistory = *commandLine.history;
     }
-    if (commandLine.server) {
-        settings.serverAddress = *commandLine.server;
-    }
     if (commandLine.port) {
         settings.serverPort = *commandLine.port;
+    }
+    std::optional<std::vector<sending::ServerAddress>> further;
+    if (!commandLine.servers.empty()) {
+        // Cut to 16 bits as serverPort is; an option's own port is 1 to 65535 already.
+        const auto usualPort = static_cast<std::uint16_t>(settings.serverPort);
+        further.emplace();
+        for (auto it = commandLine.servers.begin() + 1; it != commandLine.servers.end(); ++it) {
+            further->push_back(
+                {it->host, static_cast<std::uint16_t>(it->port.value_or(usualPort))});
+        }
+        const ServerOption& first = commandLine.servers.front();
+        settings.serverAddress = first.host;
+        if (first.port) {
+            settings.serverPort = *first.port;
+        }
+    }
+    if (commandLine.failover) {
+        settings.failover = *commandLine.failover;
+    } else if (commandLine.servers.size() > 1) {
+        settings.failover = true;
     }
     if (commandLine.timeout) {
         settings.sendTimeout = *commandLine.timeout;
@@ -358,6 +444,7 @@ void applyOptions(const CommandLine& commandLine, store::Settings& settings,
         throw UsageError("loginID in " + printable(file) +
                          " holds a blank or a control character; give one with --login");
     }
+    return further;
 }
 
 std::filesystem::path namesFile(const CommandLine& commandLine) {

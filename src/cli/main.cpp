@@ -1,6 +1,7 @@
 // dazoroz-send: sends one page from the command line with the window's own send logic and TCP
 // port, printing what the window would show. Exit status 0 on SUCCESS, 1 when the send fails,
-// times out or is cancelled, 2 on bad usage. It runs the port on the event loop without Qt.
+// times out or is cancelled, 3 when a server refuses a page for good (5xx), 2 on bad usage. It
+// runs the port on the event loop without Qt.
 
 #include "cli/command_line.h"
 #include "cli/interrupts.h"
@@ -13,11 +14,13 @@
 #include "store/names_list.h"
 #include "store/settings.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +30,7 @@ namespace {
 
 using namespace dazoroz;
 
-constexpr int kExitFailed = 1;
+constexpr int kExitFailed = cli::kExitTemporary;
 constexpr int kExitUsage = 2;
 
 // Far more than a page holds, so that the message's own length check speaks; but bounded.
@@ -71,8 +74,9 @@ int run(int argc, char* argv[]) {
                             cli::printable(store::settingsFilePath().string()) + " instead\n");
     }
     cli::Recipients recipients;
+    std::optional<std::vector<sending::ServerAddress>> further;
     try {
-        cli::applyOptions(commandLine, settings, std::getenv("DAZOROZ_PASSWORD"));
+        further = cli::applyOptions(commandLine, settings, std::getenv("DAZOROZ_PASSWORD"));
         store::NamesList names;
         const std::filesystem::path namesFile = cli::namesFile(commandLine);
         if (cli::needsNames(commandLine.recipients)) {
@@ -117,6 +121,8 @@ int run(int argc, char* argv[]) {
     });
     cli::PageSender sender(loop, settings, recipients, std::move(message), stdout, stderr);
     sender.setRecord(&history);
+    sender.setFurtherServers(std::move(further));
+    sender.setRetries(commandLine.retries, std::chrono::seconds(commandLine.retryWait));
     interrupts.onInterrupt = [&sender](int) {
         sender.cancel();
     };

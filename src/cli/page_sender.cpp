@@ -17,6 +17,8 @@ const std::string kCancel{"CANCEL"};
 
 constexpr std::chrono::milliseconds kTimerInterval{333};
 
+using Ending = sending::SendLogic::Ending;
+
 } // namespace
 
 namespace {
@@ -65,15 +67,17 @@ void PageSender::afterHandler() {
         return;
     }
     window_.flush();
-    if (failedByError_ || (started_ && logic_.sendState() == sending::ssIdle)) {
+    if (failedByError_) {
         finish();
+    } else if (started_ && !waiting_ && logic_.sendState() == sending::ssIdle) {
+        ended();
     }
 }
 
 PageSender::PageSender(net::EventLoop& loop, const store::Settings& settings,
                        const Recipients& recipients, std::string message, std::FILE* out,
                        std::FILE* err)
-    : settings_(settings), err_(err), port_(std::make_unique<net::TvlmIPPort>(loop)),
+    : loop_(loop), settings_(settings), err_(err), port_(std::make_unique<net::TvlmIPPort>(loop)),
       connection_(*port_),
       window_(out, std::move(message), recipients.pagerNumber, recipients.entries),
       logic_(connection_, window_, settings_) {
@@ -132,7 +136,70 @@ void PageSender::start() {
 }
 
 void PageSender::cancel() {
+    if (waiting_ && !finished_) {
+        // Nothing is on the wire: the pages accepted so far stay accepted, the rest unsent.
+        waitTimer_->stop();
+        std::fprintf(err_, "dazoroz-send: cancelled while waiting to try again\n");
+        std::fflush(err_);
+        finish();
+        return;
+    }
     handle([this] { logic_.cancelSendButtonClick(); });
+}
+
+void PageSender::setRetries(int retries, std::chrono::seconds firstWait) {
+    retries_ = retries;
+    schedule_.emplace(firstWait);
+    if (retries_ > 0) {
+        attemptLine();
+    }
+}
+
+void PageSender::attemptLine() {
+    std::fprintf(err_, "dazoroz-send: attempt %d of %d\n", attempt_, retries_ + 1);
+    std::fflush(err_);
+}
+
+void PageSender::ended() {
+    if (attempt_ > retries_ || !logic_.retryable()) {
+        finish();
+        return;
+    }
+    if (!waitTimer_) {
+        waitTimer_ = loop_.createTimer(alarm_);
+        if (!waitTimer_) {
+            finish();
+            return;
+        }
+    }
+    sayTimedOut();
+    const std::chrono::milliseconds wait = schedule_->wait(attempt_);
+    waiting_ = true;
+    std::fprintf(err_, "dazoroz-send: waiting %.1f seconds before attempt %d of %d\n",
+                 std::chrono::duration<double>(wait).count(), attempt_ + 1, retries_ + 1);
+    std::fflush(err_);
+    waitTimer_->start(wait);
+}
+
+void PageSender::RetryAlarm::timerFired() noexcept {
+    try {
+        sender_.nextAttempt();
+    } catch (...) {
+        net::writeWarning("dazoroz-send: cannot print the start of an attempt");
+    }
+}
+
+void PageSender::nextAttempt() {
+    waitTimer_->stop();
+    if (finished_ || !waiting_) {
+        return;
+    }
+    waiting_ = false;
+    opened_ = false;
+    heard_ = false;
+    ++attempt_;
+    attemptLine();
+    handle([this] { logic_.retry(); });
 }
 
 void PageSender::reportError(const std::string& message) {
@@ -152,21 +219,34 @@ void PageSender::reportError(const std::string& message) {
     }
 }
 
+bool PageSender::sayTimedOut() {
+    if (!logic_.timedOut())
+        return false;
+    const sending::ServerAddress& server = logic_.server();
+    // A plain client at a server that speaks only TLS waits for a greeting that never comes.
+    const bool silent = opened_ && !heard_ && !settings_.useTLS;
+    std::fprintf(err_, "dazoroz-send: the send to %s, port %u, timed out after %d second%s%s\n",
+                 printable(server.host).c_str(), unsigned{server.port}, settings_.sendTimeout,
+                 settings_.sendTimeout == 1 ? "" : "s",
+                 silent ? "; no greeting; does the server expect TLS (--tls)?" : "");
+    std::fflush(err_);
+    return true;
+}
+
 void PageSender::finish() {
     finished_ = true;
     timer_->stop();
     const std::string& word = window_.statusWord();
-    exitCode_ = !failedByError_ && word == kSuccess ? 0 : 1;
-    if (logic_.timedOut()) {
-        // A plain client at a server that speaks only TLS waits for a greeting that never comes.
-        const bool silent = opened_ && !heard_ && !settings_.useTLS;
-        std::fprintf(err_, "dazoroz-send: the send to %s, port %u, timed out after %d second%s%s\n",
-                     printable(settings_.serverAddress).c_str(),
-                     unsigned{static_cast<std::uint16_t>(settings_.serverPort)},
-                     settings_.sendTimeout, settings_.sendTimeout == 1 ? "" : "s",
-                     silent ? "; no greeting; does the server expect TLS (--tls)?" : "");
-        std::fflush(err_);
-    } else if (exitCode_ != 0 && !failedByError_ && word != kFail && word != kCancel) {
+    if (failedByError_) {
+        exitCode_ = kExitTemporary;
+    } else if (word == kSuccess) {
+        exitCode_ = kExitAccepted;
+    } else {
+        exitCode_ = logic_.ending() == Ending::refused ? kExitRefused : kExitTemporary;
+    }
+    // Cancelled during a wait, the attempt before has said why it ended.
+    if (!waiting_ && !sayTimedOut() && exitCode_ != 0 && !failedByError_ && word != kFail &&
+        word != kCancel) {
         std::fprintf(err_, "dazoroz-send: %s\n",
                      started_ && !word.empty()
                          ? "the connection was closed before the page went out"

@@ -60,13 +60,24 @@ void HistoryRecord::sendStarted(const SendFacts& send) {
     write([](store::History&) {}); // opened now: trouble shows before the connection
 }
 
+void HistoryRecord::save(store::PageRow& row) noexcept {
+    write([&row](store::History& history) {
+        if (row.id != 0)
+            history.update(row);
+        else
+            history.insert(row);
+    });
+}
+
 void HistoryRecord::pageStarted(std::size_t recipient, const std::string& pagerID) {
     if (recipient >= rows_.size())
         return;
     store::PageRow& row = rows_[recipient];
     row.pagerID = pagerID;
+    row.outcome = Outcome::unknown; // again, when it goes to another server
+    row.reply.clear();
     started_[recipient] = true;
-    write([&row](store::History& history) { history.insert(row); });
+    save(row);
 }
 
 void HistoryRecord::pageEnded(std::size_t recipient, Outcome outcome, const std::string& reply) {
@@ -75,12 +86,22 @@ void HistoryRecord::pageEnded(std::size_t recipient, Outcome outcome, const std:
     store::PageRow& row = rows_[recipient];
     row.outcome = outcome;
     row.reply = reply;
-    write([&row](store::History& history) {
-        if (row.id != 0)
-            history.update(row);
-        else
-            history.insert(row);
-    });
+    save(row);
+}
+
+void HistoryRecord::serverTried(const std::string& server, std::uint16_t port) {
+    for (store::PageRow& row : rows_) {
+        if (row.outcome != Outcome::accepted) {
+            row.server = server;
+            row.port = port;
+        }
+    }
+}
+
+void HistoryRecord::sendResumed() {
+    failed_ = false;
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        started_[i] = rows_[i].outcome == Outcome::accepted;
 }
 
 void HistoryRecord::holdCommits() {
@@ -100,7 +121,10 @@ void HistoryRecord::sendEnded(Outcome notReached, const std::string& reply) {
                 continue;
             rows_[i].outcome = notReached;
             rows_[i].reply = reply;
-            history.insert(rows_[i]);
+            if (rows_[i].id != 0)
+                history.update(rows_[i]);
+            else
+                history.insert(rows_[i]);
         }
         history.makeDurable();
     });

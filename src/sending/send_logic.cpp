@@ -80,6 +80,15 @@ std::string errorText(const std::string& description) {
     return "Error: " + description;
 }
 
+// A reply that ends the session for now: the server closes (RFC 1861's 4xx).
+bool endsSession(std::string_view reply) {
+    return reply.starts_with('4');
+}
+
+std::string timedOutText(std::int32_t seconds) {
+    return "Timed out after " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+}
+
 // Holds the record's commits while it lives (see SendRecord::holdCommits), exceptions or not.
 class RecordMoment {
 public:
@@ -136,6 +145,32 @@ void appendOneLine(std::string& line, std::string_view text) {
     line.append(text.substr(from));
 }
 
+std::vector<ServerAddress> serverList(const store::Settings& settings,
+                                      const std::optional<std::vector<ServerAddress>>& further) {
+    const auto port = static_cast<std::uint16_t>(settings.serverPort);
+    std::vector<ServerAddress> list{{settings.serverAddress, port}};
+    if (!settings.failover)
+        return list;
+    const auto add = [&list](const ServerAddress& server) {
+        if (!server.host.empty() && std::find(list.begin(), list.end(), server) == list.end())
+            list.push_back(server);
+    };
+    if (further) {
+        std::for_each(further->begin(), further->end(), add);
+    } else {
+        for (const std::string& host : settings.serverHistory)
+            add({host, port});
+    }
+    return list;
+}
+
+std::string serverText(const ServerAddress& server, std::uint16_t usualPort) {
+    if (server.port == usualPort)
+        return server.host;
+    const bool bare6 = server.host.find(':') != std::string::npos && !server.host.starts_with('[');
+    return (bare6 ? "[" + server.host + "]" : server.host) + ":" + std::to_string(server.port);
+}
+
 std::string oneLine(const std::string& text) {
     std::string line;
     line.reserve(text.size());
@@ -178,32 +213,113 @@ void SendLogic::sendButtonClick() {
     if (ready) {
         sendState_ = ssConnecting;
         window_.setStatusWord(kConnecting);
-        timeoutCountdown_ = settings_.sendTimeout;
         timedOut_ = false;
         loginID_ = settings_.loginID;
         password_ = settings_.password;
+        sendTimeout_ = settings_.sendTimeout;
+        useTLS_ = settings_.useTLS;
+        tlsCAFile_ = settings_.useTLS ? settings_.tlsCAFile : "";
+        dataSetting_ = settings_.useData;
         closeRequested_ = false;
         restOfLongLine_ = false;
-        useData_ = settings_.useData;
+        useData_ = dataSetting_;
         parts_ = sending::messageParts(window_.messageText(), settings_.messageLimit, useData_);
+        failover_ = settings_.failover;
+        servers_ = serverList(settings_, furtherServers_);
+        server_ = 0;
+        switching_ = false;
+        ending_ = Ending::running;
+        inPage_ = false;
+        resumePart_ = 0;
+        pagerFixed_ = false;
+        recipients_ = multiRecipient_ ? recipientQueue_.size() : 1;
         startRecord();
         try {
             // A blank would split it into an ID and a password on the server's side.
             if (!store::isLoginID(loginID_))
                 throw std::invalid_argument(store::kBadLoginIDText);
-            port_.setSecurity(settings_.useTLS, settings_.useTLS ? settings_.tlsCAFile : "");
-            port_.setRemoteHost(settings_.serverAddress);
-            port_.setRemotePort(static_cast<std::uint16_t>(settings_.serverPort));
-            port_.setConnected(true);
+            connectPort();
         } catch (...) {
             // The port refused at once (an unknown host, port 0): the send has ended, and the
             // caller reports the error. The message is not captured.
+            ending_ = Ending::portError;
             endRecord(Outcome::failed, errorText(currentErrorText()));
             endAfterRefusal();
             throw;
         }
     }
     messageToSend_ = window_.messageText();
+}
+
+void SendLogic::connectPort() {
+    const ServerAddress& server = servers_.at(server_);
+    timeoutCountdown_ = sendTimeout_;
+    port_.setSecurity(useTLS_, tlsCAFile_);
+    port_.setRemoteHost(server.host);
+    port_.setRemotePort(server.port);
+    port_.setConnected(true);
+}
+
+void SendLogic::connectServer(std::size_t index) {
+    server_ = index;
+    const ServerAddress& server = servers_.at(server_);
+    window_.appendLog("Trying " + serverText(server, servers_.front().port) + " ...");
+    sendState_ = ssConnecting;
+    window_.setStatusWord(kConnecting);
+    timedOut_ = false;
+    closeRequested_ = false;
+    restOfLongLine_ = false;
+    useData_ = dataSetting_;
+    if (recording_)
+        record_->serverTried(server.host, server.port);
+    try {
+        connectPort();
+    } catch (...) {
+        // No Send to report it to: it counts as this server's failure.
+        const std::string error = errorText(currentErrorText());
+        if (tryNextServer(error))
+            return;
+        failSend(Outcome::failed, error);
+        window_.setStatusBarText(error);
+    }
+}
+
+bool SendLogic::tryNextServer(const std::string& error) {
+    if (!failover_ || server_ + 1 >= servers_.size() || sendState_ == ssIdle)
+        return false;
+    putBackCurrent();
+    // Set first: the close reports this server's disconnect, which no longer ends the send.
+    switching_ = true;
+    requestClose();
+    sendState_ = ssConnecting;
+    timeoutCountdown_ = 0;
+    window_.setStatusBarText(error);
+    return true;
+}
+
+void SendLogic::putBackCurrent() {
+    if (!std::exchange(inPage_, false))
+        return;
+    resumePart_ = part_; // the parts before it were accepted
+    if (multiRecipient_)
+        recipientQueue_.push_front(entry_);
+    else
+        pagerFixed_ = true;
+}
+
+void SendLogic::endTemporarily() {
+    ending_ = Ending::temporary;
+    putBackCurrent();
+}
+
+void SendLogic::retry() {
+    if (!retryable())
+        return;
+    ending_ = Ending::running;
+    recording_ = sendRecorded_;
+    if (recording_)
+        record_->sendResumed();
+    connectServer(0);
 }
 
 void SendLogic::endAfterRefusal() noexcept {
@@ -222,12 +338,14 @@ void SendLogic::requestClose() {
 }
 
 void SendLogic::closeQuietly() {
+    switching_ = false;
     requestClose();
     timeoutCountdown_ = 0;
     sendState_ = ssIdle;
 }
 
 void SendLogic::cancelSendButtonClick() {
+    ending_ = Ending::cancelled;
     failSend(Outcome::cancelled, {});
     window_.setStatusWord(kCancel);
 }
@@ -237,6 +355,10 @@ void SendLogic::FailIt(const std::string& reason) {
 }
 
 void SendLogic::failSend(Outcome outcome, const std::string& reason) {
+    const bool running = sendState_ != ssIdle || switching_;
+    switching_ = false;
+    if (running && ending_ == Ending::running)
+        endTemporarily();
     endRecord(outcome, reason);
     // The port may run clientSocketDisconnected from inside this close; the steps below leave
     // the same end state either way.
@@ -247,11 +369,15 @@ void SendLogic::failSend(Outcome outcome, const std::string& reason) {
 }
 
 void SendLogic::clientSocketConnected(int statusCode, const std::string& description) {
+    if (switching_)
+        return;
     if (statusCode == 0) {
         sendState_ = ssConnected;
         window_.setStatusWord(kConnected);
         return;
     }
+    if (tryNextServer(errorText(description)))
+        return;
     failSend(Outcome::failed, errorText(description));
     window_.setStatusBarText(errorText(description));
 }
@@ -269,6 +395,8 @@ void SendLogic::clientSocketDataIn(const std::string& text, bool eol) {
     ReplyClass kind = classify(line);
     if (kind == ReplyClass::positive && (sendState_ == ssConnecting || sendState_ == ssConnected))
         kind = ReplyClass::greeting; // some servers greet with 250
+    if (kind == ReplyClass::ignored && failover_ && endsSession(line))
+        kind = ReplyClass::failure; // another server may do better
     switch (kind) {
     case ReplyClass::greeting:
         // The banner is taken from the line as it came, line end included.
@@ -281,10 +409,20 @@ void SendLogic::clientSocketDataIn(const std::string& text, bool eol) {
         if (sendState_ == ssDataSent)
             onGoAhead();
         break;
-    case ReplyClass::closing:
-        endRecord(Outcome::failed, withoutPassword(std::string(line)));
+    case ReplyClass::closing: {
+        // Before every page is accepted, a goodbye is a connection lost.
+        const bool lost = sendState_ != ssQuitSent && sendState_ != ssIdle;
+        const std::string reply = withoutPassword(std::string(line));
+        if (lost && tryNextServer(reply))
+            break;
+        endRecord(Outcome::failed, reply);
         requestClose();
+        if (lost && failover_) {
+            window_.setStatusWord(kFail);
+            window_.setStatusBarText(reply);
+        }
         break;
+    }
     case ReplyClass::failure:
         onFailureReply(std::string(line));
         break;
@@ -294,23 +432,41 @@ void SendLogic::clientSocketDataIn(const std::string& text, bool eol) {
 }
 
 void SendLogic::clientSocketDisconnected(int statusCode, const std::string& description) {
+    if (switching_)
+        return; // the server left behind
+    const std::string error = statusCode != 0 ? errorText(description) : errorText(kClosedByServer);
+    const bool lost = !closeRequested_ && sendState_ != ssIdle && sendState_ != ssQuitSent;
+    if (lost && tryNextServer(error))
+        return;
     endRecord(Outcome::failed, statusCode != 0 ? errorText(description) : kClosedByServer);
+    if (sendState_ != ssIdle && ending_ == Ending::running)
+        endTemporarily();
     sendState_ = ssIdle;
     timeoutCountdown_ = 0;
-    if (statusCode != 0)
-        window_.setStatusBarText(errorText(description));
+    if (lost && failover_) {
+        window_.setStatusWord(kFail);
+        window_.setStatusBarText(error);
+    } else if (statusCode != 0) {
+        window_.setStatusBarText(error);
+    }
 }
 
 void SendLogic::clientSocketError(int /*errorCode*/, const std::string& description) {
+    if (switching_)
+        return;
     // Once every page is accepted, trouble with the goodbye does not undo the delivery.
     if (sendState_ == ssQuitSent)
         closeQuietly();
+    else if (tryNextServer(errorText(description)))
+        return;
     else
         failSend(Outcome::failed, errorText(description));
     window_.setStatusBarText(errorText(description));
 }
 
 void SendLogic::watchdogTick() {
+    if (std::exchange(switching_, false))
+        connectServer(server_ + 1);
     ++timerTicks_;
     if (timerTicks_ < kTicksPerStep)
         return;
@@ -321,10 +477,11 @@ void SendLogic::watchdogTick() {
             return;
         if (sendState_ == ssQuitSent) {
             closeQuietly(); // no goodbye from the server; the pages went out all the same
-        } else {
+        } else if (!tryNextServer(errorText(timedOutText(sendTimeout_)))) {
             timedOut_ = true;
-            failSend(Outcome::failed, "Timed out after " + std::to_string(settings_.sendTimeout) +
-                                          (settings_.sendTimeout == 1 ? " second" : " seconds"));
+            failSend(Outcome::failed, timedOutText(sendTimeout_));
+            if (failover_)
+                window_.setStatusBarText(errorText(timedOutText(sendTimeout_)));
         }
     }
 }
@@ -352,12 +509,16 @@ void SendLogic::pageHead() {
     if (parts_.size() > 1)
         line += " (" + std::to_string(parts_.size()) + " parts)";
     window_.appendLog(line);
-    part_ = 0;
+    part_ = resumePart_;
     pagerID_ = store::retrieveID(entry);
     sendCommand("PAGE", pagerID_);
     // Only once the page is handed over: a failed hand-over keeps the head queued.
+    resumePart_ = 0;
+    index_ = recipients_ - recipientQueue_.size();
+    entry_ = std::move(recipientQueue_.front());
     recipientQueue_.pop_front();
-    recordPage(pagerID_);
+    inPage_ = true;
+    recordPage(index_, pagerID_);
 }
 
 // What a greeting does without a login, and the accepted login with one.
@@ -366,10 +527,14 @@ void SendLogic::pageFirst() {
         if (!recipientQueue_.empty())
             pageHead();
     } else {
-        part_ = 0;
-        pagerID_ = window_.pagerNumber();
+        part_ = resumePart_;
+        if (!pagerFixed_) // the one a server has seen already, after a failure
+            pagerID_ = window_.pagerNumber();
         sendCommand("PAGE", pagerID_);
-        recordPage(pagerID_);
+        resumePart_ = 0;
+        index_ = 0;
+        inPage_ = true;
+        recordPage(index_, pagerID_);
     }
     sendState_ = ssPageSent;
 }
@@ -396,6 +561,7 @@ void SendLogic::onPageSent(std::string_view line) {
         sendState_ = ssPageSent;
         return;
     }
+    inPage_ = false;
     if (multiRecipient_)
         window_.appendLog(kSentLine);
     if (multiRecipient_ && !recipientQueue_.empty()) {
@@ -412,6 +578,7 @@ void SendLogic::onPageSent(std::string_view line) {
     window_.setStatusWord(kSuccess);
     // Every page is accepted: nothing that happens from here on undoes that.
     sendState_ = ssQuitSent;
+    ending_ = Ending::accepted;
     try {
         sendCommand("QUIT");
     } catch (const std::exception& e) {
@@ -494,6 +661,10 @@ void SendLogic::onFailureReply(const std::string& text) {
         window_.setStatusBarText(withoutPassword(text));
         return;
     }
+    if (!endsSession(text))
+        ending_ = Ending::refused; // another server would refuse it as well
+    else if (tryNextServer(withoutPassword(text)))
+        return;
     endRecord(Outcome::refused, withoutPassword(text));
     window_.appendLog(kFailLine);
     window_.setStatusWord(kFail);
@@ -503,14 +674,15 @@ void SendLogic::onFailureReply(const std::string& text) {
 }
 
 void SendLogic::startRecord() {
-    pagesStarted_ = 0;
+    anyPageStarted_ = false;
     pageOpen_ = false;
     recording_ = record_ != nullptr && settings_.keepHistory;
+    sendRecorded_ = recording_;
     if (!recording_)
         return;
     SendFacts send{window_.messageText(),
-                   settings_.serverAddress,
-                   static_cast<std::uint16_t>(settings_.serverPort),
+                   servers_.front().host,
+                   servers_.front().port,
                    settings_.useTLS,
                    loginID_,
                    {},
@@ -524,16 +696,17 @@ void SendLogic::startRecord() {
     record_->sendStarted(send);
 }
 
-void SendLogic::recordPage(const std::string& pagerID) {
+void SendLogic::recordPage(std::size_t index, const std::string& pagerID) {
     if (!recording_)
         return;
-    record_->pageStarted(pagesStarted_++, pagerID);
+    record_->pageStarted(index, pagerID);
+    anyPageStarted_ = true;
     pageOpen_ = true;
 }
 
 void SendLogic::endPage(Outcome outcome, const std::string& reply) {
     if (recording_ && std::exchange(pageOpen_, false))
-        record_->pageEnded(pagesStarted_ - 1, outcome, reply);
+        record_->pageEnded(index_, outcome, reply);
 }
 
 void SendLogic::endRecord(Outcome outcome, const std::string& reply) {
@@ -541,7 +714,7 @@ void SendLogic::endRecord(Outcome outcome, const std::string& reply) {
         return;
     endPage(outcome, reply);
     recording_ = false;
-    if (outcome == Outcome::refused && pagesStarted_ > 0)
+    if (outcome == Outcome::refused && anyPageStarted_)
         record_->sendEnded(Outcome::failed, kNotReached);
     else
         record_->sendEnded(outcome, reply);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,24 @@ public:
     virtual bool nameChecked(int row) const = 0;
 };
 
+// A paging server to try: a host name or address, and its TCP port.
+struct ServerAddress {
+    std::string host;
+    std::uint16_t port = 0;
+    bool operator==(const ServerAddress&) const = default;
+};
+
+// The servers a send tries, in order: serverIP at serverPort (cut to 16 bits); with failover on,
+// then serverIP1 to serverIP3 at the same port, or `further` when given, leaving out empty hosts
+// and servers already in the list.
+std::vector<ServerAddress>
+serverList(const store::Settings& settings,
+           const std::optional<std::vector<ServerAddress>>& further = {});
+
+// A server as the log names it: the host, with the port after it when it is not `usualPort`
+// (an IPv6 address then in brackets).
+std::string serverText(const ServerAddress& server, std::uint16_t usualPort);
+
 // Text of the server banner carried by a greeting, or empty when the greeting carries none.
 std::string bannerFromGreeting(const std::string& greeting);
 
@@ -77,6 +96,15 @@ void appendOneLine(std::string& line, std::string_view text);
 // that answers DATA with 500, 502 or 504 gets MESS, line breaks as blanks, for the rest of the
 // connection, and the status bar says so.
 //
+// With the settings' failover on, a failure that another server may not have (the connection
+// refused or lost, a TLS failure, no reply within the time-out, a 4xx reply) hands the send on to
+// the next server of serverList: the old connection is closed, and on the next timer tick the
+// log says "Trying <server> ..." and the next one is connected, with a fresh time-out. It pages
+// only the recipients not yet accepted, the one in hand from its first part not accepted. A 5xx
+// reply, Cancel and a port error at Send end the send as they always do. The status word says
+// "SUCCESS" only once every recipient is accepted; a send that runs out of servers ends with
+// "FAIL" and the last error in the status bar.
+//
 // The server's replies arrive line by line (the port's line mode, see PortConnection): each
 // line is judged on its own, without its CR LF or LF. Information ("214") and continuation
 // lines ("220-...") are skipped, so the last line of a multi-line reply is the one judged; a
@@ -96,6 +124,11 @@ public:
     // time-out) or cancelled. Recipients the send never reached end with the send's outcome,
     // but as failed ("Not paged: ...") after an earlier recipient's refusal.
     void setRecord(SendRecord* record) noexcept { record_ = record; }
+    // The servers after serverIP for the sends to come, in place of serverIP1..3 (none: the
+    // settings').
+    void setFurtherServers(std::optional<std::vector<ServerAddress>> servers) {
+        furtherServers_ = std::move(servers);
+    }
 
     // A port error while the send is being started ends the send ("FAIL", idle) and is then
     // passed on to the caller, who reports it; so does a login ID that store::isLoginID refuses
@@ -114,6 +147,11 @@ public:
     // Once every page is accepted (QUIT sent), the end of the time-out, a failure reply and a
     // port error only close the connection: the send stays a success.
     void watchdogTick();
+    // Another attempt at the last send, when it ended in a temporary failure (retryable): the
+    // recipients not accepted, to its servers from the first again, with a fresh time-out and
+    // the log line "Trying <server> ...". The record goes on with the same send. A port error
+    // counts as that server's failure.
+    void retry();
 
     SendState sendState() const noexcept { return sendState_; }
     bool multiRecipient() const noexcept { return multiRecipient_; }
@@ -123,6 +161,13 @@ public:
     std::int32_t timerTicks() const noexcept { return timerTicks_; }
     // Whether the time-out failed the last send.
     bool timedOut() const noexcept { return timedOut_; }
+    // How the last send ended, once it has: every recipient accepted; a failure that a later
+    // attempt may not meet; a server's refusal (5xx); Cancel; or the port's error at Send.
+    enum class Ending { running, accepted, temporary, refused, cancelled, portError };
+    Ending ending() const noexcept { return ending_; }
+    bool retryable() const noexcept { return sendState_ == ssIdle && ending_ == Ending::temporary; }
+    // The server in use, or last tried.
+    const ServerAddress& server() const { return servers_.at(server_); }
 
 private:
     // A command line is built in command_, kept from one command to the next, and sent with its
@@ -144,11 +189,20 @@ private:
     void onFailureReply(const std::string& text);
     void failSend(Outcome outcome, const std::string& reason);
     void startRecord();
-    void recordPage(const std::string& pagerID);
+    void recordPage(std::size_t index, const std::string& pagerID);
     void endPage(Outcome outcome, const std::string& reply);
     void endRecord(Outcome outcome, const std::string& reply);
     void endAfterRefusal() noexcept;
     void closeQuietly();
+    // A failure that the next server may not have: closes this connection, and connects the
+    // next server on the next tick. False, and nothing done, without fail-over or another server.
+    bool tryNextServer(const std::string& error);
+    // The failure ends the send: the recipient in hand is kept for another attempt.
+    void endTemporarily();
+    void putBackCurrent();
+    void connectServer(std::size_t index);
+    // The countdown, the port's security, host, port and connect, for servers_[server_].
+    void connectPort();
 
     Connection& port_;
     SendWindow& window_;
@@ -171,10 +225,30 @@ private:
     std::string pagerID_;            // the current recipient's, for the parts after the first
     bool useData_ = false;           // as the send started; off once the server refused DATA
 
+    std::optional<std::vector<ServerAddress>> furtherServers_;
+    std::vector<ServerAddress> servers_; // this send's
+    std::size_t server_ = 0;             // the one in use
+    bool failover_ = false;              // as the send started
+    bool switching_ = false;             // to the next server, on the next tick
+    Ending ending_ = Ending::running;
+    // The recipient in hand: its first PAGE went out, its last part is not accepted yet.
+    bool inPage_ = false;
+    std::string entry_;          // its names-list entry (several recipients)
+    std::size_t index_ = 0;      // its index among the send's recipients
+    std::size_t resumePart_ = 0; // where it starts on the next server
+    bool pagerFixed_ = false;    // one recipient: pagerID_ holds the number to page again
+    // The settings the running send started with, for each server it tries.
+    std::int32_t sendTimeout_ = 0;
+    bool useTLS_ = false;
+    std::string tlsCAFile_;
+    bool dataSetting_ = false;
+
     SendRecord* record_ = nullptr;
-    bool recording_ = false;       // this send is being recorded and has not ended
-    std::size_t pagesStarted_ = 0; // recipients whose PAGE went out in this send
-    bool pageOpen_ = false;        // the last of them has no outcome yet
+    bool recording_ = false;      // this send is being recorded and has not ended
+    bool sendRecorded_ = false;   // this send was recorded from its start
+    bool anyPageStarted_ = false; // a recipient's PAGE went out in this send
+    bool pageOpen_ = false;       // the recipient in hand has no outcome in the record yet
+    std::size_t recipients_ = 0;  // in the send
 };
 
 } // namespace dazoroz::sending

@@ -30,6 +30,7 @@ constexpr const char* kCAFileKey = "tlsCAFile";
 constexpr const char* kKeepHistoryKey = "keepHistory";
 constexpr const char* kMessageLimitKey = "messageLimit";
 constexpr const char* kUseDataKey = "useData";
+constexpr const char* kFailoverKey = "failover";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -168,6 +169,7 @@ std::string loadSettings(Settings& s, const SettingsLocations& where) {
     s.keepHistory = readProfileInt(ini, section, kKeepHistoryKey, 0) != 0;
     s.messageLimit = readProfileInt(ini, section, kMessageLimitKey, 0);
     s.useData = readProfileInt(ini, section, kUseDataKey, 0) != 0;
+    s.failover = readProfileInt(ini, section, kFailoverKey, 0) != 0;
     return std::move(chosen.passedOver);
 }
 
@@ -230,6 +232,8 @@ void saveSettings(const Settings& s, const SettingsLocations& where, FileOps& op
         write(kMessageLimitKey, std::to_string(s.messageLimit));
     if (s.useData || inFile(kUseDataKey))
         write(kUseDataKey, s.useData ? "1" : "0");
+    if (s.failover || inFile(kFailoverKey))
+        write(kFailoverKey, s.failover ? "1" : "0");
 }
 
 bool forgetPassword(const SettingsLocations& where, FileOps& ops) {

@@ -28,6 +28,8 @@ struct Settings {
     // less) never splits
     std::int32_t messageLimit = 0;
     bool useData = false; // "useData": 0 or 1; the message goes with DATA, its line breaks kept
+    // "failover": 0 or 1; a server that fails for a while hands the send on to serverIP1..3
+    bool failover = false;
 };
 
 // The one record of the running program.
@@ -73,10 +75,10 @@ inline constexpr const char* kBadLoginIDText =
     "The login ID may not hold blanks or control characters";
 
 // Writes serverIP, serverPort, timeout, message1..message8, then loginID, password, useTLS,
-// tlsCAFile, keepHistory, messageLimit and useData, in that order, each at once, to WINDIR's
-// file or else to the user's own. The last seven are written only when set (useTLS, keepHistory,
-// useData: on; messageLimit: not 0) or already in the file, so that a file without them keeps
-// eleven keys.
+// tlsCAFile, keepHistory, messageLimit, useData and failover, in that order, each at once, to
+// WINDIR's file or else to the user's own. The last eight are written only when set (useTLS,
+// keepHistory, useData, failover: on; messageLimit: not 0) or already in the file, so that a file
+// without them keeps eleven keys. serverIP1..serverIP3 are never written.
 // A file that holds a password, or is about to, is written with mode 0600, belongs to the user
 // who saves it and is never written through a symbolic link. The user's own folder and file are
 // written only when they are the user's own alone (as settingsFilePath reads them). The user's

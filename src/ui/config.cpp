@@ -132,7 +132,7 @@ std::int32_t fieldToPort(const QString& text) {
 
 bool TconfigForm::hasOptionalSettings(const store::Settings& s) {
     return !s.loginID.empty() || !s.password.empty() || s.useTLS || !s.tlsCAFile.empty() ||
-           s.keepHistory || s.messageLimit != 0 || s.useData;
+           s.keepHistory || s.messageLimit != 0 || s.useData || s.failover;
 }
 
 template <class W>
@@ -295,6 +295,10 @@ TconfigForm::TconfigForm(store::Settings& settings, QWidget* parent, PasswordKee
     useDataCheckBox_ =
         addOptionalRow(nullptr, {}, new QCheckBox(QStringLiteral("Keep line breaks (DATA)")));
     useDataCheckBox_->setObjectName(QStringLiteral("useDataCheckBox"));
+    failoverCheckBox_ = addOptionalRow(
+        nullptr, {},
+        new QCheckBox(QStringLiteral("When a server fails, try the next one in the list")));
+    failoverCheckBox_->setObjectName(QStringLiteral("failoverCheckBox"));
 
     connect(useTLSCheckBox_, &QCheckBox::toggled, this, &TconfigForm::useTLSToggled);
     connect(tlsCAFileButton_, &QPushButton::clicked, this, &TconfigForm::tlsCAFileButtonClick);
@@ -372,6 +376,7 @@ void TconfigForm::FormShow() {
     keepHistoryCheckBox_->setChecked(settings_.keepHistory);
     setFullText(messageLimitEdit_, QString::number(settings_.messageLimit));
     useDataCheckBox_->setChecked(settings_.useData);
+    failoverCheckBox_->setChecked(settings_.failover);
     showPasswordPlace();
     setUnfolded(hasOptionalSettings(settings_));
 }
@@ -411,6 +416,7 @@ void TconfigForm::OKButtonClick() {
             throw std::runtime_error(kBadMessageLimitText);
         settings_.messageLimit = messageLimit;
         settings_.useData = useDataCheckBox_->isChecked();
+        settings_.failover = failoverCheckBox_->isChecked();
         if (keeper_ != nullptr)
             keeper_->save();
         else

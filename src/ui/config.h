@@ -94,6 +94,7 @@ private:
     QCheckBox* keepHistoryCheckBox_;
     QLineEdit* messageLimitEdit_;
     QCheckBox* useDataCheckBox_;
+    QCheckBox* failoverCheckBox_;
 };
 
 } // namespace dazoroz::ui

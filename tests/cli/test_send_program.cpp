@@ -373,7 +373,7 @@ void TestSendProgram::fails_data() {
                 .out = kConnected + sentOk("Bob, 22-22") + sendingTo("Ann, 1234") +
                        "log: FAIL, Send process terminated\nstatus: FAIL\n"
                        "statusbar: 550 Invalid pager ID\n",
-                .exitCode = 1};
+                .exitCode = 3}; // refused for good: no retry helps
     QTest::newRow("421 to the message")
         << Case{.args = three,
                 .on = "MESS",
@@ -391,7 +391,7 @@ void TestSendProgram::fails_data() {
                 .received = QByteArray("LOGI ann s3cret\r\n"),
                 .out = kConnected + "log: FAIL, Send process terminated\nstatus: FAIL\n"
                                     "statusbar: 530 No login ann with ********\n",
-                .exitCode = 1};
+                .exitCode = 3};
     QTest::newRow("silent server, time-out from dazoroz.ini")
         << Case{.args = three,
                 .ini = "timeout=1\r\n",

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs each recipe of docs/monitoring.md exactly as printed, with only the server and the port
 # changed, against dazoroz-snppd on loopback: the page it sends, and its exit status handling
-# (exit 1 tried three times, exit 2 given up at once). `sleep` and `df` are stand-ins on the
+# (exit 1 tried three times, exit 2 and 3 given up at once). `sleep` and `df` are stand-ins on the
 # PATH (no waiting; a chosen disk table); `dazoroz-send` is the build's, counted.
 #   check_recipes.sh <monitoring.md> <dazoroz-send> <dazoroz-snppd> <scratch folder>
 set -uo pipefail
@@ -46,8 +46,10 @@ start_server() {
 }
 start_server good
 good_port=$port
-start_server bad --fail-at page # every page refused: exit status 1
+start_server bad --fail-at page # every page answered 421, try later: exit status 1
 bad_port=$port
+start_server refusing --fail-pager 5551234 --fail-pager 5550199 # 550, for good: exit status 3
+refusing_port=$port
 
 cat >bin/dazoroz-send <<EOF
 #!/bin/sh
@@ -96,7 +98,7 @@ expect() {
 }
 
 # Nagios / Icinga: the macros as environment variables.
-for port in "$good_port" "$bad_port"; do
+for port in "$good_port" "$bad_port" "$refusing_port"; do
     recipe nagios "$port" >"nagios-$port.sh"
 done
 [ -s "nagios-$good_port.sh" ] || fail "no nagios recipe in $doc"
@@ -109,7 +111,8 @@ expect "nagios service" 0 1 0 "page 5551234: PROBLEM: web01/HTTP is CRITICAL: HT
     "${service[@]}" sh "nagios-$good_port.sh"
 expect "nagios host" 0 1 0 "page 5551234: PROBLEM: web01 is DOWN: PING CRITICAL - Packet loss = 100%" \
     "${hostdown[@]}" sh "nagios-$good_port.sh"
-expect "nagios refused" 1 3 2 none "${service[@]}" sh "nagios-$bad_port.sh"
+expect "nagios busy" 1 3 2 none "${service[@]}" sh "nagios-$bad_port.sh"
+expect "nagios refused" 3 1 0 none "${service[@]}" sh "nagios-$refusing_port.sh"
 expect "nagios no pager" 2 1 0 none "${service[@]}" NAGIOS_CONTACTPAGER= sh "nagios-$good_port.sh"
 
 # systemd: the unit's ExecStart line, its specifiers and $$ replaced as systemd does.
@@ -117,7 +120,7 @@ execstart() {
     recipe systemd "$1" | sed -n 's/^ExecStart=//p' |
         sed -e "s/%i/backup.service/g" -e "s/%H/$host/g" -e 's/%%/%/g' -e 's/\$\$/$/g'
 }
-for port in "$good_port" "$bad_port"; do
+for port in "$good_port" "$bad_port" "$refusing_port"; do
     line=$(execstart "$port")
     [ -n "$line" ] || fail "no ExecStart line in the systemd recipe"
     # The line's quoting is the shell's: let the shell split it into the program's arguments.
@@ -128,11 +131,12 @@ run_execstart() {
     "${args[@]}"
 }
 expect "systemd" 0 1 0 "page 5551234: $host: backup.service failed" run_execstart "$good_port"
-expect "systemd refused" 1 3 2 none run_execstart "$bad_port"
+expect "systemd busy" 1 3 2 none run_execstart "$bad_port"
+expect "systemd refused" 3 1 0 none run_execstart "$refusing_port"
 
 # cron: the df watchdog paging "On-call" from the desktop window's names.txt, run from
 # anywhere.
-for port in "$good_port" "$bad_port"; do
+for port in "$good_port" "$bad_port" "$refusing_port"; do
     recipe cron "$port" >"cron-$port.sh"
 done
 [ -s "cron-$good_port.sh" ] || fail "no cron recipe in $doc"
@@ -144,7 +148,8 @@ full="Filesystem     1024-blocks      Used Available Capacity Mounted on
 echo "$full" >df.out
 cron() { (cd / && sh "$work/cron-$1.sh"); }
 expect "cron full" 0 1 0 "page 5550199: $host: disk over 90 %: / 95%, /srv 92%" cron "$good_port"
-expect "cron refused" 1 3 2 none cron "$bad_port"
+expect "cron busy" 1 3 2 none cron "$bad_port"
+expect "cron refused" 3 1 0 none cron "$refusing_port"
 printf 'Ann Lee, 5550101\r\n' >"$names"
 expect "cron no on-call entry" 2 1 0 none cron "$good_port"
 echo "$full" | grep -v '9[0-9]%' >df.out

@@ -6,6 +6,7 @@ use strict;
 use warnings;
 
 use File::Basename qw(dirname);
+use IO::Socket::INET;
 use Interop;
 
 my ($send) = @ARGV;
@@ -28,17 +29,23 @@ my @cases = (
     {name => 'ID refused at PAGE', args => [qw(5550001 1234 5550003 -m), 'Call the office'],
      out => $connected . sent_ok('5550001') . sending_to('1234') . $fail
        . "statusbar: 550 Error, Invalid Pager ID\n",
-     code => 1, pages => pages('5550001', 'Call the office')},
+     code => 3, pages => pages('5550001', 'Call the office')},
     {name => 'SEND fails', server => ['--fail-send', '5550002'],
      args => [@three, '-m', 'Call the office'],
      out => $connected . sent_ok('5550001') . sending_to('5550002') . $fail
        . "statusbar: 554 Error, failed\n",
-     code => 1, pages => pages('5550001', 'Call the office')},
+     code => 3, pages => pages('5550001', 'Call the office')},
     # The server's help text (214 lines) and its greeting arrive in one piece.
     # DATA keeps the line breaks (the module ends the text with one); a leading dot arrives single.
     {name => 'three lines with DATA',
      args => ['5550001', '--data', '-m', "Server room\n.too hot\nnow"],
      out => $connected . $success, pages => pages('5550001', 'Server room\n.too hot\nnow\n')},
+    # The first server refuses the connection: the module's server, second, takes every page.
+    {name => 'behind a refusing first server', refused_first => 1,
+     args => [@three, '-m', 'Call the office'],
+     out => "status: CONNECTING...\nstatusbar: Error: [10061] Connection refused\n"
+       . "log: Trying 127.0.0.1:%PORT% ...\nstatus: CONNECTED...\n" . sent_ok(@three) . $success,
+     pages => pages(@three, 'Call the office')},
     {name => 'greeting after the help text', server => ['--help-first'],
      args => [@three, '-m', 'Call the office'],
      out => $connected . sent_ok(@three) . $success, pages => pages(@three, 'Call the office')},
@@ -54,8 +61,18 @@ for my $case (@cases) {
         next;
     }
     my ($port) = $listening =~ /(\d+)/;
-    my $run = send_page($send, $port, @{$case->{args}});
-    check("$case->{name}: output", $run->{out} . $run->{err}, $case->{out});
+    my $run;
+    if ($case->{refused_first}) {
+        # Bound, never listening: a connect to it is refused.
+        my $refusing = IO::Socket::INET->new(LocalAddr => '127.0.0.1', LocalPort => 0,
+                                             Proto => 'tcp', ReuseAddr => 0)
+          or die "no refusing port: $!";
+        $run = send_page($send, $refusing->sockport, '--server', "127.0.0.1:$port",
+                         @{$case->{args}});
+    } else {
+        $run = send_page($send, $port, @{$case->{args}});
+    }
+    check("$case->{name}: output", $run->{out} . $run->{err}, $case->{out} =~ s/%PORT%/$port/gr);
     check("$case->{name}: exit status", $run->{code}, $case->{code} // 0);
     my $pages = server_lines_until($server, qr/^end$/);
     check("$case->{name}: pages taken", $pages && join('', map { "$_\n" } @$pages),

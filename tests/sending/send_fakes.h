@@ -110,7 +110,7 @@ private:
 
 // Counts the record's calls as events: "record:start N name/id ... [(P parts)]", "record:page I
 // id", "record:end I outcome reply", "record:sendEnd outcome reply", "record:hold",
-// "record:commit".
+// "record:commit", "record:server host:port", "record:resume".
 class FakeRecord : public SendRecord {
 public:
     explicit FakeRecord(Events& events) : events_(events) {}
@@ -130,6 +130,10 @@ public:
     void sendEnded(Outcome notReached, const std::string& reply) override {
         add(std::string("sendEnd ") + store::outcomeName(notReached) + " " + reply);
     }
+    void serverTried(const std::string& server, std::uint16_t port) override {
+        add("server " + server + ":" + std::to_string(port));
+    }
+    void sendResumed() override { add("resume"); }
     void holdCommits() override { add("hold"); }
     void commit() override { add("commit"); }
 
@@ -139,7 +143,7 @@ private:
 };
 
 // One step of a scripted exchange, "verb argument", and the calls and state it must produce.
-// Verbs: send, cancel, reply <bytes>, piece <text>,
+// Verbs: send, cancel, retry, reply <bytes>, piece <text>,
 // connected|disconnected|error <code> <description>,
 // tick <count>, field <new pager field text>, uncheck (every name),
 // failOn <start of the port write that throws>.
@@ -206,6 +210,8 @@ struct Harness {
             logic.sendButtonClick();
         } else if (verb == "cancel") {
             logic.cancelSendButtonClick();
+        } else if (verb == "retry") {
+            logic.retry();
         } else if (verb == "reply") {
             reply(arg);
         } else if (verb == "piece") {

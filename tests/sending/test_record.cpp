@@ -13,6 +13,7 @@ struct RecordRow {
     Names names = {};
     std::string password = {};
     std::int32_t messageLimit = 0; // with a message of 21 bytes
+    std::string failoverTo = {};   // with fail-over on, the one further server
 };
 
 void PrintTo(const RecordRow& row, std::ostream* os) {
@@ -69,6 +70,21 @@ const RecordRow kRows[] = {
      {},
      {},
      20},
+    // The row follows its recipient to the server that decides it, also in a further attempt.
+    {"FailOverAndRetry",
+     join({kGreeted,
+           {"reply 421 busy\r\n", "tick 1", "connected 10061 Connection refused", "retry",
+            "connected 0 OK", "reply 220 ready\r\n"},
+           kOnePage}),
+     {"record:start 1 /5551234", "record:page 0 5551234", "record:server 10.0.0.2:444",
+      "record:end 0 failed Error: Connection refused",
+      "record:sendEnd failed Error: Connection refused", "record:resume",
+      "record:server 10.0.0.1:444", "record:page 0 5551234",
+      "record:end 0 accepted 250 Message Sent", "record:sendEnd accepted "},
+     {},
+     {},
+     0,
+     "10.0.0.2"},
     {"PortRefusedAtOnce",
      {"failOn host", "send"},
      {"record:start 1 /5551234", "record:sendEnd failed Error: 10049: Address not available"}},
@@ -82,6 +98,8 @@ TEST_P(Record, KeepsEveryRecipientsOutcome) {
     h.settings.keepHistory = true;
     h.settings.password = row.password;
     h.settings.messageLimit = row.messageLimit;
+    h.settings.failover = !row.failoverTo.empty();
+    h.settings.serverHistory[0] = row.failoverTo;
     if (row.messageLimit > 0)
         h.window.message = "abcdefghij klmnopqrst";
     h.window.names = row.names;

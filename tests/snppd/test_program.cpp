@@ -6,7 +6,6 @@
 #include "support/test_pki.h"
 #include "support/tls_peer.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -18,15 +17,13 @@
 #include <QTest>
 
 #include <grp.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include <openssl/ssl.h>
@@ -107,6 +104,15 @@ private:
     QProcess process_;
 };
 
+// The process starts as nobody (the test runs as root).
+void asNobody(QProcess& process) {
+    process.setChildProcessModifier([] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(99);
+        }
+    });
+}
+
 } // namespace
 
 class TestSnppdProgram : public QObject {
@@ -123,7 +129,6 @@ private slots:
     void tlsFloodingClient();
     void runsAsUser();
     void givesUpCapabilities();
-    void unknownUser();
     void cannotBecomeUser();
 
 private:
@@ -182,6 +187,8 @@ void TestSnppdProgram::endsAtOnce_data() {
     usage("password file missing", {"--login", "pat", "--password-file", missing},
           "\"" + missing + "\": No such file or directory");
     usage("user root", {"--user", "root"}, "--user: \"root\" is root");
+    usage("user unknown", {"--user", "no-such-user"},
+          "--user: there is no user \"no-such-user\" on this system (see --help)");
     const QString empty = scratch_.filePath(QStringLiteral("empty.txt"));
     QFile emptyFile(empty);
     QVERIFY(emptyFile.open(QIODevice::WriteOnly) && emptyFile.write("\nsecond line\n") > 0);
@@ -346,71 +353,24 @@ void TestSnppdProgram::halfClosingClients() {
     constexpr int clients = 200;
     RunningServer server({"--max-clients", QString::number(clients)});
     QVERIFY2(server.port != 0, server.err.constData());
-    struct Client {
-        int fd = -1;
-        QByteArray received;
-    };
-    std::vector<Client> all(clients);
-    const auto closeAll = qScopeGuard([&] {
-        for (Client& client : all) {
-            if (client.fd >= 0) {
-                ::close(client.fd);
-            }
-        }
-    });
-    for (Client& client : all) {
-        client.fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(server.port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QVERIFY(::connect(client.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    std::vector<std::unique_ptr<TestClient>> all;
+    for (int i = 0; i < clients; ++i) {
+        all.push_back(std::make_unique<TestClient>(server.port));
     }
-    // Reads what comes until each client has a line (greeted) or its end (done).
-    const QDeadlineTimer deadline(4 * waitMs);
-    const auto readUntil = [&](bool toTheEnd) {
-        for (;;) {
-            std::vector<pollfd> fds;
-            for (const Client& client : all) {
-                const bool waiting =
-                    client.fd >= 0 && (toTheEnd || !client.received.contains('\n'));
-                fds.push_back({waiting ? client.fd : -1, POLLIN, 0}); // -1: skipped
-            }
-            if (deadline.hasExpired() ||
-                std::all_of(fds.begin(), fds.end(), [](const pollfd& p) { return p.fd < 0; })) {
-                return;
-            }
-            ::poll(fds.data(), fds.size(), 100);
-            for (std::size_t i = 0; i < fds.size(); ++i) {
-                if (fds[i].revents == 0) {
-                    continue;
-                }
-                char buffer[512];
-                const ssize_t got = ::recv(all[i].fd, buffer, sizeof buffer, 0);
-                if (got > 0) {
-                    all[i].received.append(buffer, got);
-                } else {
-                    ::close(std::exchange(all[i].fd, -1));
-                }
-            }
-        }
-    };
-    readUntil(false);
+    for (const auto& client : all) {
+        QVERIFY(client->waitForLines(1));
+    }
     for (std::size_t i = 0; i < all.size(); ++i) {
-        const QByteArray input =
-            i % 2 == 0 ? "PAGE 1\r\nMESS a\r\nSEND\r\n" : "PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n";
-        QCOMPARE(::send(all[i].fd, input.constData(), static_cast<std::size_t>(input.size()), 0),
-                 input.size());
-        QCOMPARE(::shutdown(all[i].fd, SHUT_WR), 0);
+        all[i]->send(i % 2 == 0 ? "PAGE 1\r\nMESS a\r\nSEND\r\n"
+                                : "PAGE 1\r\nMESS a\r\nSEND\r\nQUIT\r\n");
+        all[i]->halfClose();
     }
-    readUntil(true);
     int lost = 0;
     for (std::size_t i = 0; i < all.size(); ++i) {
-        const QByteArray codes = dazoroz::snppd::testing::replyCodes(all[i].received);
-        lost += codes != (i % 2 == 0 ? "220 250 250 250" : "220 250 250 250 221") ? 1 : 0;
+        QVERIFY(all[i]->waitForClose());
+        lost += all[i]->codes() != (i % 2 == 0 ? "220 250 250 250" : "220 250 250 250 221") ? 1 : 0;
     }
     QCOMPARE(lost, 0);
-    QVERIFY(std::all_of(all.begin(), all.end(), [](const Client& c) { return c.fd < 0; }));
     QTRY_COMPARE_WITH_TIMEOUT(server.out.count('\n'), clients, waitMs);
 }
 
@@ -548,11 +508,7 @@ void TestSnppdProgram::givesUpCapabilities() {
         QSKIP("setcap failed: the temporary folder's file system keeps no capabilities");
     }
     QProcess process;
-    process.setChildProcessModifier([] {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-            ::_exit(99);
-        }
-    });
+    asNobody(process);
     process.start(copy, {"--user", "nobody", "--port", "0"});
     QByteArray err;
     QVERIFY(QTest::qWaitFor(
@@ -566,29 +522,12 @@ void TestSnppdProgram::givesUpCapabilities() {
     QVERIFY(status.contains("NoNewPrivs:\t1\n"));
 }
 
-void TestSnppdProgram::unknownUser() {
-    // A usage error found before binding: the port stays free.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress(QHostAddress::LocalHost)));
-    const QString port = QString::number(probe.serverPort());
-    probe.close();
-    const Finished result = runToEnd({"--user", "no-such-user", "--port", port});
-    QCOMPARE(result.err, QByteArray("dazoroz-snppd: --user: there is no user \"no-such-user\" on "
-                                    "this system (see --help)\n"));
-    QCOMPARE(result.exitCode, 2);
-    QVERIFY(probe.listen(QHostAddress(QHostAddress::LocalHost), probe.serverPort()));
-}
-
 void TestSnppdProgram::cannotBecomeUser() {
     // Not root (made so for the test when it runs as root): it cannot become another user, and
     // says so instead of serving as itself.
     QProcess process;
     if (::geteuid() == 0) {
-        process.setChildProcessModifier([] {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-                ::_exit(99);
-            }
-        });
+        asNobody(process);
     }
     process.start(QStringLiteral(SNPPD_PROGRAM), {"--user", "daemon", "--port", "0"});
     QVERIFY(process.waitForFinished(waitMs));

@@ -19,44 +19,30 @@ class TestDataFolder : public QObject {
     Q_OBJECT
 
 private slots:
-    void folderFromTheEnvironment_data() {
-        QTest::addColumn<QString>("xdgDataHome");
-        QTest::addColumn<QString>("home");
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("XDG_DATA_HOME") << "/x/data/"
-                                       << "/home/u"
-                                       << "/x/data/dazoroz";
-        QTest::newRow("empty: HOME") << ""
-                                     << "/home/u"
-                                     << "/home/u/.local/share/dazoroz";
-        QTest::newRow("relative: ignored") << "data"
-                                           << "/home/u"
-                                           << "/home/u/.local/share/dazoroz";
-        QTest::newRow("neither") << ""
-                                 << ""
-                                 << "";
-        QTest::newRow("relative HOME") << ""
-                                       << "u"
-                                       << "";
-    }
     void folderFromTheEnvironment() {
-        QFETCH(QString, xdgDataHome);
-        QFETCH(QString, home);
-        QFETCH(QString, folder);
-        QCOMPARE(dataFolder(xdgDataHome, home), folder);
+        const struct {
+            const char* xdgDataHome;
+            const char* home;
+            const char* folder;
+        } rows[] = {{"/x/data/", "/home/u", "/x/data/dazoroz"},
+                    {"", "/home/u", "/home/u/.local/share/dazoroz"},
+                    {"data", "/home/u", "/home/u/.local/share/dazoroz"}, // relative: ignored
+                    {"", "", ""},
+                    {"", "u", ""}}; // a relative HOME
+        for (const auto& row : rows)
+            QCOMPARE(dataFolder(row.xdgDataHome, row.home), QString::fromUtf8(row.folder));
     }
 
     void enterMakesWhatIsMissing_data() {
         QTest::addColumn<QString>("folder"); // under a scratch folder holding the file "file"
         QTest::addColumn<QString>("failure");
-        QTest::newRow("missing, nested") << "a/b/dazoroz"
-                                         << "";
-        QTest::newRow("existing") << "."
-                                  << "";
+        const QString notDir = QStringLiteral(": Not a directory");
+        QTest::newRow("missing, nested") << "a/b/dazoroz" << QString();
+        QTest::newRow("existing") << "." << QString();
         QTest::newRow("a file on the way") << "file/dazoroz"
-                                           << "cannot make %1/file/dazoroz: Not a directory";
+                                           << "cannot make %1/file/dazoroz" + notDir;
         QTest::newRow("a file itself") << "file"
-                                       << "cannot enter %1/file: Not a directory";
+                                       << "cannot enter %1/file" + notDir;
     }
     void enterMakesWhatIsMissing() {
         QFETCH(QString, folder);

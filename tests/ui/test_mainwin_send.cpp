@@ -173,6 +173,39 @@ private slots:
         QVERIFY(!server->received(0).contains("QUIT"));
     }
 
+    // Fail-over on: the first server takes two of five names, then answers 421 and closes; the
+    // second gets the other three, and nobody is paged twice.
+    void failoverHandsTheRestToTheNextServer() {
+        server = std::make_unique<ScriptedServer>();
+        ScriptedServer first(QHostAddress(QStringLiteral("127.0.0.2")), server->port());
+        QVERIFY(server->listening() && first.listening());
+        server->useSnppScript({});
+        first.useSnppScript({});
+        first.setResponder([pages = 0](const QByteArray& line, int) mutable {
+            if (line.startsWith("PAGE") && ++pages == 3)
+                return Reply::close("421 Too many pages, goodbye\r\n");
+            return Reply::send(line == "QUIT" ? "221 bye\r\n" : "250 OK\r\n");
+        });
+        start(iniText("127.0.0.2", server->port(), 60) + "serverIP1=127.0.0.1\r\nfailover=1\r\n",
+              kNames + "Di, 444\r\nEd, 555\r\n");
+        p->click("checkAllButton");
+        send({}, "m");
+        QTRY_COMPARE_WITH_TIMEOUT(p->statusWord(), QStringLiteral("SUCCESS"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(state(), ssIdle, kWait);
+        QCOMPARE(first.received(0), QByteArray("PAGE 111\r\nMESS m\r\nSEND\r\n"
+                                               "PAGE 222\r\nMESS m\r\nSEND\r\nPAGE 333\r\n"));
+        QCOMPARE(server->received(0), QByteArray("PAGE 333\r\nMESS m\r\nSEND\r\n"
+                                                 "PAGE 444\r\nMESS m\r\nSEND\r\n"
+                                                 "PAGE 555\r\nMESS m\r\nSEND\r\nQUIT\r\n"));
+        QCOMPARE(
+            logLines(*p),
+            (QStringList{"Sending to: Ann, 111 ...", "MESSAGE SENT OK", "Sending to: bob, 222 ...",
+                         "MESSAGE SENT OK", "Sending to: Cy, 333 ...", "Trying 127.0.0.1 ...",
+                         "Sending to: Cy, 333 ...", "MESSAGE SENT OK", "Sending to: Di, 444 ...",
+                         "MESSAGE SENT OK", "Sending to: Ed, 555 ...", "MESSAGE SENT OK"}));
+        QCOMPARE(p->main().statusBarText(), QStringLiteral("421 Too many pages, goodbye"));
+    }
+
     // A Send while the keyring is still asked for the password starts once it answers, and
     // fails, without a connection, when it has not answered within the send time-out.
     void sendWaitsForTheKeyring_data() {
