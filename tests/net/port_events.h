@@ -130,16 +130,21 @@ struct Harness {
         events.bind(port);
         port.setEOL(eol);
     }
-    // Starts connecting to 127.0.0.1 at the given port, the scripted server's by default.
-    void connect(quint16 to = 0) {
-        port.setRemoteHost("127.0.0.1");
+    // Starts connecting to the given host and port, the scripted server's by default.
+    void connect(quint16 to = 0, const std::string& host = "127.0.0.1") {
+        port.setRemoteHost(host);
         port.setRemotePort(to != 0 ? to : server.port());
         port.setConnected(true);
     }
-    // No socket, no connection, no pump: a new connect may start.
+    // Over TLS, trusting the CAs of the given file.
+    void secure(const std::string& caFile) {
+        port.setUseTLS(true);
+        port.setTLSCAFile(caFile);
+    }
+    // No socket, no connection, no pump, no TLS session: a new connect may start.
     bool idle() {
         return !port.Connected() && port.engine().socket() == kInvalidSocket &&
-               !port.engine().pumpRunning();
+               !port.engine().pumpRunning() && port.engine().tlsSession() == nullptr;
     }
 };
 
@@ -183,6 +188,12 @@ inline void write(TvlmIPPort& port, const QString& assignment) {
         QCOMPARE(name, "Connected");
         port.setConnected(value == "1");
     }
+}
+
+// The system's socket call of the given ordinal, as a function of type Fn (for a test's own
+// socket module that changes some calls and passes the others on).
+template <typename Fn> Fn posix(int ordinal) {
+    return reinterpret_cast<Fn>(posixSocketProc(ordinal));
 }
 
 // Handles everything already queued (posted notifications included, on either loop), without

@@ -1,13 +1,9 @@
 // IPv6, and names with several addresses: every address is tried in turn until one connects.
-//
-// The names here resolve through a resolver of the test's own, in a socket library that is
-// otherwise the system's (registered as "ADDRESSES.DLL"): these machines give no name with
-// both an IPv4 and an IPv6 address (localhost is IPv4 only), and a test must not edit
-// /etc/hosts. The same library makes some addresses behave as no loopback address can on
-// demand: "unreachable" fails the way the system reports a network without a route (a connect
-// notification with 10051), "silent" never answers, and "unsupported" stands for a machine
-// without IPv6 (no IPv6 socket can be had: 10047). "refused" addresses are real: a socket bound
-// without listening at the server's port.
+// kName resolves through a socket library of the test's own ("ADDRESSES.DLL", the system's
+// otherwise: no name here has both an IPv4 and an IPv6 address, and /etc/hosts stays as it is),
+// which also makes addresses "unreachable" (10051 on the connect notification), "silent", or
+// "unsupported" (no IPv6 socket: 10047). "refused" addresses are real: a socket bound without
+// listening at the server's port.
 
 #include "port_events.h"
 #include "support/refused_port.h"
@@ -36,10 +32,6 @@ QMap<QString, QString> g_behaviour;       // address text: unreachable or silent
 bool g_noIpv6 = false;                    // no IPv6 socket can be had
 std::map<Socket, WindowHandle> g_windows; // where each socket's notifications go
 std::set<const addrinfo*> g_ourLists;
-
-template <typename Fn> Fn posix(int ordinal) {
-    return reinterpret_cast<Fn>(posixSocketProc(ordinal));
-}
 
 QString textOf(const sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = {};

@@ -25,17 +25,6 @@ template <typename T = int> T socketOption(TvlmIPPort& port, int name) {
     return value;
 }
 
-// Counts the notifications the loop hands the port.
-class MessageCounter {
-public:
-    explicit MessageCounter(ObservedLoop& loop) {
-        loop.handling = [this] {
-            ++count;
-        };
-    }
-    int count = 0;
-};
-
 } // namespace
 
 class PortTest : public QObject {
@@ -47,8 +36,6 @@ private slots:
     void replyChunksWithEmptyEol_data() {
         QTest::addColumn<QList<QByteArray>>("writes");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("one reply")
-            << QList<QByteArray>{"220 ready\r\n"} << opened({"DataIn(true,220 ready\\r\\n)"});
         QTest::newRow("two replies in one segment")
             << QList<QByteArray>{"250 ok\r\n250 ok too\r\n"}
             << opened({"DataIn(true,250 ok\\r\\n250 ok too\\r\\n)"});
@@ -498,15 +485,18 @@ private slots:
         ObservedLoop loop(*EventLoop::current());
         Harness h("\r\n", loop);
         h.server.setGreeting(Reply::send("one\r\n"));
-        MessageCounter counter(loop);
+        int notifications = 0;
+        loop.handling = [&] {
+            ++notifications;
+        };
         int deliveredDuringLoop = -1;
         h.events.react = [&](TvlmIPPort& p, const QString& event) {
             if (event != "DataIn(true,one)") {
                 return;
             }
-            const int before = counter.count;
+            const int before = notifications;
             h.server.send(0, "two\r\n");
-            QTRY_VERIFY_WITH_TIMEOUT(counter.count > before, kTimeout); // the read notification
+            QTRY_VERIFY_WITH_TIMEOUT(notifications > before, kTimeout); // the read notification
             deliveredDuringLoop = h.events.dataInCount;
             QVERIFY(p.engine().pumpRunning());
         };

@@ -22,15 +22,13 @@ int g_cleanups = 0;
 
 int fakeStartup(std::uint16_t requested, WsaData* data) {
     ++g_startups;
-    using Startup = int (*)(std::uint16_t, WsaData*);
-    reinterpret_cast<Startup>(posixSocketProc(115))(requested, data);
+    posix<int (*)(std::uint16_t, WsaData*)>(115)(requested, data);
     data->wVersion = g_grantedVersion;
     return g_startupResult;
 }
 int fakeCleanup() {
     ++g_cleanups;
-    using Cleanup = int (*)();
-    return reinterpret_cast<Cleanup>(posixSocketProc(116))();
+    return posix<int (*)()>(116)();
 }
 AnyProc fakeProc(int ordinal) noexcept {
     switch (ordinal) {
@@ -53,8 +51,7 @@ int refusingSetsockopt(Socket s, int level, int name, const char* value, int len
         ws().WSASetLastError(10042);
         return kSocketError;
     }
-    using Setsockopt = int (*)(Socket, int, int, const char*, int);
-    return reinterpret_cast<Setsockopt>(posixSocketProc(21))(s, level, name, value, length);
+    return posix<int (*)(Socket, int, int, const char*, int)>(21)(s, level, name, value, length);
 }
 AnyProc refusingProc(int ordinal) noexcept {
     return ordinal == 21 ? reinterpret_cast<AnyProc>(&refusingSetsockopt)

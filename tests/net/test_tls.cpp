@@ -95,27 +95,6 @@ private:
     std::set<int> closeNotified_;
 };
 
-struct SecurePort {
-    TvlmIPPort port;
-    PortEvents events;
-
-    SecurePort(const std::string& caFile, const std::string& eol = {}) {
-        events.bind(port);
-        port.setEOL(eol);
-        port.setUseTLS(true);
-        port.setTLSCAFile(caFile);
-    }
-    void connect(const std::string& host, quint16 to) {
-        port.setRemoteHost(host);
-        port.setRemotePort(to);
-        port.setConnected(true);
-    }
-    bool idle() {
-        return !port.Connected() && port.engine().socket() == kInvalidSocket &&
-               port.engine().tlsSession() == nullptr;
-    }
-};
-
 QString connectedWith(int code) {
     return QStringLiteral("Connected(%1,[%1] %2)").arg(code).arg(socketErrorDescription(code));
 }
@@ -138,47 +117,45 @@ private slots:
     void cleanup() { QCOMPARE(TlsSession::liveObjects(), std::size_t{0}); }
     void cleanupTestCase() { QCOMPARE(posixOpenSocketCount(), std::size_t{0}); }
 
-    // A whole dialogue, for each way of naming the server that the certificate names.
+    // A whole dialogue, for each way of naming the server that the certificate names, ended by
+    // the server after QUIT or by the owner's close with a close_notify.
     void dialogue_data() {
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("ipv6");
-        QTest::newRow("IPv4 address") << "127.0.0.1" << false;
-        QTest::newRow("host name") << "localhost" << false;
-        QTest::newRow("IPv6 address in brackets") << "[::1]" << true;
-        QTest::newRow("IPv6 address") << "::1" << true;
+        QTest::addColumn<bool>("ownerCloses");
+        QTest::newRow("IPv4 address") << "127.0.0.1" << false << false;
+        QTest::newRow("host name, owner closes") << "localhost" << false << true;
+        QTest::newRow("IPv6 address in brackets") << "[::1]" << true << false;
+        QTest::newRow("IPv6 address") << "::1" << true << false;
     }
 
     void dialogue() {
         QFETCH(QString, host);
         QFETCH(bool, ipv6);
+        QFETCH(bool, ownerCloses);
         if (ipv6 && !haveIpv6Loopback()) {
             QSKIP("no IPv6 loopback address on this machine");
         }
         TlsServer tls(pki, "server.pem",
                       QHostAddress(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost));
-        SecurePort p(pki.file("ca.pem"));
-        p.connect(host.toStdString(), tls.server.port());
+        Harness p;
+        p.secure(pki.file("ca.pem"));
+        p.connect(tls.server.port(), host.toStdString());
         QCOMPARE(p.port.Connected(), false); // until the handshake is done
         QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
         p.port.setDataOut("PAGE 1\r\n");
         QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 2, kTimeout);
-        p.port.setDataOut("QUIT\r\n");
-        QTRY_COMPARE_WITH_TIMEOUT(p.events.disconnectedCount, 1, kTimeout);
-        QCOMPARE(p.events.log, opened({"DataIn(true,220 ready\\r\\n)", "DataIn(true,250 ok\\r\\n)",
-                                       "DataIn(true,221 bye\\r\\n)", kDisconnectedOk}));
-        QCOMPARE(tls.received(0), QByteArray("PAGE 1\r\nQUIT\r\n"));
-        QVERIFY(p.idle());
-    }
-
-    // The owner's close ends the session with a close_notify.
-    void closeByOwner() {
-        TlsServer tls(pki, "server.pem");
-        SecurePort p(pki.file("ca.pem"));
-        p.connect("127.0.0.1", tls.server.port());
-        QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
-        p.port.setConnected(false);
-        QCOMPARE(p.events.log, opened({"DataIn(true,220 ready\\r\\n)", kDisconnectedOk}));
-        QTRY_VERIFY_WITH_TIMEOUT(tls.closeNotified(0), kTimeout);
+        QStringList expected{"DataIn(true,220 ready\\r\\n)", "DataIn(true,250 ok\\r\\n)"};
+        if (ownerCloses) {
+            p.port.setConnected(false);
+            QTRY_VERIFY_WITH_TIMEOUT(tls.closeNotified(0), kTimeout);
+        } else {
+            p.port.setDataOut("QUIT\r\n");
+            QTRY_COMPARE_WITH_TIMEOUT(p.events.disconnectedCount, 1, kTimeout);
+            expected << "DataIn(true,221 bye\\r\\n)";
+        }
+        QCOMPARE(p.events.log, opened(expected << kDisconnectedOk));
+        QCOMPARE(tls.received(0), ownerCloses ? "PAGE 1\r\n" : "PAGE 1\r\nQUIT\r\n");
         QVERIFY(p.idle());
     }
 
@@ -186,9 +163,10 @@ private slots:
     // socket is delivered too, line by line.
     void largeBurst() {
         TlsServer tls(pki, "server.pem");
-        SecurePort p(pki.file("ca.pem"), "\n");
+        Harness p("\n");
+        p.secure(pki.file("ca.pem"));
         p.events.logging = false;
-        p.connect("127.0.0.1", tls.server.port());
+        p.connect(tls.server.port());
         QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
         QByteArray burst;
         for (int i = 0; i < 4000; ++i) {
@@ -205,8 +183,9 @@ private slots:
     // connect's write notification, whose answer came with the handshake's end).
     void readyToSendAfterRefusal() {
         TlsServer tls(pki, "server.pem");
-        SecurePort p(pki.file("ca.pem"));
-        p.connect("127.0.0.1", tls.server.port());
+        Harness p;
+        p.secure(pki.file("ca.pem"));
+        p.connect(tls.server.port());
         QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
         p.port.setDataOut(std::string(1 << 20, '\n')); // empty lines: no answers
         QCOMPARE(refusal([&] { p.port.setDataOut("QUIT\r\n"); }),
@@ -262,32 +241,30 @@ private slots:
         QFETCH(QString, caFile);
         QFETCH(QString, host);
         QFETCH(int, code);
+        Harness p; // its server is the plain one
+        p.secure(caFile.isEmpty() ? std::string() : pki.file(caFile));
         std::unique_ptr<TlsServer> tls;
-        std::unique_ptr<ScriptedServer> plain;
         std::unique_ptr<FloodServer> old;
-        ScriptedServer* s = nullptr;
+        ScriptedServer* s = &p.server;
         if (server == "TLS 1.1") {
             old = std::make_unique<FloodServer>([this](int fd) {
                 TlsPeer::server(pki.file("server.pem"), pki.file("server.key"), TLS1_1_VERSION)
                     .handshake(fd);
             });
+            s = nullptr;
         } else if (server.endsWith(".pem")) {
             tls = std::make_unique<TlsServer>(pki, server);
             s = &tls->server;
+        } else if (server == "greeting") {
+            s->setGreeting(Reply::send(bytes));
         } else {
-            s = (plain = std::make_unique<ScriptedServer>()).get();
-            if (server == "greeting") {
-                s->setGreeting(Reply::send(bytes));
-            } else {
-                const Reply reply = server == "answer"  ? Reply::send(bytes)
-                                    : server == "close" ? Reply::close()
-                                                        : Reply::reset();
-                s->setResponder([reply](const QByteArray&, int) { return reply; },
-                                ScriptedServer::Unit::Read);
-            }
+            const Reply reply = server == "answer"  ? Reply::send(bytes)
+                                : server == "close" ? Reply::close()
+                                                    : Reply::reset();
+            s->setResponder([reply](const QByteArray&, int) { return reply; },
+                            ScriptedServer::Unit::Read);
         }
-        SecurePort p(caFile.isEmpty() ? std::string() : pki.file(caFile));
-        p.connect(host.toStdString(), s != nullptr ? s->port() : old->port());
+        p.connect(s != nullptr ? s->port() : old->port(), host.toStdString());
         QTRY_COMPARE_WITH_TIMEOUT(p.events.log.size(), 1, kTimeout);
         QCOMPARE(p.events.log, QStringList{connectedWith(code)});
         QVERIFY(p.idle());
@@ -341,10 +318,10 @@ private slots:
 
     // The owner gives up while the handshake waits for the server.
     void cancelDuringHandshake() {
-        ScriptedServer silent;
-        SecurePort p(pki.file("ca.pem"));
-        p.connect("127.0.0.1", silent.port());
-        QTRY_VERIFY_WITH_TIMEOUT(!silent.received(0).isEmpty(), kTimeout); // the client's hello
+        Harness p; // its server stays silent
+        p.secure(pki.file("ca.pem"));
+        p.connect();
+        QTRY_VERIFY_WITH_TIMEOUT(!p.server.received(0).isEmpty(), kTimeout); // the client's hello
         settle();
         QCOMPARE(p.events.log, QStringList());
         QCOMPARE(refusal([&] { p.port.setUseTLS(false); }),
@@ -353,20 +330,21 @@ private slots:
         p.port.setConnected(false);
         QCOMPARE(p.events.log, QStringList{kDisconnectedOk});
         QVERIFY(p.idle());
-        QTRY_VERIFY_WITH_TIMEOUT(silent.peerClosed(0), kTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(p.server.peerClosed(0), kTimeout);
     }
 
     // Bad data after the handshake is a receive error with its own text; the connection stays
     // until its owner closes it.
     void protocolErrorAfterHandshake() {
         TlsServer tls(pki, "server.pem");
-        SecurePort p(pki.file("ca.pem"));
+        Harness p;
+        p.secure(pki.file("ca.pem"));
         p.events.react = [&p](TvlmIPPort& port, const QString& event) {
             if (event.startsWith("Error")) {
                 p.events.closeFromHandler(port);
             }
         };
-        p.connect("127.0.0.1", tls.server.port());
+        p.connect(tls.server.port());
         QTRY_COMPARE_WITH_TIMEOUT(p.events.dataInCount, 1, kTimeout);
         tls.server.send(0, QByteArray("\x17\x03\x03\x00\x05hello", 10)); // not from the session
         QTRY_COMPARE_WITH_TIMEOUT(p.events.disconnectedCount, 1, kTimeout);
@@ -386,12 +364,11 @@ private slots:
 
     void unusableCAFile() {
         QFETCH(QString, file);
-        ScriptedServer server;
-        SecurePort p(pki.file(file));
-        QCOMPARE(refusal([&] { p.connect("127.0.0.1", server.port()); }),
-                 "20012: [20012] TLS: the CA file cannot be read");
+        Harness p;
+        p.secure(pki.file(file));
+        QCOMPARE(refusal([&] { p.connect(); }), "20012: [20012] TLS: the CA file cannot be read");
         QVERIFY(p.idle());
-        QCOMPARE(server.connectionCount(), 0);
+        QCOMPARE(p.server.connectionCount(), 0);
     }
 
     // Without UseTLS nothing of TLS is made.
@@ -400,7 +377,6 @@ private slots:
         h.connect();
         QTRY_COMPARE_WITH_TIMEOUT(h.events.log, opened(), kTimeout);
         QCOMPARE(TlsSession::liveObjects(), std::size_t{0});
-        QVERIFY(h.port.engine().tlsSession() == nullptr);
         h.port.setConnected(false);
     }
 };

@@ -9,15 +9,7 @@
 
 namespace dazoroz::testsupport {
 
-FloodServer::FloodServer(const QByteArray& greeting) : greeting_(greeting) {
-    listen();
-}
-
 FloodServer::FloodServer(std::function<void(int socket)> session) : session_(std::move(session)) {
-    listen();
-}
-
-void FloodServer::listen() {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -75,18 +67,13 @@ void FloodServer::flood(int fd) {
         return;
     }
     const QByteArray chunk(64 * 1024, 'x');
-    QByteArray next = greeting_;
     for (;;) {
-        if (next.isEmpty()) {
-            next = chunk;
-        }
         const ssize_t n =
-            ::send(fd, next.constData(), static_cast<std::size_t>(next.size()), MSG_NOSIGNAL);
+            ::send(fd, chunk.constData(), static_cast<std::size_t>(chunk.size()), MSG_NOSIGNAL);
         if (n <= 0) {
             return;
         }
         sent_ += static_cast<std::uint64_t>(n);
-        next.remove(0, n);
     }
 }
 

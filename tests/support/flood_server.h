@@ -2,11 +2,8 @@
 
 // A server on 127.0.0.1 that sends to each connection without pause, as fast as the socket
 // takes the bytes, from threads of its own (so the flood goes on whatever the test's event loop
-// does), until the client closes or the server is destroyed. It may greet each one first, or
-// run a session of the test's own on each connection's blocking socket instead.
-//
-//   FloodServer flood("220 hi\r\n");
-//   port.setRemotePort(flood.port());
+// does), until the client closes or the server is destroyed; or it runs a session of the test's
+// own on each connection's blocking socket instead.
 
 #include <QByteArray>
 
@@ -21,23 +18,20 @@ namespace dazoroz::testsupport {
 
 class FloodServer {
 public:
-    explicit FloodServer(const QByteArray& greeting = {});
-    explicit FloodServer(std::function<void(int socket)> session);
+    explicit FloodServer(std::function<void(int socket)> session = {});
     ~FloodServer();
     FloodServer(const FloodServer&) = delete;
     FloodServer& operator=(const FloodServer&) = delete;
 
     bool listening() const { return port_ != 0; }
     quint16 port() const { return port_; }
-    // Bytes the clients' sockets have taken so far (greetings included).
+    // Bytes the clients' sockets have taken so far.
     std::uint64_t bytesSent() const { return sent_.load(); }
 
 private:
-    void listen();
     void accept();
     void flood(int fd);
 
-    QByteArray greeting_;
     std::function<void(int socket)> session_;
     int listener_ = -1;
     quint16 port_ = 0;

@@ -5,11 +5,6 @@
 // /proc/<pid>/task/<tid>/schedstat; nothing where the system does not tell). A bound on how
 // fast the program reacts then holds on a busy machine too, while time the program spends
 // running (a loop that never returns, say) still counts in full.
-//
-//   LoadAdjustedTimer clock({LoadAdjustedTimer::thisThread(),
-//   LoadAdjustedTimer::mainThreadOf(pid)});
-//   ... clock.sample() now and then while a watched process may end ...
-//   QVERIFY(clock.elapsedMs() <= 200);
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,14 +1,9 @@
 #pragma once
 
-// A loopback TCP port that refuses every connect for as long as the object lives.
-//
-//   RefusedPort refused;                 // 127.0.0.1, port chosen by the system
-//   QVERIFY(refused.isValid());
-//   port.setRemotePort(refused.port());  // the connect fails with 10061
-//
-// A socket stays bound to the port without listening. So nothing else can take the port, and
-// the system never picks it as the local port of an outgoing connection; a port that was merely
-// free a moment ago can be taken meanwhile, or even be connected to itself by such a connection.
+// A loopback TCP port that refuses every connect (10061) for as long as the object lives. A socket
+// stays bound to the port without listening. So nothing else can take the port, and the system
+// never picks it as the local port of an outgoing connection; a port that was merely free a moment
+// ago can be taken meanwhile, or even be connected to itself by such a connection.
 
 #include <QHostAddress>
 

@@ -4,10 +4,6 @@
 
 namespace dazoroz::testsupport {
 
-QString TestPki::script() {
-    return QStringLiteral(DAZOROZ_TEST_PKI_SCRIPT);
-}
-
 TestPki::TestPki() {
     if (!dir_.isValid()) {
         error_ = QStringLiteral("no temporary folder: ") + dir_.errorString();
@@ -15,7 +11,7 @@ TestPki::TestPki() {
     }
     QProcess make;
     make.setProcessChannelMode(QProcess::MergedChannels);
-    make.start(QStringLiteral("bash"), {script(), dir_.path()});
+    make.start(QStringLiteral("bash"), {QStringLiteral(DAZOROZ_TEST_PKI_SCRIPT), dir_.path()});
     // Well under a second on an idle machine; generous for a loaded one.
     if (!make.waitForFinished(60'000) || make.exitStatus() != QProcess::NormalExit ||
         make.exitCode() != 0) {

@@ -19,8 +19,6 @@ public:
     QString folder() const { return dir_.path(); }
     QString path(const QString& name) const { return dir_.filePath(name); }
     std::string file(const QString& name) const { return path(name).toStdString(); }
-    // The script, for tests that run it themselves.
-    static QString script();
 
 private:
     QTemporaryDir dir_;

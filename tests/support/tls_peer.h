@@ -4,9 +4,6 @@
 // protocol version, report the SNI it was sent, or send records without end that each make
 // the other side answer. It works on memory buffers (put, take); the socket calls move its
 // records over a blocking socket.
-//
-//   TlsPeer peer = TlsPeer::server(pki.file("server.pem"), pki.file("server.key"));
-//   if (peer.handshake(fd) && peer.send(fd, "220 ready\r\n")) peer.flood(fd);
 
 #include <QByteArray>
 
