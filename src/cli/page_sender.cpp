@@ -21,24 +21,8 @@ using Ending = sending::SendLogic::Ending;
 
 } // namespace
 
-namespace {
-
-// The port's "<code>: [<code>] text" gives its code once: "[<code>] text".
-std::string withCodeOnce(const std::string& message) {
-    const std::size_t colon = message.find(": [");
-    if (colon == 0 || colon == std::string::npos ||
-        message.find_first_not_of("0123456789") != colon ||
-        message.compare(colon + 3, colon, message, 0, colon) != 0 ||
-        message.compare(colon + 3 + colon, 1, "]") != 0) {
-        return message;
-    }
-    return message.substr(colon + 2);
-}
-
-} // namespace
-
 std::string errorReportText(const std::string& message) {
-    std::string text = withCodeOnce(message);
+    std::string text = sending::withCodeOnce(message);
     if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') {
         return text + ".";
     }

@@ -112,13 +112,24 @@ std::string currentErrorText() {
     try {
         throw;
     } catch (const std::exception& e) {
-        return e.what();
+        return withCodeOnce(e.what());
     } catch (...) {
         return "unknown error";
     }
 }
 
 } // namespace
+
+std::string withCodeOnce(const std::string& message) {
+    const std::size_t colon = message.find(": [");
+    if (colon == 0 || colon == std::string::npos ||
+        message.find_first_not_of("0123456789") != colon ||
+        message.compare(colon + 3, colon, message, 0, colon) != 0 ||
+        message.compare(colon + 3 + colon, 1, "]") != 0) {
+        return message;
+    }
+    return message.substr(colon + 2);
+}
 
 std::string bannerFromGreeting(const std::string& greeting) {
     std::string banner;
@@ -583,7 +594,7 @@ void SendLogic::onPageSent(std::string_view line) {
         sendCommand("QUIT");
     } catch (const std::exception& e) {
         closeQuietly();
-        window_.setStatusBarText(errorText(e.what()));
+        window_.setStatusBarText(errorText(withCodeOnce(e.what())));
     }
     // After QUIT has gone, so that the record's sync overlaps the server's goodbye.
     endRecord(Outcome::accepted, {});

@@ -77,6 +77,10 @@ std::string serverText(const ServerAddress& server, std::uint16_t usualPort);
 // Text of the server banner carried by a greeting, or empty when the greeting carries none.
 std::string bannerFromGreeting(const std::string& greeting);
 
+// A port error's message "<code>: [<code>] text" with its code once: "[<code>] text". Any
+// other text as it is.
+std::string withCodeOnce(const std::string& message);
+
 // A command argument made safe to put on one command line: every line break (CR LF, a lone CR,
 // a lone LF) becomes one blank, so user text cannot end the command early and smuggle further
 // commands to the server. Everything else is kept as it is.

@@ -68,7 +68,7 @@ private:
         const bool fail = !failOn.empty() && event.starts_with(failOn);
         events_.push_back(std::move(event));
         if (fail)
-            throw PortError("10049: Address not available");
+            throw PortError("10049: [10049] Address not available"); // as the port words it
     }
     void fireDisconnected() {
         events_.push_back("onDisconnected:0");

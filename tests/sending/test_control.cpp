@@ -179,7 +179,7 @@ const Script kScripts[] = {
      single(5, {{"failOn dataOut:QUIT", {}, ssSendSent},
                 {"reply 250 OK\r\n",
                  {"status:SUCCESS", "dataOut:QUIT\r\n", "close",
-                  "statusBar:Error: 10049: Address not available", "onDisconnected:0"},
+                  "statusBar:Error: [10049] Address not available", "onDisconnected:0"},
                  ssIdle}})},
     {"CountdownLoadedOncePerSend",
      {kStart,

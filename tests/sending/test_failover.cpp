@@ -146,7 +146,7 @@ const FailoverRow kRows[] = {
       {"failOn host:10.0.0.2", {}, ssConnecting},
       {"tick 1",
        {"log:Trying 10.0.0.2 ...", "status:CONNECTING...", "host:10.0.0.2", "close",
-        "statusBar:Error: 10049: Address not available"},
+        "statusBar:Error: [10049] Address not available"},
        ssConnecting},
       {"tick 1", trying("10.0.0.3"), ssConnecting},
       {"cancel", {"close", "onDisconnected:0", "status:FAIL", "status:CANCEL"}, ssIdle},

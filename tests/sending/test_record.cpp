@@ -87,7 +87,7 @@ const RecordRow kRows[] = {
      "10.0.0.2"},
     {"PortRefusedAtOnce",
      {"failOn host", "send"},
-     {"record:start 1 /5551234", "record:sendEnd failed Error: 10049: Address not available"}},
+     {"record:start 1 /5551234", "record:sendEnd failed Error: [10049] Address not available"}},
 };
 
 class Record : public ::testing::TestWithParam<RecordRow> {};
