@@ -195,9 +195,8 @@ private slots:
         }
         QCOMPARE(rowsOf(file), send.rows);
         // Nowhere in the history's files, its log included.
-        for (const QString& name : QDir(QFileInfo(file).path()).entryList(QDir::Files))
-            QVERIFY2(!bytesOf(QFileInfo(file).path() + "/" + name).contains(kPassword),
-                     qPrintable(name));
+        for (const QFileInfo& f : QDir(QFileInfo(file).path()).entryInfoList(QDir::Files))
+            QVERIFY2(!bytesOf(f.filePath()).contains(kPassword), qPrintable(f.fileName()));
     }
 
     void windowAndProgramAtOnce() {
