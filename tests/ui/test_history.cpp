@@ -1,5 +1,5 @@
-// The History window over four recorded pages: the menu item, the filter, Send Again, Export
-// (parsed back), Clear, and what it says with the history off.
+// The History window over four pages kept before the history was turned off: the menu item, the
+// note on turning it on, the filter, Send Again, Export (parsed back) and Clear.
 
 #include "mainwin_fixture.h"
 
@@ -19,96 +19,74 @@ using namespace dazoroz::ui::testing;
 class TestHistory : public QObject {
     Q_OBJECT
 
-private:
-    std::unique_ptr<QTemporaryDir> state_;
-    std::unique_ptr<Program> p;
-    ThistoryForm* form = nullptr;
-
-    // Four pages in the history, then the program, and History from its menu.
-    void start(bool keepHistory) {
-        state_ = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_STATE_HOME", QFile::encodeName(state_->path()));
-        store::History history(store::historyFilePath());
-        using O = store::Outcome;
-        for (auto [name, id, message, outcome] :
-             {std::tuple{"Ann", "111", "Disk full\r\non db1", O::accepted},
-              {"bob", "222", "Call me, \"now\"", O::refused},
-              {"", "5551234", "Typed\x01", O::failed},
-              {"Zed", "999", "x", O::cancelled}}) {
-            store::PageRow row{0, {},  {},  "cli", name, id,      message,
-                               1, "s", 444, false, {},   outcome, "550"};
-            history.insert(row);
+private slots:
+    void keptPages() {
+        QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        {
+            store::History history(store::historyFilePath());
+            using O = store::Outcome;
+            for (auto [name, id, message, outcome] :
+                 {std::tuple{"Ann", "111", "Disk full\r\non db1", O::accepted},
+                  {"bob", "222", "Call me, \"now\"", O::refused},
+                  {"", "5551234", "Typed\x01", O::failed},
+                  {"Zed", "999", "x", O::cancelled}}) {
+                store::PageRow row{0, {},  {},  "cli", name, id,      message,
+                                   1, "s", 444, false, {},   outcome, "550"};
+                history.insert(row);
+            }
         }
-        p = std::make_unique<Program>(iniText("127.0.0.1", 444, 60) +
-                                          (keepHistory ? "keepHistory=1\r\n" : ""),
-                                      "Ann, 111\r\nbob, 222\r\nCy, 333\r\n");
-        QVERIFY(p->show());
-        QAction* item = p->main().menuBar()->actions().last();
+        Program p(iniText("127.0.0.1", 444, 60), "Ann, 111\r\nbob, 222\r\nCy, 333\r\n");
+        QVERIFY(p.show());
+        QAction* item = p.main().menuBar()->actions().last();
         QCOMPARE(item->text(), QStringLiteral("History"));
         item->trigger();
-        form = p->main().findChild<ThistoryForm*>(QStringLiteral("historyForm"));
+        auto* form = p.main().findChild<ThistoryForm*>(QStringLiteral("historyForm"));
         QVERIFY(form != nullptr && form->isVisible());
-    }
-    QStringList column(int c) {
-        QStringList texts;
-        for (int r = 0; r < form->model().rowCount(); ++r)
-            texts << form->model().index(r, c).data().toString();
-        return texts;
-    }
-    void sendAgain(const QList<int>& rows) {
-        auto* table = child<QTableView>(form, "historyTable");
-        table->clearSelection();
-        for (const int r : rows)
-            table->selectionModel()->select(
-                form->model().index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        QTest::mouseClick(child<QPushButton>(form, "sendAgainButton"), Qt::LeftButton);
-    }
+        auto* note = child<QLabel>(form, "historyNote");
+        QVERIFY(note->isVisible());
+        QVERIFY(note->text().contains("tick \"Keep a history of sent pages\""));
 
-private slots:
-    void cleanup() { p.reset(); }
-
-    void filters() {
-        start(true);
+        const auto column = [&](int c) {
+            QStringList texts;
+            for (int r = 0; r < form->model().rowCount(); ++r)
+                texts << form->model().index(r, c).data().toString();
+            return texts;
+        };
         QCOMPARE(column(HistoryModel::Message),
                  (QStringList{"x", "Typed\\x01", "Call me, \"now\"", "Disk full"}));
-        QVERIFY(form->model()
-                    .index(3, HistoryModel::Message)
-                    .data(Qt::ToolTipRole)
-                    .toString()
-                    .contains("Disk full<br>on db1"));
-        const struct {
-            const char* text;
-            int outcome;
-            QStringList ids;
-        } rows[] = {{"", 1, {"999", "5551234", "222"}},
-                    {"", 2, {"111"}},
-                    {"ANN", 0, {"111"}},
-                    {"db1", 0, {"111"}},
-                    {"zz", 0, {}}};
-        for (const auto& row : rows) {
+        const QModelIndex disk = form->model().index(3, HistoryModel::Message);
+        QVERIFY(disk.data(Qt::ToolTipRole).toString().contains("Disk full<br>on db1"));
+        const auto filterBy = [&](const QString& text, int outcome) {
             auto* filter = child<QLineEdit>(form, "filterEdit");
             filter->clear();
-            QTest::keyClicks(filter, QString::fromUtf8(row.text));
-            child<QComboBox>(form, "outcomeCombo")->setCurrentIndex(row.outcome);
-            QCOMPARE(column(HistoryModel::PagerID), row.ids);
-        }
-    }
+            QTest::keyClicks(filter, text);
+            child<QComboBox>(form, "outcomeCombo")->setCurrentIndex(outcome);
+            return column(HistoryModel::PagerID);
+        };
+        QCOMPARE(filterBy("", 1), (QStringList{"999", "5551234", "222"}));
+        QCOMPARE(filterBy("ANN", 0), QStringList{"111"});
+        filterBy("", 0);
 
-    void sendsAgain() {
-        start(true);
+        const auto sendAgain = [&](const QList<int>& rows) {
+            auto* table = child<QTableView>(form, "historyTable");
+            table->clearSelection();
+            for (const int r : rows)
+                table->selectionModel()->select(form->model().index(r, 0),
+                                                QItemSelectionModel::Select |
+                                                    QItemSelectionModel::Rows);
+            QTest::mouseClick(child<QPushButton>(form, "sendAgainButton"), Qt::LeftButton);
+        };
         sendAgain({1});
-        QCOMPARE(p->mode(), QStringLiteral("single 5551234"));
-        QCOMPARE(p->memo()->toPlainText(), QStringLiteral("Typed\x01"));
+        QCOMPARE(p.mode(), QStringLiteral("single 5551234"));
+        QCOMPARE(p.memo()->toPlainText(), QStringLiteral("Typed\x01"));
         sendAgain({0, 2, 3});
-        QCOMPARE(p->mode(), QStringLiteral("multi"));
-        QCOMPARE(p->rows(), (QStringList{"Ann, 111 [x]", "bob, 222 [x]", "Cy, 333"}));
-        QCOMPARE(p->main().statusBarText(), QStringLiteral("Not in the names list: Zed, 999"));
-        QCOMPARE(p->memo()->toPlainText(), QStringLiteral("x"));
-    }
+        QCOMPARE(p.mode(), QStringLiteral("multi"));
+        QCOMPARE(p.rows(), (QStringList{"Ann, 111 [x]", "bob, 222 [x]", "Cy, 333"}));
+        QCOMPARE(p.main().statusBarText(), QStringLiteral("Not in the names list: Zed, 999"));
+        QCOMPARE(p.memo()->toPlainText(), QStringLiteral("x"));
 
-    void exportsAndClears() {
-        start(true);
-        const QString file = state_->filePath(QStringLiteral("out.csv"));
+        const QString file = state.filePath(QStringLiteral("out.csv"));
         QVERIFY(form->exportTo(file));
         // The rows shown, newest first (the CSV quoting is the store's own test).
         const QByteArray csv = readFile(file);
@@ -126,14 +104,6 @@ private slots:
             QCOMPARE(form->model().rowCount(), button == QMessageBox::No ? 4 : 0);
         }
         QVERIFY(QFile::exists(QString::fromStdString(store::historyFilePath())));
-    }
-
-    void saysHowToTurnItOn() {
-        start(false);
-        auto* note = child<QLabel>(form, "historyNote");
-        QVERIFY(note->isVisible());
-        QVERIFY(note->text().contains("tick \"Keep a history of sent pages\""));
-        QCOMPARE(form->model().rowCount(), 4); // the pages kept before stay in view
     }
 };
 
