@@ -52,10 +52,16 @@ void EngineErrorHolder::recordResult(int code) noexcept {
         lastError_ = portResultText(kOutOfMemory);
         return;
     }
-    if (lastError_ == nullptr) {
-        formatErrorText(code, textArea_);
-        lastError_ = textArea_.data();
+    if (lastError_ != nullptr) {
+        return;
     }
+    // The port's own codes have fixed texts; the rest come from the error table.
+    if (const char* fixed = portResultText(code); fixed != nullptr) {
+        lastError_ = fixed;
+        return;
+    }
+    formatErrorText(code, textArea_);
+    lastError_ = textArea_.data();
 }
 
 // ---------------------------------------------------------------- layer 2

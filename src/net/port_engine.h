@@ -67,7 +67,6 @@ public:
 
 protected:
     void clearLastError() noexcept { lastError_ = nullptr; }
-    void setLastError(const char* fixedText) noexcept { lastError_ = fixedText; }
     // "Record a result", run after every numbered-property write.
     void recordResult(int code) noexcept;
 

@@ -106,9 +106,6 @@ int PortEngine::writeInteger(int property, std::int64_t value) {
         result = kWsaEInval;
         break;
     }
-    if (const char* fixed = portResultText(result); fixed != nullptr && lastError_ == nullptr) {
-        setLastError(fixed);
-    }
     recordResult(result);
     return result;
 }
@@ -136,9 +133,6 @@ int PortEngine::writeText(int property, const char* bytes, std::size_t length) {
     default:
         result = kWsaEInval;
         break;
-    }
-    if (const char* fixed = portResultText(result); fixed != nullptr && lastError_ == nullptr) {
-        setLastError(fixed);
     }
     recordResult(result);
     return result;
