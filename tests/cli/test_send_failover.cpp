@@ -20,10 +20,7 @@ using dazoroz::testsupport::ScriptedServer;
 
 namespace {
 
-// What happens during the first wait.
-namespace During {
-enum : int { nothing, serverComesUp, sigterm };
-}
+enum During : int { nothing, serverComesUp, sigterm }; // what happens during the first wait
 
 QString at(quint16 port) {
     return QStringLiteral("127.0.0.1:%1").arg(port);
@@ -43,13 +40,12 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<int>("attempts");
         QTest::addColumn<QByteArray>("received"); // by the server that is up, if any
-        QTest::newRow("all down") << int{During::nothing} << 1 << 3 << QByteArray();
-        QTest::newRow("up during the wait") << int{During::serverComesUp} << 0 << 2
+        QTest::newRow("all down") << int{nothing} << 1 << 3 << QByteArray();
+        QTest::newRow("up during the wait") << int{serverComesUp} << 0 << 2
                                             << QByteArray("PAGE 1\r\nMESS m\r\nSEND\r\nPAGE 2\r\n"
                                                           "MESS m\r\nSEND\r\nQUIT\r\n");
         QTest::newRow("SIGTERM during the wait")
-            << int{During::sigterm} << 1 << 1
-            << QByteArray("PAGE 1\r\nMESS m\r\nSEND\r\nPAGE 2\r\n");
+            << int{sigterm} << 1 << 1 << QByteArray("PAGE 1\r\nMESS m\r\nSEND\r\nPAGE 2\r\n");
     }
     void retries() {
         QFETCH(int, during);
@@ -61,15 +57,17 @@ private slots:
         QVERIFY(down->isValid() && down2.isValid());
         const quint16 port = down->port();
         std::unique_ptr<ScriptedServer> up;
-        if (during == During::sigterm) { // it takes one page, then answers 421
+        const auto bringUp = [&](const dazoroz::testsupport::SnppScript& script) {
             down.reset();
             up = std::make_unique<ScriptedServer>(QHostAddress(QHostAddress::LocalHost), port);
-            up->useSnppScript({"220 ready\r\n", {}, "PAGE 2", Reply::close("421 Busy\r\n")});
-        }
+            up->useSnppScript(script);
+        };
+        if (during == sigterm) // it takes one page, then answers 421
+            bringUp({"220 ready\r\n", {}, "PAGE 2", Reply::close("421 Busy\r\n")});
         QStringList args{
-            "-s", at(port), "--retry", "2", "--retry-wait", during == During::sigterm ? "60" : "1",
+            "-s", at(port), "--retry", "2", "--retry-wait", during == sigterm ? "60" : "1",
             "1",  "2",      "-m",      "m"};
-        if (during == During::nothing)
+        if (during == nothing)
             args << "-s" << at(down2.port());
 
         QTemporaryDir windir;
@@ -95,11 +93,9 @@ private slots:
             return program.state() == QProcess::NotRunning;
         };
         QVERIFY(QTest::qWaitFor([&] { return poll() || !waits.isEmpty(); }, 20'000));
-        if (during == During::serverComesUp) {
-            down.reset();
-            up = std::make_unique<ScriptedServer>(QHostAddress(QHostAddress::LocalHost), port);
-            up->useSnppScript({});
-        } else if (during == During::sigterm) {
+        if (during == serverComesUp) {
+            bringUp({});
+        } else if (during == sigterm) {
             clock.restart();
             QCOMPARE(::kill(static_cast<pid_t>(program.processId()), SIGTERM), 0);
         }
@@ -109,10 +105,10 @@ private slots:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), exitCode);
         QCOMPARE(attemptTimes.size(), attempts);
-        QCOMPARE(waits.size(), during == During::nothing ? 2 : 1);
+        QCOMPARE(waits.size(), during == nothing ? 2 : 1);
         // 1 s, then 2 s (60 s), give or take 10 %, printed to a tenth.
         for (qsizetype i = 0; i < waits.size(); ++i) {
-            const double wanted = during == During::sigterm ? 60 : 1 << i;
+            const double wanted = during == sigterm ? 60 : 1 << i;
             QVERIFY2(qAbs(waits[i] - wanted) <= wanted * 0.1 + 0.051, err.constData());
         }
         // Each attempt no sooner than its wait said, and not much later.
@@ -121,10 +117,10 @@ private slots:
             const auto wait = static_cast<qint64>(waits[i - 1] * 1000);
             QVERIFY2(gap >= wait - 100 && gap <= wait + 1500, qPrintable(QString::number(gap)));
         }
-        if (during == During::nothing) {
+        if (during == nothing) {
             QCOMPARE(out.count("log: Trying " + at(down2.port()).toUtf8() + " ...\n"), 3);
             QVERIFY(out.endsWith("status: FAIL\n"));
-        } else if (during == During::sigterm) {
+        } else if (during == sigterm) {
             QVERIFY(clock.elapsed() < 5000);
             QVERIFY2(err.endsWith("dazoroz-send: cancelled while waiting to try again\n"),
                      err.constData());

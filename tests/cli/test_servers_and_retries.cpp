@@ -30,15 +30,9 @@ void PrintTo(const OptionsCase& c, std::ostream* os) {
 }
 
 const OptionsCase kOptions[] = {
-    {"NoServerKeepsTheIniServers", {"-p", "555"}, true, "", {"ini.example", 555}, true},
-    {"OneServerReplacesTheIniServers",
-     {"-s", "a.example"},
-     true,
-     "",
-     {"a.example", 444},
-     true,
-     Servers{}},
-    {"SeveralTurnFailoverOnEachWithItsPort",
+    {"NoServerKeepsTheIni", {"-p", "555"}, true, "", {"ini.example", 555}, true},
+    {"OneReplacesTheIni", {"-s", "a.example"}, true, "", {"a.example", 444}, true, Servers{}},
+    {"SeveralTurnFailoverOn",
      {"-s", "a.example:2444", "--port", "555", "-s", "b.example", "-s", "[::1]:7", "-s", "::1"},
      false,
      "",
@@ -52,7 +46,7 @@ const OptionsCase kOptions[] = {
      {"a", 444},
      false,
      Servers{{"b", 444}}},
-    {"FailoverForTheIniServers", {"--failover"}, false, "", {"ini.example", 444}, true},
+    {"FailoverForTheIni", {"--failover"}, false, "", {"ini.example", 444}, true},
     {"EmptyPort", {"-s", "a.example:"}, false, "-s wants a whole number"},
     {"PortZero", {"--server=a:0"}, false, "--server wants a whole number"},
     {"UnclosedBracket", {"-s", "[::1"}, false, "-s wants HOST or HOST:PORT"},
@@ -104,8 +98,7 @@ TEST_P(RetryWaits, DoubleUpToTenMinutesThenSpread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, RetryWaits,
-                         testing::Values(WaitCase{1, 1, 0.0, 1000}, WaitCase{1, 2, 0.0, 2000},
-                                         WaitCase{30, 3, 0.0, 120000},
+                         testing::Values(WaitCase{30, 3, 0.0, 120000},
                                          WaitCase{30, 6, 0.0, 600000},   // 960 s, cut
                                          WaitCase{1, 1000, 1.0, 660000}, // no overflow
                                          WaitCase{10, 1, -1.0, 9000}, WaitCase{10, 1, 0.5, 10500},

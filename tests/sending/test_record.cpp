@@ -2,18 +2,19 @@
 #include "send_fakes.h"
 
 #include <algorithm>
+#include <ranges>
 
 namespace dazoroz::sending::testing {
 namespace {
 
 struct RecordRow {
     std::string name;
-    std::vector<std::string> actions;
-    Events record; // the record's calls, in order
+    std::vector<std::vector<std::string>> actions; // run in order
+    Events record;                                 // the record's calls, in order
+    std::int32_t messageLimit = 0;                 // with a message of 21 bytes
+    std::string failoverTo = {};                   // with fail-over on, the one further server
     Names names = {};
     std::string password = {};
-    std::int32_t messageLimit = 0; // with a message of 21 bytes
-    std::string failoverTo = {};   // with fail-over on, the one further server
 };
 
 void PrintTo(const RecordRow& row, std::ostream* os) {
@@ -25,68 +26,54 @@ const std::vector<std::string> kOnePage{"reply 250 OK\r\n", "reply 250 OK\r\n",
                                         "reply 250 Message Sent\r\n"};
 const Names kThreeNames{{"Ann, 12-34", true}, {" Bob , 555", true}, {"Cy, 7", true}};
 
-std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (const auto& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
 const RecordRow kRows[] = {
-    {"Accepted",
-     join({kGreeted, kOnePage, {"reply 221 bye\r\n"}}),
-     {"record:start 1 /5551234", "record:page 0 5551234", "record:end 0 accepted 250 Message Sent",
-      "record:sendEnd accepted "}},
     // The second of three refused: the third is never reached.
     {"RefusedThenNotReached",
-     join({kGreeted, kOnePage, {"reply 550 Invalid pager s3cret\r\n"}}),
+     {kGreeted, kOnePage, {"reply 550 Invalid pager s3cret\r\n"}},
      {"record:start 3 Ann/1234 Bob/555 Cy/7", "record:page 0 1234", "record:hold",
       "record:end 0 accepted 250 Message Sent", "record:page 1 555", "record:commit",
       "record:end 1 refused 550 Invalid pager ********",
       "record:sendEnd failed Not paged: the send ended at an earlier refusal"},
+     0,
+     {},
      kThreeNames,
      "s3cret"},
     {"RefusedGreeting",
-     {"send", "connected 0 OK", "reply 421 busy\r\n"},
+     {{"send", "connected 0 OK", "reply 421 busy\r\n"}},
      {"record:start 3 Ann/1234 Bob/555 Cy/7", "record:sendEnd refused 421 busy"},
+     0,
+     {},
      kThreeNames},
     {"Cancelled",
-     join({kGreeted, {"reply 250 OK\r\n", "cancel", "cancel"}}),
+     {kGreeted, {"reply 250 OK\r\n", "cancel", "cancel"}},
      {"record:start 1 /5551234", "record:page 0 5551234", "record:end 0 cancelled ",
       "record:sendEnd cancelled "}},
-    {"NoConnection",
-     {"send", "connected 10061 Connection refused"},
-     {"record:start 1 /5551234", "record:sendEnd failed Error: Connection refused"}},
     {"ServerClosed",
-     join({kGreeted, {"disconnected 0 OK"}}),
+     {kGreeted, {"disconnected 0 OK"}},
      {"record:start 1 /5551234", "record:page 0 5551234",
       "record:end 0 failed Connection closed by the server",
       "record:sendEnd failed Connection closed by the server"}},
-    // A recipient's row ends with its last part.
-    {"TwoParts",
-     join({kGreeted, kOnePage, kOnePage}),
+    // A recipient's row ends with its last part, and the goodbye adds nothing.
+    {"AcceptedInTwoParts",
+     {kGreeted, kOnePage, kOnePage, {"reply 221 bye\r\n"}},
      {"record:start 1 /5551234 (2 parts)", "record:page 0 5551234",
       "record:end 0 accepted 250 Message Sent", "record:sendEnd accepted "},
-     {},
-     {},
      20},
     // The row follows its recipient to the server that decides it, also in a further attempt.
     {"FailOverAndRetry",
-     join({kGreeted,
-           {"reply 421 busy\r\n", "tick 1", "connected 10061 Connection refused", "retry",
-            "connected 0 OK", "reply 220 ready\r\n"},
-           kOnePage}),
+     {kGreeted,
+      {"reply 421 busy\r\n", "tick 1", "connected 10061 Connection refused", "retry",
+       "connected 0 OK", "reply 220 ready\r\n"},
+      kOnePage},
      {"record:start 1 /5551234", "record:page 0 5551234", "record:server 10.0.0.2:444",
       "record:end 0 failed Error: Connection refused",
       "record:sendEnd failed Error: Connection refused", "record:resume",
       "record:server 10.0.0.1:444", "record:page 0 5551234",
       "record:end 0 accepted 250 Message Sent", "record:sendEnd accepted "},
-     {},
-     {},
      0,
      "10.0.0.2"},
     {"PortRefusedAtOnce",
-     {"failOn host", "send"},
+     {{"failOn host", "send"}},
      {"record:start 1 /5551234", "record:sendEnd failed Error: [10049] Address not available"}},
 };
 
@@ -103,7 +90,7 @@ TEST_P(Record, KeepsEveryRecipientsOutcome) {
     if (row.messageLimit > 0)
         h.window.message = "abcdefghij klmnopqrst";
     h.window.names = row.names;
-    for (const std::string& action : row.actions) {
+    for (const std::string& action : row.actions | std::views::join) {
         try {
             h.act(action);
         } catch (const PortError&) {

@@ -217,10 +217,8 @@ private slots:
         QFETCH(bool, answers);
         server = std::make_unique<ScriptedServer>();
         QVERIFY(server->listening());
-        SnppScript script;
-        script.on = "LOGI";
-        script.instead = Reply::send("250 Login OK\r\n");
-        server->useSnppScript(script);
+        server->useSnppScript(
+            {.failingPager = {}, .on = "LOGI", .instead = Reply::send("250 Login OK\r\n")});
         p = std::make_unique<Program>(iniText("127.0.0.1", server->port(), 1) + "loginID=ann\r\n",
                                       kNames);
         HeldKeyring keyring;
