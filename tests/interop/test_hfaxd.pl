@@ -87,13 +87,22 @@ stop_server($server);
 
 # 300 characters at messageLimit 128 (from dazoroz.ini): three pages, queued in order, each
 # within hfaxd's MaxMsgLength, that together give the message.
-my $queued_spool = scratch_dir();
-($server, $port) = start_hfaxd($queued_spool, '--queue');
 my $message = join(' ', map { "word$_" } 1 .. 43) . ' the end!';
 my $settings = scratch_dir();
 write_file("$settings/dazoroz.ini", "[General]\r\nmessageLimit=128\r\n");
-my $run = send_page($send, $port, {WINDIR => "$settings"}, '--login', 'tester', '5550001', '-m',
-                    $message);
+my ($queued_spool, $run);
+# faxq now and then refuses a job it was handed ("554 Failed to submit message N: Unspecified
+# reason (scheduler NAK'd request)"), seen once in many runs while other tests ran: its failure,
+# not the client's, which reports it as it should. Such a run is tried again on a fresh spool.
+for my $try (1 .. 3) {
+    $queued_spool = scratch_dir();
+    ($server, $port) = start_hfaxd($queued_spool, '--queue');
+    $run = send_page($send, $port, {WINDIR => "$settings"}, '--login', 'tester', '5550001', '-m',
+                     $message);
+    last if $try == 3 || ($run->{out} . $run->{err}) !~ /scheduler NAK'd request/;
+    print "# faxq refused a job (try $try): again on a fresh spool\n";
+    stop_server($server);
+}
 check('300 characters in three pages: length', length($message), 300);
 check('300 characters in three pages: output', $run->{out} . $run->{err},
       "${connected}status: SUCCESS\n");
